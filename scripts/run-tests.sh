@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine (as root) and runs every test: a normal build and a
+# build with AddressSanitizer and UndefinedBehaviorSanitizer, each through ctest.
+# Benchmarks are built in the normal build; run them by hand from build/bench.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  # Tests start their own agents, routers and registries on loopback ports; a few at a
+  # time keeps a 2-core machine responsive.
+  (cd "$dir" && ctest --output-on-failure -j "$(( jobs < 4 ? jobs : 4 ))")
+}
+
+echo "== build and test =="
+run_suite build
+echo "== build and test with address and undefined-behaviour sanitizers =="
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite build-asan -DKOVA_SANITIZE=ON -DKOVA_BENCH=OFF
