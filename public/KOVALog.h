@@ -1,0 +1,100 @@
+// TQPublicTool::KOVALog: the one file logger of the process, with size rotation.
+//
+// Thread safety: every member may be called from any thread. Creation is
+// double-checked under a creation mutex and the instance pointer is atomic; each line
+// (open, write, close, size check, rotation) is written under the instance's write
+// mutex, so lines never interleave and rotation never races a write. The level is
+// atomic and read without locking at every log site.
+//
+// Ownership: the instance is created on first use and never destroyed.
+//
+// Log sites use LOG_FATAL ... LOG_DEBUG. A site below the current level costs one
+// level read: it formats nothing and evaluates none of its arguments.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <pthread.h>
+#include <stdarg.h>
+#include <string>
+#include <unistd.h>
+
+#include "KOVACommon.h"
+
+namespace TQPublicTool {
+
+// Prefix id of the default log file name: the value of "envKovaLogPrefix" when set
+// (even empty), else `prefix` when non-empty, else the process id.
+std::string GetKovaLogPrefixId(const std::string& prefix);
+
+// The file name part of a source path, for the log-line prefix.
+const char* KovaLogSourceName(const char* path);
+
+class KOVALog {
+public:
+    // The process's logger, created by the first call. A logger first created from
+    // empty arguments is provisional (it writes in the working directory) and is
+    // re-targeted once by the first later call that names a directory or a file;
+    // after that, arguments are ignored.
+    static KOVALog* getLogInstance(const std::string& logdir = "", const std::string& prefix = "",
+                                   const std::string& fname = "");
+
+    virtual ~KOVALog();
+
+    void Log_Init(const char* sPLogBaseName, long lPMaxLogSize, int iPMaxLogNum, int iShow);
+    void Log_Msg(const char* sFormat, ...) __attribute__((format(printf, 2, 3)));
+
+    KOVA::COMMON::elogLevel getLogLevel() const { return _logLevel.load(std::memory_order_relaxed); }
+    void setLogLevel(KOVA::COMMON::elogLevel logLevel) { _logLevel.store(logLevel, std::memory_order_relaxed); }
+    // By name ("warn", "WARN", ...); a name not in the table changes nothing.
+    void setLogLevel(const std::string& logLevel);
+
+    // Appends one line to <stem>.log and rotates; 0, or -1 with the reason in sErrMsg
+    // when it is not null.
+    int Log_VWriteLog(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg,
+                      const char* sFormat, va_list ap);
+    // Size check and rotation: <stem>.log -> <stem>1.log -> ... -> <stem>(n-1).log.
+    int ShiftFiles(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg);
+    // Creates a directory (bPathDir) or the directory part of a file path; 0 or -1.
+    static int MakeDir(const std::string& strPath, bool bPathDir);
+    // "%04d-%02d-%02d %02d:%02d:%02d %.6d" of the current local time, in `buf`.
+    static const char* GetCurDateTimeStr(char (&buf)[32]);
+
+    // The current stem (for tests and diagnostics).
+    std::string getLogBaseName();
+
+private:
+    KOVALog();
+    KOVALog(const KOVALog&) = delete;
+    KOVALog& operator=(const KOVALog&) = delete;
+
+    char sLogBaseName[200];
+    long lMaxLogSize;
+    int iMaxLogNum;
+    int iLogInitialized;
+    int iIsShow;
+    std::atomic<KOVA::COMMON::elogLevel> _logLevel;
+    std::mutex _mutex;
+    bool _provisional = false;
+
+    static const std::map<std::string, KOVA::COMMON::elogLevel> _str2LevelMap;
+};
+
+}  // namespace TQPublicTool
+
+#define KOVA_LOG_AT_(level, word, fmt, ...)                                                           \
+    do {                                                                                            \
+        ::TQPublicTool::KOVALog* kova_log_ = ::TQPublicTool::KOVALog::getLogInstance();             \
+        if (kova_log_->getLogLevel() >= (level)) {                                                  \
+            kova_log_->Log_Msg("%s:%d[%d %0x](%s) " word ": " fmt,                                  \
+                               ::TQPublicTool::KovaLogSourceName(__FILE__), __LINE__, (int)getpid(), \
+                               (unsigned)(unsigned long)pthread_self(), __func__, ##__VA_ARGS__);   \
+        }                                                                                           \
+    } while (0)
+
+#define LOG_FATAL(fmt, ...) KOVA_LOG_AT_(::KOVA::COMMON::eLOG_LEVEL_FATAL, "FATAL", fmt, ##__VA_ARGS__)
+#define LOG_ERROR(fmt, ...) KOVA_LOG_AT_(::KOVA::COMMON::eLOG_LEVEL_ERROR, "ERROR", fmt, ##__VA_ARGS__)
+#define LOG_WARN(fmt, ...) KOVA_LOG_AT_(::KOVA::COMMON::eLOG_LEVEL_WARN, "WARN", fmt, ##__VA_ARGS__)
+#define LOG_INFO(fmt, ...) KOVA_LOG_AT_(::KOVA::COMMON::eLOG_LEVEL_INFO, "INFO", fmt, ##__VA_ARGS__)
+#define LOG_DEBUG(fmt, ...) KOVA_LOG_AT_(::KOVA::COMMON::eLOG_LEVEL_DEBUG, "DEBUG", fmt, ##__VA_ARGS__)
