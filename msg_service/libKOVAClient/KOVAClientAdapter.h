@@ -1,0 +1,155 @@
+// KOVA::KOVAClientAdapter: the root object of one client. It owns the Ice
+// communicator, settles the configuration (forced Ice settings, thread-pool sizes,
+// fail-store settings, which resources need an engine of their own), starts the
+// process logger and, on demand, serves the push listener object.
+//
+// Thread safety: construction runs on one thread before any engine exists. After
+// that the settings accessors read fields that never change and may be called from
+// any thread without locking. The listener half (ActiveAdapter and the adapter
+// thread) serialises itself on _adapterMutex; share(), getIdentity() and
+// getListenerProxy() are written by the adapter thread before it reports success
+// and only read afterwards.
+//
+// Ownership: held through KOVAClientAdapterPtr (reference counted); the manager
+// and every engine hold a reference. The adapter owns its communicator and its
+// adapter thread: the destructor destroys the one and joins the other.
+#pragma once
+
+#include <future>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <Glacier2/Router.h>
+#include <Glacier2/Session.h>
+#include <Ice/Ice.h>
+#include <IceUtil/Shared.h>
+
+#include "KOVAMessageService.h"
+
+namespace KOVA {
+
+// The process client id: local private IPv4 address (empty when there is none), "-"
+// and the process id. Rebuilt by every adapter construction; read by the engines for
+// their session ids.
+extern std::string _kova_ClientId;
+
+// Hands one pushed batch to the client and returns the reply code for the server.
+typedef std::function<int(const std::string& rid, const std::string& sid, const std::string& cid,
+                          const std::vector<KOVAMsg::KOVAMessage>& msgs, const Ice::Current& current)>
+    KOVAPushCallback;
+
+// Replaces every ${NAME} in `value` by the environment variable NAME (empty when
+// unset). Plain text substitution: the rest of the value is copied untouched.
+std::string TransConfigWithVar(const std::string& value);
+
+// Starts the process logger (only the first call creates it) and applies logLevel.
+// An empty logDir selects $HOME/kovalogs/kova-cpp (the user database's home when
+// HOME is unset, /tmp when there is none either).
+void initkovaLogger(const std::string& logDir, const std::string& appName, const std::string& logLevel,
+                    const std::string& logName);
+
+class KOVAClientAdapter : virtual public IceUtil::Shared {
+public:
+    // File form: cfgFile is an Ice configuration file. List form: each element is one
+    // Key=Value item. item is the adapter id, the prefix of the client's own keys.
+    // Both throw std::runtime_error on an invalid configuration ("Config is invalid!",
+    // "Invalid locator.", "Invalid proxy.", and for the list form
+    // "Invalid config for item:<item>"); Ice exceptions of reading the configuration
+    // pass through. No communicator outlives a failed construction.
+    KOVAClientAdapter(const std::string& cfgFile, const std::string& item);
+    KOVAClientAdapter(const std::vector<std::string>& configs, const std::string& item);
+    virtual ~KOVAClientAdapter();
+
+    KOVAClientAdapter(const KOVAClientAdapter&) = delete;
+    KOVAClientAdapter& operator=(const KOVAClientAdapter&) = delete;
+
+    // Resources that get an engine of their own: resource id -> the configuration key
+    // holding its agent proxy (the resource id itself).
+    const std::map<std::string, std::string>& getItems() const { return _rid2ConfigItems; }
+    // Effective client thread-pool maximum (at least 1, at most the processor count).
+    int getMaxClientPoolSize() const { return _maxCSize; }
+    int getMaxServerPoolSize() const { return _maxSSize; }
+
+    // Fail-store settings. An empty store dir disables the fail-store.
+    const std::string& getStoreDir() const { return _storeDir; }
+    const std::string& getStoreFile() const { return _storeFile; }
+    int getMaxFileNums() const { return _maxStoreNums; }
+    int getMaxFileSize() const { return _maxStoreSize; }  // bytes
+    bool isAsyncFlush() const { return _asyncFlush; }
+    const std::string& getRepRid() const { return _replaceRid; }
+    int storeSuccessCode() const { return _failStoreCode; }
+
+    // The client UUID of this adapter (name of the listener identity).
+    const std::string& getClientID() const { return _clientID; }
+    const std::string& getAdapterID() const { return _adapterID; }
+    // The default agent's configuration key: adapter id + "Server.Proxy".
+    const std::string& getServerAdapterID() const { return _serverAdapterID; }
+
+    Ice::CommunicatorPtr getCommunicator() const { return _ic; }
+    Ice::CommunicatorPtr getIc() const { return getCommunicator(); }
+
+    // Listener half.
+    Ice::ObjectAdapterPtr getAdapter() const { return _adapter; }
+    const Ice::Identity& getIdentity() const { return _ident; }
+    KOVA::KOVAMessageListenerPrx getListenerProxy() const { return _clientProxy; }
+    bool share() const { return _shareConn; }
+
+    // Makes the listener object reachable (first call stores cb); with force and a
+    // router, rebuilds the communicator and the router session. True when served.
+    bool ActiveAdapter(const KOVAPushCallback& cb, bool force);
+
+private:
+    void initCommunicator(const std::string& cfg);
+    void initCommunicator(const std::vector<std::string>& items);
+    void initCommandArgvs(const std::string& cfg);
+    // Logger start, validation and the shared-connection rule, once _ic exists.
+    // Destroys _ic when validation throws.
+    void completeInitialization();
+    void startLoggerFrom(const Ice::PropertiesPtr& props);
+    void checkAndUpdateConfig();
+    void readFailStoreConfig(const Ice::PropertiesPtr& props);
+    void checkSeparateResources(const Ice::PropertiesPtr& props);
+    void logConfig();
+
+    // Listener half: body of the adapter thread and the listener proxy's creation.
+    void run(const KOVAPushCallback& cb, std::promise<bool>* activated);
+    bool createClientProxy();
+
+    int _argc;
+    const char* _argv[64];
+    std::string _clientConfig;
+    std::vector<std::string> _configs;
+    KOVAPushCallback _cb;
+    Ice::CommunicatorPtr _ic;
+    std::string _clientID;
+    KOVA::KOVAMessageListenerPrx _clientProxy;
+    std::string _adapterID;
+    std::string _serverAdapterID;
+    std::mutex _adapterMutex;
+    Ice::ObjectAdapterPtr _adapter;
+    int _maxCSize;
+    int _maxSSize;
+    std::shared_ptr<std::thread> _app;
+    bool _ok;
+    bool _shareConn;
+    std::map<std::string, std::string> _rid2ConfigItems;
+    Glacier2::RouterPrx _router;
+    Glacier2::SessionPrx _sessionPrx;
+    Ice::Identity _ident;
+    std::string _storeDir;
+    std::string _storeFile;
+    int _maxStoreSize;
+    int _maxStoreNums;
+    bool _asyncFlush;
+    std::string _replaceRid;
+    int _failStoreCode;
+};
+
+typedef IceUtil::Handle<KOVAClientAdapter> KOVAClientAdapterPtr;
+
+}  // namespace KOVA
