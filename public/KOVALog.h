@@ -50,8 +50,12 @@ public:
     // By name ("warn", "WARN", ...); a name not in the table changes nothing.
     void setLogLevel(const std::string& logLevel);
 
+    // The write step under the write mutex, with explicit parameters and an error
+    // buffer (at least 64 bytes) for the reason of a failure.
+    int Log_WriteLog(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg, const char* sFormat,
+                     ...) __attribute__((format(printf, 6, 7)));
     // Appends one line to <stem>.log and rotates; 0, or -1 with the reason in sErrMsg
-    // when it is not null.
+    // when it is not null. The caller holds the write mutex; `ap` is left usable.
     int Log_VWriteLog(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg,
                       const char* sFormat, va_list ap);
     // Size check and rotation: <stem>.log -> <stem>1.log -> ... -> <stem>(n-1).log.
@@ -69,6 +73,9 @@ private:
     KOVALog(const KOVALog&) = delete;
     KOVALog& operator=(const KOVALog&) = delete;
 
+    // Points a provisional logger at its real file (once); the old file is left as is.
+    void Retarget(const std::string& stem);
+
     char sLogBaseName[200];
     long lMaxLogSize;
     int iMaxLogNum;
@@ -76,7 +83,7 @@ private:
     int iIsShow;
     std::atomic<KOVA::COMMON::elogLevel> _logLevel;
     std::mutex _mutex;
-    bool _provisional = false;
+    std::atomic<bool> _provisional{false};  // created from empty arguments, not yet re-targeted
 
     static const std::map<std::string, KOVA::COMMON::elogLevel> _str2LevelMap;
 };
