@@ -104,13 +104,17 @@ public:
     bool ActiveAdapter(const KOVAPushCallback& cb, bool force);
 
 private:
+    // Sets every field to its initial value; the public constructors delegate to it,
+    // so the destructor (which destroys the communicator) also runs when they throw.
+    KOVAClientAdapter(const std::string& item, const std::string& clientConfig,
+                      const std::vector<std::string>& configs);
+
     void initCommunicator(const std::string& cfg);
     void initCommunicator(const std::vector<std::string>& items);
     void initCommandArgvs(const std::string& cfg);
-    // Logger start, validation and the shared-connection rule, once _ic exists.
-    // Destroys _ic when validation throws.
-    void completeInitialization();
     void startLoggerFrom(const Ice::PropertiesPtr& props);
+    // Validation and the shared-connection rule, once _ic exists.
+    void applyCommunicatorSettings();
     void checkAndUpdateConfig();
     void readFailStoreConfig(const Ice::PropertiesPtr& props);
     void checkSeparateResources(const Ice::PropertiesPtr& props);

@@ -1,0 +1,327 @@
+#include "KOVAClientAdapter.h"
+
+#include <pwd.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "KOVAConfigText.h"
+#include "KOVALog.h"
+#include "PublicTools.h"
+
+namespace KOVA {
+
+std::string _kova_ClientId;
+
+namespace {
+
+// Always given to Ice. In the file form they follow "--Ice.Config=" on the command
+// line and so override the file; in the list form they come first and a caller's
+// item for the same key overrides them.
+const std::string _defaultIceMaxMessageSize = "--Ice.MessageSizeMax=0";
+const std::string _defaultIceBackupCacheUpdates = "--Ice.BackgroundLocatorCacheUpdates=1";
+const std::string _defaultHeartbeat = "--Ice.ACM.Client.Heartbeat=1";
+const std::string kCommandLineDashes = "--";
+
+const std::string kClientPool = "Ice.ThreadPool.Client";
+const std::string kServerPool = "Ice.ThreadPool.Server";
+
+const int kDefaultStoreNums = 100;
+const int kMinStoreNums = 1;
+const int kDefaultStoreSizeMiB = 100;
+const int kMinStoreSizeMiB = 20;
+// The byte count is a signed 32-bit int: 2048 MiB and more would overflow it.
+const int kOverflowStoreSizeMiB = 2048;
+const int kMaxStoreSizeMiB = 2000;
+const int kMiBShift = 20;
+const int kInitialStoreSize = kDefaultStoreSizeMiB << kMiBShift;
+const int kStoreCachedCode = 200;  // PRODUCE_MESSAGE_CACHED
+
+std::string ProcessIdText() {
+    return std::to_string(static_cast<long>(getpid()));
+}
+
+int ProcessorCount() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : static_cast<int>(n);
+}
+
+// The sizing rule of one Ice thread pool: the larger of SizeMax and Size, cut to the
+// processor count; nothing usable configured (below 1) means the processor count,
+// which is then written to SizeMax. Running it twice gives the same result, so it can
+// size the properties before Ice::initialize (Ice builds its client pool there) and
+// be applied again to the communicator's properties.
+int SizeThreadPool(const Ice::PropertiesPtr& props, const std::string& pool) {
+    const int cpus = ProcessorCount();
+    const std::string maxKey = pool + ".SizeMax";
+    int max = props->getPropertyAsIntWithDefault(maxKey, -1);
+    const int size = props->getPropertyAsIntWithDefault(pool + ".Size", -1);
+    if (max < size) {
+        max = size;
+    }
+    if (max < 1) {
+        max = cpus;
+        props->setProperty(maxKey, std::to_string(cpus));
+    } else if (max > cpus) {
+        max = cpus;
+    }
+    return max;
+}
+
+void PresizeThreadPools(const Ice::PropertiesPtr& props) {
+    SizeThreadPool(props, kClientPool);
+    SizeThreadPool(props, kServerPool);
+}
+
+std::string HomeDirectory() {
+    if (const char* home = getenv("HOME")) {
+        return home;
+    }
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] != '\0') {
+        return found->pw_dir;
+    }
+    return "/tmp";
+}
+
+// Built fresh each time so that a host without a private address gives "-<pid>" and
+// never a growing "-<pid>-<pid>".
+void RebuildProcessClientId() {
+    std::string ip;
+    TQPublicTool::GetLocalIP(ip);
+    _kova_ClientId = ip + "-" + ProcessIdText();
+}
+
+}  // namespace
+
+void initkovaLogger(const std::string& logDir, const std::string& appName, const std::string& logLevel,
+                    const std::string& logName) {
+    const std::string dir = logDir.empty() ? HomeDirectory() + "/kovalogs/kova-cpp" : logDir;
+    const std::string instance = appName.empty() ? ProcessIdText() + "-KOVAClient_kova" : "-" + appName + "_kova";
+    TQPublicTool::KOVALog* log = TQPublicTool::KOVALog::getLogInstance(dir, instance, logName);
+    if (!logLevel.empty()) {
+        log->setLogLevel(logLevel);
+    }
+}
+
+KOVAClientAdapter::KOVAClientAdapter(const std::string& item, const std::string& clientConfig,
+                                     const std::vector<std::string>& configs)
+    : _argc(0),
+      _argv(),
+      _clientConfig(clientConfig),
+      _configs(configs),
+      _clientID(IceUtil::generateUUID()),
+      _adapterID(item),
+      _serverAdapterID(item + "Server.Proxy"),
+      _maxCSize(0),
+      _maxSSize(0),
+      _ok(false),
+      _shareConn(false),
+      _storeDir("/tmp/"),
+      _maxStoreSize(kInitialStoreSize),
+      _maxStoreNums(kDefaultStoreNums),
+      _asyncFlush(true),
+      _failStoreCode(kStoreCachedCode) {}
+
+KOVAClientAdapter::KOVAClientAdapter(const std::string& cfgFile, const std::string& item)
+    : KOVAClientAdapter(item, "--Ice.Config=" + cfgFile, std::vector<std::string>()) {
+    RebuildProcessClientId();
+    initCommunicator(_clientConfig);
+    logConfig();
+}
+
+KOVAClientAdapter::KOVAClientAdapter(const std::vector<std::string>& configs, const std::string& item)
+    : KOVAClientAdapter(item, std::string(), configs) {
+    RebuildProcessClientId();
+    initCommunicator(_configs);
+    logConfig();
+}
+
+KOVAClientAdapter::~KOVAClientAdapter() {
+    if (_ic) {
+        try {
+            _ic->destroy();
+        } catch (const Ice::Exception& e) {
+            LOG_WARN("Destroy communicator of adapter:%s failed:%s", _adapterID.c_str(), e.what());
+        }
+    }
+    if (_app && _app->joinable()) {
+        _app->join();
+    }
+}
+
+void KOVAClientAdapter::initCommandArgvs(const std::string& cfg) {
+    _argc = 0;
+    _argv[_argc++] = cfg.c_str();
+    _argv[_argc++] = _defaultIceMaxMessageSize.c_str();
+    _argv[_argc++] = _defaultIceBackupCacheUpdates.c_str();
+    _argv[_argc++] = _defaultHeartbeat.c_str();
+}
+
+void KOVAClientAdapter::initCommunicator(const std::string& cfg) {
+    initCommandArgvs(cfg);
+    // Ice consumes the arguments it parses: hand it a copy so _argv stays whole for a
+    // rebuild. The properties are read here rather than inside Ice::initialize so the
+    // thread pools are sized before Ice creates its client pool.
+    int argc = _argc;
+    const char* argv[sizeof(_argv) / sizeof(_argv[0])];
+    std::copy(_argv, _argv + _argc, argv);
+    Ice::InitializationData initData;
+    initData.properties = Ice::createProperties(argc, argv);
+    PresizeThreadPools(initData.properties);
+    _ic = Ice::initialize(initData, ICE_INT_VERSION);
+
+    startLoggerFrom(_ic->getProperties());
+    applyCommunicatorSettings();
+}
+
+void KOVAClientAdapter::initCommunicator(const std::vector<std::string>& items) {
+    std::vector<std::string> ordered(items);
+    for (const std::string* forced : {&_defaultIceMaxMessageSize, &_defaultIceBackupCacheUpdates, &_defaultHeartbeat}) {
+        ordered.insert(ordered.begin(), forced->substr(kCommandLineDashes.size()));
+    }
+
+    Ice::PropertiesPtr props = Ice::createProperties();
+    std::string error;
+    for (const std::string& item : ordered) {
+        const std::vector<std::string> pieces = SplitConfigItem(item);
+        if (pieces.size() == 2) {
+            props->setProperty(pieces[0], pieces[1]);
+        } else {
+            error = "Invalid config for item:" + item;
+        }
+    }
+    // The logger comes up even for a bad list, so the failure can be read in it.
+    startLoggerFrom(props);
+    if (!error.empty()) {
+        throw std::runtime_error(error);
+    }
+
+    PresizeThreadPools(props);
+    Ice::InitializationData initData;
+    initData.properties = props;
+    _ic = Ice::initialize(initData, ICE_INT_VERSION);
+    applyCommunicatorSettings();
+}
+
+void KOVAClientAdapter::startLoggerFrom(const Ice::PropertiesPtr& props) {
+    const std::string logDir = TransConfigWithVar(props->getPropertyWithDefault(_adapterID + ".LogDir", ""));
+    std::string logName = TransConfigWithVar(props->getPropertyWithDefault(_adapterID + ".LogName", ""));
+    if (!logName.empty()) {
+        logName += "." + ProcessIdText();
+    }
+    initkovaLogger(logDir, "", props->getProperty(_adapterID + ".LogLevel"), logName);
+}
+
+void KOVAClientAdapter::applyCommunicatorSettings() {
+    checkAndUpdateConfig();
+    const std::string endpoints = _ic->getProperties()->getPropertyWithDefault(_adapterID + ".Endpoints", "");
+    if (_adapterID.empty() || endpoints.empty()) {
+        _shareConn = true;
+    }
+}
+
+void KOVAClientAdapter::checkAndUpdateConfig() {
+    const Ice::PropertiesPtr props = _ic->getProperties();
+    _maxCSize = SizeThreadPool(props, kClientPool);
+    _maxSSize = SizeThreadPool(props, kServerPool);
+    readFailStoreConfig(props);
+    checkSeparateResources(props);
+}
+
+void KOVAClientAdapter::readFailStoreConfig(const Ice::PropertiesPtr& props) {
+    const std::string prefix = _adapterID + ".Fail.";
+    _storeDir = TransConfigWithVar(props->getPropertyWithDefault(prefix + "CacheDir", ""));
+    _storeFile = TransConfigWithVar(props->getPropertyWithDefault(prefix + "CacheMatch", ""));
+    _maxStoreNums = std::max(kMinStoreNums, props->getPropertyAsIntWithDefault(prefix + "CacheNum", kDefaultStoreNums));
+
+    int sizeMiB = std::max(kMinStoreSizeMiB, props->getPropertyAsIntWithDefault(prefix + "CacheSize", kDefaultStoreSizeMiB));
+    if (sizeMiB >= kOverflowStoreSizeMiB) {
+        LOG_WARN("Fail-store size %d MiB of `%sCacheSize' does not fit 32 bits, using %d MiB", sizeMiB,
+                 prefix.c_str(), kMaxStoreSizeMiB);
+        sizeMiB = kMaxStoreSizeMiB;
+    }
+
+    _failStoreCode = props->getPropertyAsIntWithDefault(prefix + "EnableSucc", 1) != 0 ? 0 : kStoreCachedCode;
+    _asyncFlush = !StartsWithIgnoreCase(props->getPropertyWithDefault(prefix + "FlushMode", "async"), "sync");
+    _replaceRid = props->getPropertyWithDefault(prefix + "RepRid", "");
+    _maxStoreSize = sizeMiB << kMiBShift;
+}
+
+void KOVAClientAdapter::checkSeparateResources(const Ice::PropertiesPtr& props) {
+    const std::string& server = _serverAdapterID;
+    const std::string sLoc = props->getPropertyWithDefault(server + ".Locator", "");
+    const std::string sPrx = props->getPropertyWithDefault(server, "");
+    const std::string sRouter = props->getPropertyWithDefault(server + ".Router", "");
+    const std::string dRouter = props->getPropertyWithDefault("Ice.Default.Router", "");
+
+    if (sLoc.empty() || sPrx.empty()) {
+        LOG_WARN("Global adapter config absent for `%s' or `%s.Locator'", server.c_str(), server.c_str());
+    }
+    props->setProperty("Ice.Warn.UnknownProperties", "0");
+
+    const Ice::StringSeq rids = props->getPropertyAsList(_adapterID + "SeparateRes.List");
+    if (rids.empty()) {
+        if (sPrx.empty() || (sRouter.empty() && sLoc.empty())) {
+            LOG_FATAL("Config is invalid, need config `%s' and (`%s.Locator' or `%s.Router')", server.c_str(),
+                      server.c_str(), server.c_str());
+            throw std::runtime_error("Config is invalid!");
+        }
+        return;
+    }
+
+    for (const std::string& rid : rids) {
+        std::string rRouter = props->getPropertyWithDefault(rid + ".Router", "");
+        std::string rLoc = props->getPropertyWithDefault(rid + ".Locator", "");
+        const std::string rPrx = props->getPropertyWithDefault(rid, "");
+
+        // A resource without a route of its own inherits the default agent's route,
+        // written as properties so that propertyToProxy on the resource id applies it.
+        if (rLoc.empty() && rRouter.empty()) {
+            if (sLoc.empty() && sRouter.empty() && dRouter.empty()) {
+                LOG_FATAL("The locator or router is invalid for resource:`%s', need config:`%s' or `%s' or "
+                          "`Ice.Default.Router'",
+                          rid.c_str(), (rid + ".Locator").c_str(), (rid + ".Router").c_str());
+                throw std::runtime_error("Invalid locator.");
+            }
+            if (!sLoc.empty()) {
+                rLoc = sLoc;
+                props->setProperty(rid + ".Locator", sLoc);
+            } else if (!sRouter.empty()) {
+                rRouter = sRouter;
+                props->setProperty(rid + ".Router", sRouter);
+            } else {
+                rRouter = dRouter;
+            }
+        }
+
+        if (rPrx.empty()) {
+            if (sPrx.empty()) {
+                LOG_FATAL("The proxy is invalid for resource:%s, need config:%s", rid.c_str(), rid.c_str());
+                throw std::runtime_error("Invalid proxy.");
+            }
+            props->setProperty(rid, sPrx);
+            continue;
+        }
+
+        const bool sameRoute = rLoc == sLoc || rRouter == sRouter || rRouter == dRouter;
+        if (rPrx == sPrx && sameRoute) {
+            continue;
+        }
+        _rid2ConfigItems[rid] = rid;
+    }
+}
+
+void KOVAClientAdapter::logConfig() {
+    const Ice::StringSeq options = _ic->getProperties()->getCommandLineOptions();
+    for (const std::string& option : options) {
+        LOG_WARN("[INFO] client:`%s' config:`%s'", _kova_ClientId.c_str(), MaskSecretOption(option).c_str());
+    }
+}
+
+}  // namespace KOVA
