@@ -1,0 +1,235 @@
+// KOVA::KOVAClientLibImpl: the client engine for one agent id. It reaches its
+// agent (directly, through a locator, or behind a Glacier2 router with an
+// IceGrid session), keeps the proxies derived from the agent proxy, and runs
+// produce, pull and push consumption over them.
+//
+// The agent id is the name of an Ice property whose value is the agent's proxy.
+// Sessions and proxies are built lazily by the first call that needs them and
+// dropped after a lost connection behind a router (or a destroyed
+// communicator), so that the next call builds them again.
+//
+// The implementation is split by purpose:
+//   KOVAClientLibImplSession.cpp  construction, Ping, agent session, proxy families
+//   KOVAClientLibImplProduce.cpp  synchronous and asynchronous produce
+//   KOVAClientLibImplPull*.cpp    synchronous, asynchronous and direct pull
+//   KOVAClientLibImplPush*.cpp    push registration, session monitor, delivery
+//
+// Thread-safety: every public operation may be called from any thread at once
+// (caller threads, the manager's async-pull and monitor threads, Ice threads
+// running completions and dispatches).
+//
+// Locks. Two kinds:
+//  * Ordered locks, taken in this order and never the reverse:
+//        _consumerMutex  ->  _agentProxyMutex
+//    _consumerMutex is held across the remote calls of registration, pause and
+//    resume; _agentProxyMutex is held across the remote calls of one session
+//    build, so concurrent first callers wait for that single build.
+//  * Handle locks: _agentHandleMutex, _producePxyMutex, _pullPxyMutex,
+//    _asyncPullPxyMutex, _rid2RegPxysMutex and each _ConsumerInfo::_mutex.
+//    They are leaves: held only to copy or swap handles, never across a remote
+//    call and never while taking any other lock. Every read of a proxy handle
+//    goes through a copy made under its handle lock (the accessors below), so
+//    a concurrent uninitAllproxy() never leaves a caller with a dangling handle.
+//    Because uninitAllproxy() takes only handle locks, an Ice thread that drops
+//    proxies never waits for a session build.
+//
+// Ownership: always held by a std::shared_ptr (KOVAClientLibImplPtr); completions
+// of asynchronous calls keep only a std::weak_ptr to the engine and a shared_ptr
+// to the io_context they post to, so they never reach a destroyed engine. The
+// engine keeps the client adapter alive for its whole life. Destruction makes no
+// remote call: sessions and registrations are left to expire on the server side.
+#pragma once
+
+#include <Glacier2/Router.h>
+#include <Ice/Ice.h>
+#include <IceGrid/Session.h>
+#include <IceUtil/Shared.h>
+
+#include <boost/asio/deadline_timer.hpp>
+#include <boost/asio/io_context.hpp>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "KOVAClientAdapter.h"
+#include "KOVACommon.h"
+#include "KOVAConsumeStatus.h"
+#include "KOVAIMessage.h"
+#include "KOVAMessageService.h"
+#include "KOVAOMessage.h"
+
+namespace KOVA {
+
+// One registered push consumer.
+// Thread-safety: _cb, _cookie, _batch, _count and _rid never change after
+// construction. _pxy, _cid and _sid are rewritten by the session monitor while
+// pause and resume read them: access them under _mutex (a handle lock, see the
+// engine's lock rules) and use copies across remote calls. _status is atomic.
+// Ownership: shared by the consumer table and the consumer's monitor chain.
+struct _ConsumerInfo : public IceUtil::Shared {
+    _ConsumerInfo(const KOVAAgentPrx& pxy, const std::string& rid, const std::string& sid,
+                  const PushConsumerCallback& cb, void* cookie, int batch, int count, const std::string& cid)
+        : _cb(cb), _cookie(cookie), _batch(batch), _count(count), _cid(cid), _pxy(pxy), _rid(rid), _sid(sid),
+          _status(RUNNING) {}
+    virtual ~_ConsumerInfo() {}
+
+    PushConsumerCallback _cb;
+    void* _cookie;
+    int _batch;
+    int _count;
+    std::string _cid;
+    KOVAAgentPrx _pxy;
+    std::string _rid;
+    std::string _sid;
+    std::atomic<KOVAConsumerStatus> _status;
+    std::mutex _mutex;
+};
+typedef IceUtil::Handle<_ConsumerInfo> ConsumerInfoPtr;
+
+// One issued asynchronous pull: created by the issuing call, finished (callback
+// called, node deleted) exactly once by its completion, or deleted by the
+// issuing call when the pull could not be issued.
+struct _AsyncPullConsumerNode {
+    _AsyncPullConsumerNode(const std::string& rid, const std::string& sid, void* cookie, PullConsumerCallback&& cb,
+                           bool isDirect)
+        : _cb(std::move(cb)), _rid(rid), _sid(sid), _cookie(cookie), _isDirect(isDirect) {}
+
+    PullConsumerCallback _cb;
+    std::string _rid;
+    std::string _sid;
+    void* _cookie;
+    bool _isDirect;
+};
+
+class KOVAClientLibImpl : public std::enable_shared_from_this<KOVAClientLibImpl> {
+public:
+    // Makes no remote call and cannot fail; the session is built on first use.
+    KOVAClientLibImpl(const std::string& agentID, const KOVAClientAdapterPtr& clientAdapter);
+    ~KOVAClientLibImpl();
+
+    KOVAClientLibImpl(const KOVAClientLibImpl&) = delete;
+    KOVAClientLibImpl& operator=(const KOVAClientLibImpl&) = delete;
+
+    // Builds the agent session when needed and pings the agent.
+    bool Ping();
+
+    // ---- Produce -------------------------------------------------------------
+    // Returns the server's code, or 100 on any Ice failure.
+    int Produce(const std::string& rid, const std::string& _sid, const KOVAMsg::KOVABatchMessage& datas,
+                const KOVA::COMMON::KOVAProperties& properties);
+    // Returns 0 when issued (then ocb(code, ck) runs exactly once, later, on a
+    // thread of the engine's completion io_context) or 100 (then ocb never runs).
+    int Produce(const std::string& rid, const std::string& _sid, const KOVAMsg::KOVABatchMessage& datas,
+                const KOVA::COMMON::KOVAProperties& properties, KOVA::AsyncProduceCallback ocb, void* ck,
+                std::shared_ptr<boost::asio::io_context> asycPullService);
+
+    // ---- Pull ----------------------------------------------------------------
+    // An empty _sid is replaced (and written back). Never returns null.
+    ConsumeStatusPtr Consume(const std::string& rid, std::string& _sid, int maxFetchCount,
+                             const KOVA::COMMON::KOVAProperties& properties, int timeout);
+    // Returns 0 when issued (cb runs exactly once) or 100 (cb never runs).
+    int Consume(const std::string& rid, std::string& _sid, int maxFetchCount, PullConsumerCallback& cb, void* cookie,
+                const KOVA::COMMON::KOVAProperties& properties, int timeout,
+                std::shared_ptr<boost::asio::io_context> asyncPullService);
+
+    // ---- Push ----------------------------------------------------------------
+    int RegisterPushConsumer(const std::string& rid, PushConsumerCallback& cb, void* cookie, int maxcount,
+                             int maxbatch, boost::asio::io_context& monitorService);
+    // Delivers one pushed batch; the result is the reply to the server.
+    int ConsumeCallback(const std::string& rid, const std::string& sid, const std::string& cid,
+                        const KOVAMsg::KOVABatchMessage& _datas, const Ice::Current& cu);
+    void PauseConsume(const std::string& rid);
+    int ResumeConsume(const std::string& rid);
+
+    const std::string& agentID() const { return _agentID; }
+
+private:
+    // ---- Session and proxy families (KOVAClientLibImplSession.cpp) -----------
+    KOVAAgentPrx initKOVAAgentSession(bool force);
+    KOVAAgentPrx getRegisterProxyByRid(const std::string& rid, bool force);
+    void removeRegisterProxyByRid(const std::string& rid);
+    // Build the family's proxy when it is null. Ice exceptions reach the caller.
+    void initProduceProxy(bool force);
+    void initPullProxy(bool force);
+    void initAsyncPullProxy(std::shared_ptr<boost::asio::io_context> asyncPullService, bool force);
+    void uninitAllproxy();
+
+    // Copies taken under the family's handle lock; use the copy for the call.
+    KOVAAgentPrx currentAgentProxy() const;
+    KOVAAgentPrx currentProduceProxy() const;
+    KOVAAgentPrx currentPullProxy() const;
+    KOVAAgentPrx currentAsyncPullProxy() const;
+    KOVACallbackAgentPrx currentDirectPullProxy() const;
+    void setDirectPullProxy(const KOVACallbackAgentPrx& prx);
+    Glacier2::RouterPrx currentRouter() const;
+    bool routed() const { return currentRouter(); }
+    // The completion io_context: the first non-null one offered is kept for good.
+    std::shared_ptr<boost::asio::io_context> adoptAsyncService(
+        const std::shared_ptr<boost::asio::io_context>& offered);
+    std::shared_ptr<boost::asio::io_context> currentAsyncService() const;
+
+    // Drops every agent-derived proxy when `e` means the agent session is gone:
+    // a destroyed communicator always; a lost connection (or, when
+    // refusedCountsAsLoss, a refused one) only behind a router. Matching is by
+    // exception text, so a loss reported inside UnknownLocalException counts.
+    // Returns true when the proxies were dropped.
+    bool dropProxiesAfter(const Ice::Exception& e, bool refusedCountsAsLoss = false);
+
+    // Decimal time since 1970 for session ids.
+    static std::string microsecondsNow();
+    static std::string millisecondsNow();
+
+    // ---- Pull internals (pull source file) -------------------------------------
+    ConsumeStatusPtr directConsume(const std::string& rid, std::string& _sid, int maxFetchCount,
+                                   const KOVA::COMMON::KOVAProperties& properties, int timeout);
+    int directConsume(const std::string& rid, std::string& _sid, int maxFetchCount, PullConsumerCallback& cb,
+                      void* cookie, const KOVA::COMMON::KOVAProperties& properties, int timeout,
+                      std::shared_ptr<boost::asio::io_context> asyncPullService);
+    void PullConsumeSuccess(_AsyncPullConsumerNode* node, const ConsumeResultInfo& csinfo,
+                            const KOVAMsg::KOVABatchMessage& datas);
+    void PullConsumeException(_AsyncPullConsumerNode* node, const Ice::Exception& e);
+
+    // ---- Push internals (push source file) -------------------------------------
+    void addKeepAliveWork(ConsumerInfoPtr info, boost::asio::io_context& monitorService);
+    void sessionMonitor(ConsumerInfoPtr info, std::shared_ptr<boost::asio::deadline_timer> t);
+
+    // Build serialisation of the agent session (ordered lock, see above).
+    std::mutex _agentProxyMutex;
+    // Handle lock of _agentProxy, _router and _sessionPrx.
+    mutable std::mutex _agentHandleMutex;
+    KOVAAgentPrx _agentProxy;
+
+    mutable std::mutex _producePxyMutex;
+    KOVAAgentPrx _agentProduceProxy;
+
+    mutable std::mutex _pullPxyMutex;
+    KOVAAgentPrx _agentPullProxy;
+    KOVACallbackAgentPrx _directPullProxy;
+    std::atomic<int> _directPullCount;
+
+    mutable std::mutex _asyncPullPxyMutex;
+    KOVAAgentPrx _asyncAgentPullProxy;
+    std::shared_ptr<boost::asio::io_context> _asyncPullService;
+
+    std::mutex _rid2RegPxysMutex;
+    std::map<std::string, KOVAAgentPrx> _mapRid2RegisterPxys;
+    std::map<std::string, std::string> _mapRid2RegisterPxyIDs;
+
+    const std::string _agentID;
+    const std::string _clientID;
+    const KOVAClientAdapterPtr _clientAdapter;
+
+    std::mutex _consumerMutex;
+    std::unordered_map<std::string, ConsumerInfoPtr> _consumers;
+
+    Glacier2::RouterPrx _router;  // once set, never cleared
+    IceGrid::SessionPrx _sessionPrx;
+};
+
+typedef std::shared_ptr<KOVAClientLibImpl> KOVAClientLibImplPtr;
+
+}  // namespace KOVA
