@@ -11,3 +11,6 @@ add_library(kova_engine STATIC ${kova_engine_sources})
 target_include_directories(kova_engine PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/libKOVAClient)
 target_link_libraries(kova_engine PUBLIC kova_logging kova_slice
   Ice::Glacier2 Ice::IceGrid Ice::Ice Threads::Threads)
+# The engine hands pulled batches over as ConsumeStatus (kova_model) and posts
+# asynchronous completions onto asio io_contexts.
+target_link_libraries(kova_engine PUBLIC kova_model Boost::system Boost::thread)

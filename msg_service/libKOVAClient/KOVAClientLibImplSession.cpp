@@ -1,0 +1,305 @@
+// Agent session and the proxy families derived from the agent proxy.
+#include "KOVAClientLibImpl.h"
+
+#include <IceUtil/Time.h>
+
+#include "KOVALog.h"
+
+namespace KOVA {
+
+namespace {
+
+// Seconds a locator-resolved endpoint stays cached, so a re-registered agent is
+// found again quickly.
+const int kLocatorCacheTimeout = 5;
+
+// Every agent proxy chooses its connection anew per call (connection caching
+// off), so one broken connection does not pin the engine.
+KOVAAgentPrx withAgentSettings(const KOVAAgentPrx& agent) {
+    return agent->ice_connectionCached(false)->ice_locatorCacheTimeout(kLocatorCacheTimeout);
+}
+
+// The local address of the connection as the agent (or the router) sees us.
+// SSL and WebSocket connections keep the IP details in `underlying`. A
+// connection without any IP layer (or none at all, for a collocated call)
+// gives an empty text rather than failing every produce.
+std::string bornHostOf(const Ice::ConnectionPtr& connection) {
+    if (!connection) {
+        return std::string();
+    }
+    for (Ice::ConnectionInfoPtr info = connection->getInfo(); info; info = info->underlying) {
+        Ice::IPConnectionInfoPtr ip = Ice::IPConnectionInfoPtr::dynamicCast(info);
+        if (ip) {
+            return ip->localAddress;
+        }
+    }
+    return std::string();
+}
+
+template <typename Prx>
+Prx copyOf(std::mutex& handleMutex, const Prx& slot) {
+    std::lock_guard<std::mutex> lock(handleMutex);
+    return slot;
+}
+
+const char* masked(const std::string& password) { return password.empty() ? "" : "******"; }
+
+}  // namespace
+
+KOVAClientLibImpl::KOVAClientLibImpl(const std::string& agentID, const KOVAClientAdapterPtr& clientAdapter)
+    : _directPullCount(0),
+      _agentID(agentID),
+      _clientID(clientAdapter->getClientID()),
+      _clientAdapter(clientAdapter),
+      _consumers(10) {}
+
+KOVAClientLibImpl::~KOVAClientLibImpl() {}
+
+bool KOVAClientLibImpl::Ping() {
+    try {
+        initKOVAAgentSession(false);
+        currentAgentProxy()->ice_ping();
+        return true;
+    } catch (const Ice::Exception& e) {
+        // A manager that pings again after the router came back must not find
+        // the dead session's proxies.
+        dropProxiesAfter(e);
+        LOG_FATAL("For ping agent:%s get an exception:%s", _agentID.c_str(), e.what());
+        return false;
+    }
+}
+
+KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
+    if (!force) {
+        KOVAAgentPrx agent = currentAgentProxy();
+        if (agent) {
+            return agent;
+        }
+    }
+    try {
+        std::lock_guard<std::mutex> build(_agentProxyMutex);
+        if (!force) {
+            KOVAAgentPrx agent = currentAgentProxy();
+            if (agent) {
+                return agent;
+            }
+        }
+        LOG_INFO("Entering init kova agent:%s.", _agentID.c_str());
+        Ice::CommunicatorPtr ic = _clientAdapter->getCommunicator();
+        Ice::PropertiesPtr props = ic->getProperties();
+
+        Glacier2::RouterPrx router;
+        std::string user;
+        std::string password;
+        const std::string routerSetting = props->getPropertyWithDefault(_agentID + ".Router", "");
+        if (!routerSetting.empty()) {
+            router = Glacier2::RouterPrx::checkedCast(ic->stringToProxy(routerSetting));
+            user = props->getPropertyWithDefault(_agentID + ".Router.User", "");
+            password = props->getPropertyWithDefault(_agentID + ".Router.Password", "");
+            LOG_WARN("Enable glacier2 for id:%s, user:%s", _agentID.c_str(), user.c_str());
+        } else if (Ice::RouterPrx defaultRouter = ic->getDefaultRouter()) {
+            router = Glacier2::RouterPrx::checkedCast(defaultRouter);
+            user = props->getPropertyWithDefault("Ice.Default.Router.User", "");
+            password = props->getPropertyWithDefault("Ice.Default.Router.Password", "");
+            LOG_WARN("Enable global glacier2 for id:%s, user:%s pass:%s", _agentID.c_str(), user.c_str(),
+                     masked(password));
+        }
+        if (router) {
+            std::lock_guard<std::mutex> lock(_agentHandleMutex);
+            _router = router;
+        }
+
+        IceGrid::SessionPrx session;
+        if (router) {
+            // A refused or foreign session does not stop the build: the routed
+            // call that follows reports the failure to whoever uses the proxy.
+            try {
+                session = IceGrid::SessionPrx::checkedCast(router->createSession(user, password));
+                session->keepAlive();
+                LOG_WARN("Create session success for user:`%s', id:`%s'", user.c_str(), _agentID.c_str());
+            } catch (const Ice::Exception& e) {
+                LOG_WARN("Create session user:`%s' failed, exception:%s", user.c_str(), e.what());
+            }
+            std::lock_guard<std::mutex> lock(_agentHandleMutex);
+            _sessionPrx = session;
+        }
+
+        KOVAAgentPrx agent = withAgentSettings(KOVAAgentPrx::checkedCast(ic->propertyToProxy(_agentID)));
+        if (router) {
+            agent = agent->ice_router(router);
+            LOG_WARN("Enable glacier2 success for id:%s", _agentID.c_str());
+        }
+        {
+            std::lock_guard<std::mutex> lock(_agentHandleMutex);
+            _agentProxy = agent;
+        }
+        LOG_INFO("Create kova agent '%s' proxy ok.", _agentID.c_str());
+    } catch (const Ice::Exception& e) {
+        LOG_FATAL("Create kova agent '%s' proxy failed, error:%s", _agentID.c_str(), e.what());
+    }
+    return currentAgentProxy();
+}
+
+KOVAAgentPrx KOVAClientLibImpl::getRegisterProxyByRid(const std::string& rid, bool force) {
+    try {
+        KOVAAgentPrx agent = initKOVAAgentSession(force);
+        // A fixed proxy bound to the very connection the agent (or the router)
+        // is reached on, so pushes come back over a connection we know.
+        Ice::ConnectionPtr connection = agent->ice_getConnection();
+        KOVAAgentPrx registerProxy = KOVAAgentPrx::checkedCast(connection->createProxy(agent->ice_getIdentity()));
+        const std::string endpoint = connection->getEndpoint()->toString();
+        std::lock_guard<std::mutex> lock(_rid2RegPxysMutex);
+        _mapRid2RegisterPxyIDs[rid] = endpoint;
+        _mapRid2RegisterPxys[rid] = registerProxy;
+        return registerProxy;
+    } catch (const Ice::ConnectionLostException& e) {
+        LOG_FATAL("Get an exception:%s, while get register push proxy for rid:%s", e.what(), rid.c_str());
+        if (routed()) {
+            uninitAllproxy();
+        }
+    } catch (const Ice::CommunicatorDestroyedException& e) {
+        uninitAllproxy();
+        LOG_FATAL("Get an exception:%s, while get register push proxy for rid:%s", e.what(), rid.c_str());
+    } catch (const Ice::Exception& e) {
+        LOG_FATAL("Get an exception:%s, while get register push proxy for rid:%s", e.what(), rid.c_str());
+    }
+    return KOVAAgentPrx();
+}
+
+void KOVAClientLibImpl::removeRegisterProxyByRid(const std::string& rid) {
+    std::lock_guard<std::mutex> lock(_rid2RegPxysMutex);
+    _mapRid2RegisterPxyIDs.erase(rid);
+    _mapRid2RegisterPxys.erase(rid);
+}
+
+void KOVAClientLibImpl::initProduceProxy(bool force) {
+    if (!force && currentProduceProxy()) {
+        return;
+    }
+    KOVAAgentPrx agent = initKOVAAgentSession(force);
+    // Built outside the family lock: opening the connection is remote work.
+    Ice::Context context = agent->ice_getContext();
+    context[KOVAMsg::kovasBornHostProperty] = bornHostOf(agent->ice_getConnection());
+    KOVAAgentPrx produce = withAgentSettings(agent)->ice_context(context);
+    {
+        std::lock_guard<std::mutex> lock(_producePxyMutex);
+        if (_agentProduceProxy) {
+            return;
+        }
+        _agentProduceProxy = produce;
+    }
+    LOG_INFO("Create produce proxy for client:%s, cache-timeout:%d", _clientID.c_str(), kLocatorCacheTimeout);
+}
+
+void KOVAClientLibImpl::initPullProxy(bool force) {
+    if (!force && currentPullProxy()) {
+        return;
+    }
+    KOVAAgentPrx agent = initKOVAAgentSession(force);
+    KOVAAgentPrx pull = withAgentSettings(agent);
+    {
+        std::lock_guard<std::mutex> lock(_pullPxyMutex);
+        if (_agentPullProxy) {
+            return;
+        }
+        _agentPullProxy = pull;
+    }
+    LOG_INFO("Create pull proxy for client:%s, cache-timeout:%d", _clientID.c_str(), kLocatorCacheTimeout);
+}
+
+void KOVAClientLibImpl::initAsyncPullProxy(std::shared_ptr<boost::asio::io_context> asyncPullService, bool force) {
+    if (!force && currentAsyncPullProxy()) {
+        return;
+    }
+    KOVAAgentPrx agent = initKOVAAgentSession(force);
+    KOVAAgentPrx pull = withAgentSettings(agent);
+    adoptAsyncService(asyncPullService);
+    {
+        std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+        if (_asyncAgentPullProxy) {
+            return;
+        }
+        _asyncAgentPullProxy = pull;
+    }
+    LOG_INFO("Create pull proxy for client:%s, cache-timeout:%d", _clientID.c_str(), kLocatorCacheTimeout);
+}
+
+void KOVAClientLibImpl::uninitAllproxy() {
+    {
+        std::lock_guard<std::mutex> lock(_agentHandleMutex);
+        _agentProxy = 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(_producePxyMutex);
+        _agentProduceProxy = 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(_pullPxyMutex);
+        _agentPullProxy = 0;
+        _directPullProxy = 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+        _asyncAgentPullProxy = 0;
+    }
+}
+
+bool KOVAClientLibImpl::dropProxiesAfter(const Ice::Exception& e, bool refusedCountsAsLoss) {
+    const std::string text = e.what();
+    // Proxies of a destroyed communicator are dead whatever the path; the next
+    // call builds new ones on the adapter's current communicator.
+    const bool destroyed = dynamic_cast<const Ice::CommunicatorDestroyedException*>(&e) != nullptr ||
+                           text.find("CommunicatorDestroyedException") != std::string::npos;
+    const bool lost = text.find("ConnectionLostException") != std::string::npos ||
+                      (refusedCountsAsLoss && text.find("ConnectionRefusedException") != std::string::npos);
+    if (destroyed || (lost && routed())) {
+        uninitAllproxy();
+        return true;
+    }
+    return false;
+}
+
+KOVAAgentPrx KOVAClientLibImpl::currentAgentProxy() const { return copyOf(_agentHandleMutex, _agentProxy); }
+
+KOVAAgentPrx KOVAClientLibImpl::currentProduceProxy() const { return copyOf(_producePxyMutex, _agentProduceProxy); }
+
+KOVAAgentPrx KOVAClientLibImpl::currentPullProxy() const { return copyOf(_pullPxyMutex, _agentPullProxy); }
+
+KOVAAgentPrx KOVAClientLibImpl::currentAsyncPullProxy() const {
+    return copyOf(_asyncPullPxyMutex, _asyncAgentPullProxy);
+}
+
+KOVACallbackAgentPrx KOVAClientLibImpl::currentDirectPullProxy() const {
+    return copyOf(_pullPxyMutex, _directPullProxy);
+}
+
+void KOVAClientLibImpl::setDirectPullProxy(const KOVACallbackAgentPrx& prx) {
+    std::lock_guard<std::mutex> lock(_pullPxyMutex);
+    _directPullProxy = prx;
+}
+
+Glacier2::RouterPrx KOVAClientLibImpl::currentRouter() const { return copyOf(_agentHandleMutex, _router); }
+
+std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::adoptAsyncService(
+    const std::shared_ptr<boost::asio::io_context>& offered) {
+    std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+    if (!_asyncPullService) {
+        _asyncPullService = offered;
+    }
+    return _asyncPullService;
+}
+
+std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::currentAsyncService() const {
+    std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+    return _asyncPullService;
+}
+
+std::string KOVAClientLibImpl::microsecondsNow() {
+    return std::to_string(IceUtil::Time::now(IceUtil::Time::Realtime).toMicroSeconds());
+}
+
+std::string KOVAClientLibImpl::millisecondsNow() {
+    return std::to_string(IceUtil::Time::now(IceUtil::Time::Realtime).toMilliSeconds());
+}
+
+}  // namespace KOVA
