@@ -119,6 +119,7 @@ void KOVALog::Log_Init(const char* sPLogBaseName, long lPMaxLogSize, int iPMaxLo
     iMaxLogNum = iPMaxLogNum;
     iIsShow = iShow;
     iLogInitialized = 1;
+    _provisional.store(false, std::memory_order_release);  // an explicit target is final
 }
 
 void KOVALog::Retarget(const std::string& stem) {

@@ -8,6 +8,8 @@
 //
 // Ownership: the instance is created on first use and never destroyed.
 //
+// The log file format and rotation scheme are described in KOVALog.cpp.
+//
 // Log sites use LOG_FATAL ... LOG_DEBUG. A site below the current level costs one
 // level read: it formats nothing and evaluates none of its arguments.
 #pragma once
@@ -33,16 +35,20 @@ const char* KovaLogSourceName(const char* path);
 
 class KOVALog {
 public:
-    // The process's logger, created by the first call. A logger first created from
-    // empty arguments is provisional (it writes in the working directory) and is
-    // re-targeted once by the first later call that names a directory or a file;
-    // after that, arguments are ignored.
+    // The process's logger, created by the first call. An empty directory means the
+    // working directory (resolved at that moment). A logger first created from empty
+    // arguments (no directory, prefix or name: a log site that ran before start-up)
+    // is provisional and is re-targeted once by the first later call that gives any
+    // of them; after that, arguments are ignored. The provisional file is left as is.
     static KOVALog* getLogInstance(const std::string& logdir = "", const std::string& prefix = "",
                                    const std::string& fname = "");
 
     virtual ~KOVALog();
 
+    // Sets the stem (cut to 199 characters), size limit, file count and echo flag, and
+    // enables file writes. Also ends the provisional state: a stem set here is kept.
     void Log_Init(const char* sPLogBaseName, long lPMaxLogSize, int iPMaxLogNum, int iShow);
+    // Echoes the message to standard output when enabled, then appends it to the file.
     void Log_Msg(const char* sFormat, ...) __attribute__((format(printf, 2, 3)));
 
     KOVA::COMMON::elogLevel getLogLevel() const { return _logLevel.load(std::memory_order_relaxed); }
@@ -80,7 +86,7 @@ private:
     long lMaxLogSize;
     int iMaxLogNum;
     int iLogInitialized;
-    int iIsShow;
+    std::atomic<int> iIsShow;  // read unlocked by the echo
     std::atomic<KOVA::COMMON::elogLevel> _logLevel;
     std::mutex _mutex;
     std::atomic<bool> _provisional{false};  // created from empty arguments, not yet re-targeted

@@ -149,6 +149,19 @@ TEST(KOVALogNaming, ProvisionalLoggerIsRetargetedByANameAlone) {
     ExpectOneLineContaining(dir / "named.log", "named line");
 }
 
+TEST(KOVALogNaming, ExplicitInitEndsTheProvisionalState) {
+    TempDir dir;
+    auto child = InChild(dir.path(), Env::Unset, [&] {
+        KOVALog* log = KOVALog::getLogInstance();
+        log->Log_Init((dir / "chosen").c_str(), 1 << 20, 3, 0);
+        KOVALog::getLogInstance(dir / "late", "app", "");
+        LOG_ERROR("kept");
+        return std::string("ok");
+    });
+    ASSERT_TRUE(child.finished);
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"chosen.log"});
+}
+
 TEST(KOVALogNaming, ConcurrentFirstCallsCreateOneLogger) {
     TempDir dir;
     auto child = InChild(dir.path(), Env::Unset, [&] {

@@ -186,6 +186,17 @@ TEST_F(KOVALogWrite, RotationAtTheLimitKeepsAtMostThreeFiles) {
     }
 }
 
+// Reaching the limit exactly counts as reaching it.
+TEST_F(KOVALogWrite, FileThatReachesTheLimitExactlyIsRotated) {
+    char stem[512];
+    snprintf(stem, sizeof stem, "%s/exact", dir_.path().c_str());
+    char error[128] = "";
+    ASSERT_EQ(log_->Log_WriteLog(stem, 60, 3, error, "%030d", 0), 0) << error;  // 60 bytes
+    EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{"exact1.log"});
+    ASSERT_EQ(log_->Log_WriteLog(stem, 61, 3, error, "%030d", 1), 0) << error;  // under 61
+    EXPECT_EQ(ListDir(dir_.path()), (std::vector<std::string>{"exact.log", "exact1.log"}));
+}
+
 TEST_F(KOVALogWrite, ConcurrentWritersAcrossRotationsLeaveWholeOrderedLines) {
     const long limit = 4096;
     const std::string stem = Target("mt", limit);
