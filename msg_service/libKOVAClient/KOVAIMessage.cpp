@@ -13,6 +13,9 @@ namespace KOVA {
 // What every string getter refers to when the value is absent.
 const std::string IMSG_EMPTY_STRING;
 
+// Never throws for a bad body: whatever cannot be decoded is delivered as the
+// received bytes, marked raw, so a consumer never sees a truncated prefix. The
+// warnings are written here so that their lines name the constructor.
 IMessage::IMessage(void* record) : _etype(COMMON::E_RAW) {
     if (record == nullptr) {
         return;
@@ -23,12 +26,7 @@ IMessage::IMessage(void* record) : _etype(COMMON::E_RAW) {
     _iproperties = std::move(wire.i_properties);
     _lproperties = std::move(wire.l_properties);
     _rmessage.assign(wire.message.begin(), wire.message.end());
-    decodeBody();
-}
 
-// Never throws for a bad body: whatever cannot be decoded is delivered as the
-// received bytes, marked raw, so a consumer never sees a truncated prefix.
-void IMessage::decodeBody() {
     auto encoding = _properties.find(KOVAMsg::kovasEncodingProperty);
     if (encoding == _properties.end()) {
         return;
@@ -44,7 +42,6 @@ void IMessage::decodeBody() {
     }
     LOG_WARN("Decode content for type:%s, message:%s failed, data size:%d", name.c_str(),
              GetMessageId().c_str(), static_cast<int>(_rmessage.size()));
-    _etype = COMMON::E_RAW;
     std::string().swap(_message);
 }
 

@@ -55,8 +55,6 @@ public:
     std::string ToString() const;
 
 private:
-    void decodeBody();
-
     COMMON::IEncodingType _etype;
     COMMON::KOVAProperties _properties;
     std::string _rmessage;
