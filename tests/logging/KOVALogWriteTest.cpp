@@ -6,7 +6,6 @@
 #include <ctime>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "KOVALog.h"
 #include "LogFiles.h"
 
+using kovatest::FullMatch;
 using kovatest::ListDir;
 using kovatest::PathExists;
 using kovatest::ReadLines;
@@ -23,7 +23,8 @@ using TQPublicTool::KOVALog;
 
 namespace {
 
-const char* const kDatePattern = R"(\[(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2}) (\d{6})\] )";
+// Groups 1 to 7: year, month, day, hour, minute, second, microseconds.
+const std::string kDatePattern = R"(\[([0-9]{4})-([0-9]{2})-([0-9]{2}) ([0-9]{2}):([0-9]{2}):([0-9]{2}) ([0-9]{6})\] )";
 
 class KOVALogWrite : public ::testing::Test {
 protected:
@@ -65,13 +66,13 @@ TEST_F(KOVALogWrite, SiteLineHasDateSourcePidThreadFunctionLevelAndMessage) {
     const auto lines = ReadLines(stem + ".log");
     ASSERT_EQ(lines.size(), 5u);
     const char* const words[] = {"FATAL", "ERROR", "WARN", "INFO", "DEBUG"};
-    const char* const messages[] = {"f 1", "e two", "w 003\\.2", "i 4", "d%"};
+    const char* const messages[] = {"f 1", "e two", "w 003\\.2", "i 4", "d%"};  // ERE
     for (int i = 0; i < 5; ++i) {
-        const std::regex expected(std::string("^") + kDatePattern + "KOVALogWriteTest\\.cpp:" +
-                                  std::to_string(firstLine + i) + "\\[" + std::to_string(getpid()) + " " +
-                                  HexThreadId() + "\\]\\(TestBody\\) " + words[i] + ": " + messages[i] + "$");
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(lines[i], match, expected)) << lines[i];
+        const std::string expected = kDatePattern + "KOVALogWriteTest\\.cpp:" + std::to_string(firstLine + i) +
+                                     "\\[" + std::to_string(getpid()) + " " + HexThreadId() +
+                                     "\\]\\(TestBody\\) " + words[i] + ": " + messages[i];
+        std::vector<std::string> match;
+        ASSERT_TRUE(FullMatch(lines[i], expected, &match)) << lines[i];
         struct tm local;
         localtime_r(&now, &local);
         EXPECT_EQ(std::stoi(match[1]), local.tm_year + 1900);
@@ -84,11 +85,13 @@ TEST_F(KOVALogWrite, ThreadIdIsTheLowHalfOfTheThreadHandleWithoutPadding) {
     std::thread([] { LOG_ERROR("from another thread"); }).join();
     const auto lines = ReadLines(stem + ".log");
     ASSERT_EQ(lines.size(), 1u);
-    const std::regex site(R"(\[\d+ ([0-9a-f]+)\]\(operator\(\)\) ERROR: from another thread$)");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_search(lines[0], match, site)) << lines[0];
-    EXPECT_NE(match[1].str().front(), '0');
-    EXPECT_LE(match[1].str().size(), 8u);
+    std::vector<std::string> match;
+    ASSERT_TRUE(FullMatch(lines[0], kDatePattern + R"(.*\[[0-9]+ ([0-9a-f]+)\]\(operator\(\)\) ERROR: from another thread)",
+                          &match))
+        << lines[0];
+    const std::string tid = match[8];
+    EXPECT_NE(tid.front(), '0');
+    EXPECT_LE(tid.size(), 8u);
 }
 
 TEST_F(KOVALogWrite, LevelDecidesWhichSitesWriteAndSuppressedSitesEvaluateNothing) {
@@ -142,12 +145,10 @@ TEST_F(KOVALogWrite, EchoedMessageIsFormattedTwiceFromTheSameArguments) {
     testing::internal::CaptureStdout();
     log_->Log_Msg("echo %d %s %.2f", 7, "seven", 7.5);
     const std::string echoed = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(std::regex_match(echoed, std::regex(std::string("^") + kDatePattern + "echo 7 seven 7\\.50\n$")))
-        << echoed;
+    EXPECT_TRUE(FullMatch(echoed, kDatePattern + "echo 7 seven 7\\.50\n")) << echoed;
     const auto lines = ReadLines(stem + ".log");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(std::string("^") + kDatePattern + "echo 7 seven 7\\.50$")))
-        << lines[0];
+    EXPECT_TRUE(FullMatch(lines[0], kDatePattern + "echo 7 seven 7\\.50")) << lines[0];
 }
 
 // Lines of exactly 60 bytes ("[" 26-byte date "] " + 30 + "\n") against a 100-byte limit.
@@ -211,7 +212,7 @@ TEST_F(KOVALogWrite, ConcurrentWritersAcrossRotationsLeaveWholeOrderedLines) {
     for (auto& w : writers) w.join();
 
     EXPECT_LE(ListDir(dir_.path()).size(), 3u);
-    const std::regex whole(std::string("^") + kDatePattern + R"(T(\d) N(\d{3}) ([a-h]{40})$)");
+    const std::string whole = kDatePattern + R"(T([0-7]) N([0-9]{3}) ([a-h]{40}))";
     std::vector<int> lastSeen(kThreads, -1);
     size_t total = 0;
     for (const std::string& file : {stem + "2.log", stem + "1.log", stem + ".log"}) {  // oldest first
@@ -220,11 +221,11 @@ TEST_F(KOVALogWrite, ConcurrentWritersAcrossRotationsLeaveWholeOrderedLines) {
         ASSERT_EQ(stat(file.c_str(), &st), 0);
         EXPECT_LT(st.st_size, limit + 100) << file;  // passes the limit by one line at most
         for (const auto& line : ReadLines(file)) {
-            std::smatch match;
-            ASSERT_TRUE(std::regex_match(line, match, whole)) << file << ": " << line;
-            const size_t first = match.size() - 3;  // after the date's groups
+            std::vector<std::string> match;
+            ASSERT_TRUE(FullMatch(line, whole, &match)) << file << ": " << line;
+            const size_t first = 8;  // after the date's groups
             const int thread = std::stoi(match[first]);
-            ASSERT_EQ(match[first + 2].str(), std::string(40, 'a' + thread)) << line;
+            ASSERT_EQ(match[first + 2], std::string(40, 'a' + thread)) << line;
             const int n = std::stoi(match[first + 1]);
             EXPECT_GT(n, lastSeen[thread]) << line;
             lastSeen[thread] = n;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex.h>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,26 @@ inline std::vector<std::string> ListDir(const std::string& dir) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Whole-text match of a POSIX extended regular expression; `groups` gets the whole
+// text at 0 and group n at n. False also for a pattern that does not compile.
+inline bool FullMatch(const std::string& text, const std::string& pattern,
+                      std::vector<std::string>* groups = nullptr) {
+    regex_t re;
+    if (regcomp(&re, ("^(" + pattern + ")$").c_str(), REG_EXTENDED) != 0) return false;
+    std::vector<regmatch_t> found(re.re_nsub + 1);
+    const bool matched = regexec(&re, text.c_str(), found.size(), found.data(), 0) == 0;
+    if (matched && groups != nullptr) {
+        groups->clear();
+        for (size_t i = 0; i < found.size(); ++i) {
+            if (i == 1) continue;  // the wrapper group
+            const auto& m = found[i];
+            groups->push_back(m.rm_so < 0 ? std::string() : text.substr(m.rm_so, m.rm_eo - m.rm_so));
+        }
+    }
+    regfree(&re);
+    return matched;
 }
 
 inline bool PathExists(const std::string& path) { return std::filesystem::exists(path); }
