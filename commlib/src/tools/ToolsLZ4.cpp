@@ -1,0 +1,165 @@
+// LZ4 frame codec of the toolkit. Failures are printed, not logged: this unit sits
+// below the logger.
+#include "Tools.h"
+
+#include <lz4frame.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Frame API version the contexts are created with.
+const unsigned kContextVersion = 100;
+// The encoder feeds the input in slices of this size; the decoder reads its input
+// through a source buffer of the same size.
+const size_t kSliceSize = 16384;
+const size_t kSourceBufferSize = 16384;
+
+// 256 KiB linked blocks, no checksums, no content size, fast default level.
+const LZ4F_preferences_t lz4_preferences = {
+    {LZ4F_max256KB, LZ4F_blockLinked, LZ4F_noContentChecksum, LZ4F_frame, 0 /* content size */,
+     0 /* dictionary id */, LZ4F_noBlockChecksum},
+    0, /* compression level */
+    0, /* auto flush */
+    0, /* favour decompression speed */
+    {0, 0, 0},
+};
+
+// Owns the heap buffers and contexts of one call, so every return path frees them.
+struct Lz4CallResources {
+    LZ4F_cctx* cctx = nullptr;
+    LZ4F_dctx* dctx = nullptr;
+    char* first = nullptr;
+    char* second = nullptr;
+    ~Lz4CallResources() {
+        if (cctx) LZ4F_freeCompressionContext(cctx);
+        if (dctx) LZ4F_freeDecompressionContext(dctx);
+        free(first);
+        free(second);
+    }
+};
+
+// Capacity of one decoded block, from the frame header's block size id.
+size_t get_block_size(const LZ4F_frameInfo_t& info) {
+    switch (info.blockSizeID) {
+        case LZ4F_default:
+        case LZ4F_max64KB: return 1 << 16;
+        case LZ4F_max256KB: return 1 << 18;
+        case LZ4F_max1MB: return 1 << 20;
+        case LZ4F_max4MB: return 1 << 22;
+        default: return 1 << 22;  // LZ4F_getFrameInfo accepts no other id
+    }
+}
+
+}  // namespace
+
+// Output: one LZ4 frame as set by lz4_preferences (header, 256 KiB linked blocks, end
+// mark; no content size, no checksums). The frame is built in a work buffer sized for
+// one slice and flushed into strOut whenever the next slice might not fit, so memory
+// stays bounded whatever the input size.
+int Tools::LZ4Compress(std::string& strIn, std::string& strOut) {
+    Lz4CallResources res;
+    size_t rc = LZ4F_createCompressionContext(&res.cctx, kContextVersion);
+    if (LZ4F_isError(rc)) {
+        printf("Failed to create LZ4 context: error %zu\n", rc);
+        return 0;
+    }
+    const size_t bound = LZ4F_compressBound(kSliceSize, &lz4_preferences);
+    const size_t bufferSize = bound + 23;  // room for the frame header and end mark
+    res.first = static_cast<char*>(malloc(bufferSize));
+    if (!res.first) {
+        printf("Not enough memory\n");
+        return 0;
+    }
+    char* const buffer = res.first;
+
+    size_t fill = LZ4F_compressBegin(res.cctx, buffer, bufferSize, &lz4_preferences);
+    if (LZ4F_isError(fill)) {
+        printf("Failed to start compression: error %zu\n", fill);
+        return 0;
+    }
+    for (size_t offset = 0; offset < strIn.size(); offset += kSliceSize) {
+        size_t slice = std::min(kSliceSize, strIn.size() - offset);
+        size_t produced = LZ4F_compressUpdate(res.cctx, buffer + fill, bufferSize - fill,
+                                              strIn.data() + offset, slice, nullptr);
+        if (LZ4F_isError(produced)) {
+            printf("Compression failed: error %zu\n", produced);
+            return 0;
+        }
+        fill += produced;
+        if (bufferSize - fill < bound + 4) {
+            printf("Writing %zu bytes\n", fill);
+            strOut.append(buffer, fill);
+            fill = 0;
+        }
+    }
+    size_t ended = LZ4F_compressEnd(res.cctx, buffer + fill, bufferSize - fill, nullptr);
+    if (LZ4F_isError(ended)) {
+        printf("Failed to end compression: error %zu\n", ended);
+        return 0;
+    }
+    strOut.append(buffer, fill + ended);
+    return 1;
+}
+
+int Tools::LZ4Decompress(std::string& strIn, std::string& strOut) {
+    Lz4CallResources res;
+    res.first = static_cast<char*>(malloc(kSourceBufferSize));
+    if (!res.first) {
+        perror("decompress_file(src)");
+        return 0;
+    }
+    char* const source = res.first;
+    size_t rc = LZ4F_createDecompressionContext(&res.dctx, kContextVersion);
+    if (LZ4F_isError(rc)) {
+        printf("LZ4F_dctx creation error: %s\n", LZ4F_getErrorName(rc));
+        return 0;
+    }
+
+    char* block = nullptr;
+    size_t blockSize = 0;
+    size_t hint = 1;  // the decoder's next-input hint; 0 once the frame has ended
+    size_t offset = 0;
+    while (hint != 0) {
+        size_t chunk = std::min(kSourceBufferSize, strIn.size() - offset);
+        if (chunk == 0) return 0;  // input ends inside the frame
+        memcpy(source, strIn.data() + offset, chunk);
+        offset += chunk;
+        size_t pos = 0;
+
+        if (!block) {
+            LZ4F_frameInfo_t info;
+            size_t consumed = chunk;
+            hint = LZ4F_getFrameInfo(res.dctx, &info, source, &consumed);
+            if (LZ4F_isError(hint)) {
+                printf("LZ4F_getFrameInfo error: %s\n", LZ4F_getErrorName(hint));
+                return 0;
+            }
+            blockSize = get_block_size(info);
+            res.second = static_cast<char*>(malloc(blockSize));
+            if (!res.second) {
+                perror("decompress_file(dst)");
+                return 0;
+            }
+            block = res.second;
+            pos = consumed;
+        }
+
+        while (pos < chunk && hint != 0) {
+            size_t produced = blockSize;
+            size_t consumed = chunk - pos;
+            hint = LZ4F_decompress(res.dctx, block, &produced, source + pos, &consumed, nullptr);
+            if (LZ4F_isError(hint)) {
+                printf("Decompression error: %s\n", LZ4F_getErrorName(hint));
+                return 0;
+            }
+            strOut.append(block, produced);
+            pos += consumed;
+        }
+    }
+    return 1;
+}

@@ -1,0 +1,197 @@
+// Body codecs: gzip stream, LZ4 frame and zstd frame, chosen by the encoding number.
+#include "PublicTools.h"
+
+#include <boost/iostreams/copy.hpp>
+#include <boost/iostreams/device/array.hpp>
+#include <boost/iostreams/device/back_inserter.hpp>
+#include <boost/iostreams/filter/gzip.hpp>
+#include <boost/iostreams/filtering_stream.hpp>
+
+#include <exception>
+#include <string>
+
+#include "KOVACommon.h"
+#include "KOVALog.h"
+#include "Tools.h"
+#include "zstand.h"
+
+namespace TQPublicTool {
+namespace {
+
+namespace io = boost::iostreams;
+
+const std::streamsize kGzipBufferSize = 4096;
+const int kGzipWindowBits = 15;
+// Deflate cannot expand data by more than this, so a larger size announced by a gzip
+// trailer is a lie and must not be reserved.
+const size_t kDeflateMaxRatio = 1032;
+
+// Thrown for zstd failures; deliberately not a std::exception, so callers log it as
+// an unknown exception.
+struct ZstandFailure {
+    const char* text;
+};
+
+io::gzip_params GzipParams() {
+    io::gzip_params params(io::zlib::default_compression, io::zlib::deflated, kGzipWindowBits, 8,
+                           io::zlib::default_strategy);
+    params.file_name = "";
+    params.comment = "";
+    params.mtime = 0;
+    return params;
+}
+
+// The compressor is driven directly from the input string into the result string:
+// no string streams and no stream buffer in between. Deflate's output does not
+// depend on how its input is cut, so the bytes are those of a copy through a
+// filtering stream with 4096-byte buffers.
+bool GzipEncode(const std::string& strIn, std::string& strOut) {
+    std::string result;
+    io::gzip_compressor compressor(GzipParams(), kGzipBufferSize);
+    io::back_insert_device<std::string> sink(result);
+    compressor.write(sink, strIn.data(), static_cast<std::streamsize>(strIn.size()));
+    compressor.close(sink, BOOST_IOS::out);  // writes the trailer
+    strOut.swap(result);
+    return true;
+}
+
+// The trailer's ISIZE (the decoded size modulo 2^32), when it is plausible.
+size_t GzipDecodedSizeHint(const std::string& strIn) {
+    if (strIn.size() < 18) return 0;
+    const unsigned char* tail = reinterpret_cast<const unsigned char*>(strIn.data()) + strIn.size() - 4;
+    size_t isize = tail[0] | tail[1] << 8 | tail[2] << 16 | static_cast<size_t>(tail[3]) << 24;
+    return isize <= strIn.size() * kDeflateMaxRatio ? isize : 0;
+}
+
+bool GzipDecode(const std::string& strIn, std::string& strOut) {
+    std::string result;
+    result.reserve(GzipDecodedSizeHint(strIn));
+    io::filtering_istream in;
+    in.push(io::gzip_decompressor(kGzipWindowBits, kGzipBufferSize));
+    in.push(io::array_source(strIn.data(), strIn.size()));
+    io::copy(in, io::back_inserter(result), kGzipBufferSize);
+    strOut.swap(result);
+    return true;
+}
+
+bool ZstdEncode(const std::string& strIn, std::string& strOut) {
+    size_t capacity = zstd_bound(strIn.size());
+    strOut.resize(capacity + 1);
+    strOut[capacity] = 0;
+    size_t written = capacity;
+    if (zstd_compress(strIn.data(), strIn.size(), &strOut[0], written) != 0)
+        throw ZstandFailure{"zstand compress failed."};
+    strOut.resize(written);
+    return true;
+}
+
+// Only the first frame is decoded. Its declared size is trusted only up to what its
+// blocks can hold, so a forged header cannot make us allocate; a frame without a
+// declared size (from a streaming producer) is decoded as a stream.
+bool ZstdDecode(const std::string& strIn, std::string& strOut) {
+    const ZstandFailure failure{"zstand uncompress failed."};
+    ZstdFrameFacts frame;
+    if (zstd_first_frame(strIn.data(), strIn.size(), frame) != 0) throw failure;
+    if (!frame.hasContentSize) {
+        std::string result;
+        if (zstd_uncompress_stream(strIn.data(), frame.frameBytes, result, frame.decodedLimit) != 0)
+            throw failure;
+        strOut.swap(result);
+        return true;
+    }
+    if (frame.contentSize > frame.decodedLimit) throw failure;
+    size_t capacity = static_cast<size_t>(frame.contentSize);
+    strOut.resize(capacity + 1);
+    strOut[capacity] = 0;
+    size_t written = capacity;
+    if (zstd_uncompress(strIn.data(), frame.frameBytes, &strOut[0], written) != 0) throw failure;
+    strOut.resize(written);
+    return true;
+}
+
+// How a codec step ended; the caller logs failures with its own texts at its own site.
+struct StepOutcome {
+    enum Kind { kDone, kRefused, kStdException, kUnknownException };
+    Kind kind;
+    std::string text;
+};
+
+template <class Step>
+StepOutcome RunStep(Step&& step) {
+    try {
+        return StepOutcome{step() ? StepOutcome::kDone : StepOutcome::kRefused, std::string()};
+    } catch (const std::exception& e) {
+        return StepOutcome{StepOutcome::kStdException, e.what()};
+    } catch (...) {
+        return StepOutcome{StepOutcome::kUnknownException, std::string()};
+    }
+}
+
+}  // namespace
+
+bool EncodeContentGzip(const std::string& strIn, std::string& strOut) {
+    StepOutcome r = RunStep([&] { return GzipEncode(strIn, strOut); });
+    int length = static_cast<int>(strIn.size());
+    if (r.kind == StepOutcome::kStdException)
+        LOG_FATAL("EncodeContentGzip exception:%s, data length:%d", r.text.c_str(), length);
+    if (r.kind == StepOutcome::kUnknownException) LOG_FATAL("EncodeContentGzip unknow exception, data length:%d", length);
+    return r.kind == StepOutcome::kDone;
+}
+
+bool DecodeContentGzip(const std::string& strIn, std::string& strOut) {
+    StepOutcome r = RunStep([&] { return GzipDecode(strIn, strOut); });
+    int length = static_cast<int>(strIn.size());
+    if (r.kind == StepOutcome::kStdException)
+        LOG_FATAL("DecodeContentGzip exception:%s, data length:%d", r.text.c_str(), length);
+    if (r.kind == StepOutcome::kUnknownException) LOG_FATAL("DecodeContentGzip unknow exception, data length:%d", length);
+    return r.kind == StepOutcome::kDone;
+}
+
+bool EncodeContentLZ4(const std::string& strIn, std::string& strOut) {
+    // The toolkit routine takes non-constant references; it does not modify its input.
+    StepOutcome r = RunStep([&] { return Tools::LZ4Compress(const_cast<std::string&>(strIn), strOut) == 1; });
+    if (r.kind == StepOutcome::kStdException) LOG_FATAL("EncodeContentLZ4 exception:%s", r.text.c_str());
+    if (r.kind == StepOutcome::kUnknownException) LOG_FATAL("EncodeContentLZ4 Unknown exception");
+    return r.kind == StepOutcome::kDone;
+}
+
+bool DecodeContentLZ4(const std::string& strIn, std::string& strOut) {
+    StepOutcome r = RunStep([&] { return Tools::LZ4Decompress(const_cast<std::string&>(strIn), strOut) == 1; });
+    if (r.kind == StepOutcome::kStdException) LOG_FATAL("DecodeContentLZ4 exception:%s", r.text.c_str());
+    if (r.kind == StepOutcome::kUnknownException) LOG_FATAL("DecodeContentLZ4 Unknown exception");
+    return r.kind == StepOutcome::kDone;
+}
+
+bool EncodeContentZSTD(const std::string& strIn, std::string& strOut) {
+    StepOutcome r = RunStep([&] { return ZstdEncode(strIn, strOut); });
+    if (r.kind == StepOutcome::kStdException) LOG_FATAL("EncodeContentZSTD exception:%s", r.text.c_str());
+    if (r.kind == StepOutcome::kUnknownException) LOG_FATAL("EncodeContentZSTD Unknown exception");
+    return r.kind == StepOutcome::kDone;
+}
+
+bool DecodeContentZSTD(const std::string& strIn, std::string& strOut) {
+    StepOutcome r = RunStep([&] { return ZstdDecode(strIn, strOut); });
+    if (r.kind == StepOutcome::kStdException) LOG_FATAL("DecodeContentZSTD exception:%s", r.text.c_str());
+    if (r.kind == StepOutcome::kUnknownException) LOG_FATAL("DecodeContentZSTD Unknown exception");
+    return r.kind == StepOutcome::kDone;
+}
+
+bool EncodeContent(int ce, const std::string& strIn, std::string& strOut) {
+    switch (ce) {
+        case KOVA::COMMON::E_GZIP: return EncodeContentGzip(strIn, strOut);
+        case KOVA::COMMON::E_LZ4: return EncodeContentLZ4(strIn, strOut);
+        case KOVA::COMMON::E_ZSTD: return EncodeContentZSTD(strIn, strOut);
+        default: return false;
+    }
+}
+
+bool DecodeContent(int ce, const std::string& strIn, std::string& strOut) {
+    switch (ce) {
+        case KOVA::COMMON::E_GZIP: return DecodeContentGzip(strIn, strOut);
+        case KOVA::COMMON::E_LZ4: return DecodeContentLZ4(strIn, strOut);
+        case KOVA::COMMON::E_ZSTD: return DecodeContentZSTD(strIn, strOut);
+        default: return false;
+    }
+}
+
+}  // namespace TQPublicTool
