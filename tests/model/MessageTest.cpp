@@ -1,0 +1,230 @@
+// Consumed and produced messages: decoding by "CONTENT_ENCODING" with its warnings,
+// the raw fall-back, positional getters, copies and the produced message's body rules.
+#include "KOVAIMessage.h"
+#include "KOVAOMessage.h"
+#include "LogCapture.h"
+#include "PublicTools.h"
+
+#include <KOVAMessage.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using model_test::LogCapture;
+
+const std::string kDecodeWarn = "WARN: Decode content for type:";
+const std::string kUnknownWarn = "WARN: Can't support encode type:";
+
+KOVAMsg::KOVAMessage Record(const std::string& body, const std::string& encoding = std::string(),
+                            KOVAMsg::kovaInternalProperties ids = {"m1"}) {
+    KOVAMsg::KOVAMessage record{};
+    if (!encoding.empty()) record.properties[KOVAMsg::kovasEncodingProperty] = encoding;
+    record.properties["k"] = "v";
+    record.s_properties = std::move(ids);
+    record.message.assign(body.begin(), body.end());
+    return record;
+}
+
+std::string Encoded(int etype, const std::string& body) {
+    std::string out;
+    EXPECT_TRUE(TQPublicTool::EncodeContent(etype, body, out));
+    return out;
+}
+
+std::string CompressibleBody() {
+    std::string body;
+    for (int i = 0; i < 400; ++i) body += "message body " + std::to_string(i % 7) + ";";
+    return body;
+}
+
+TEST(IMessageDecoding, EachKnownEncodingIsDecodedSilently) {
+    const std::string body = CompressibleBody();
+    const std::pair<int, std::string> encodings[] = {{1, "gzip"}, {2, "lz4"}, {3, "zstd"}};
+    LogCapture::NewText();
+    for (const auto& [etype, name] : encodings) {
+        SCOPED_TRACE(name);
+        const std::string wire = Encoded(etype, body);
+        KOVAMsg::KOVAMessage record = Record(wire, name);
+        KOVA::IMessage msg(&record);
+        EXPECT_EQ(msg.EType(), etype);
+        EXPECT_EQ(msg.ETypeStr(), name);
+        EXPECT_EQ(msg.Message(), body);
+        EXPECT_EQ(msg.RMessage(), wire);
+    }
+    EXPECT_EQ(LogCapture::NewText(), "");
+}
+
+TEST(IMessageDecoding, WithoutEncodingPropertyTheBodyIsRawAndNothingIsLogged) {
+    LogCapture::NewText();
+    KOVAMsg::KOVAMessage record = Record(std::string("a\0b", 3));
+    KOVA::IMessage msg(&record);
+    EXPECT_EQ(msg.EType(), KOVA::COMMON::E_RAW);
+    EXPECT_EQ(msg.ETypeStr(), "");
+    EXPECT_EQ(msg.Message(), std::string("a\0b", 3));
+    EXPECT_EQ(&msg.Message(), &msg.RMessage());
+    EXPECT_EQ(LogCapture::NewText(), "");
+}
+
+TEST(IMessageDecoding, UnknownValueLogsBothWarningsAndDeliversRaw) {
+    const std::string wire = Encoded(1, CompressibleBody());
+    KOVAMsg::KOVAMessage record = Record(wire, "GZIP");
+    LogCapture::NewText();
+    KOVA::IMessage msg(&record);
+    const std::string log = LogCapture::NewText();
+    EXPECT_EQ(LogCapture::CountLines(log, kUnknownWarn + "GZIP, for message:m1"), 1) << log;
+    EXPECT_EQ(LogCapture::CountLines(log, kDecodeWarn + "GZIP, message:m1 failed, data size:" +
+                                              std::to_string(wire.size())),
+              1)
+        << log;
+    EXPECT_EQ(LogCapture::CountLines(log, "(IMessage) WARN"), 2) << log;
+    EXPECT_EQ(msg.EType(), KOVA::COMMON::E_RAW);
+    EXPECT_EQ(msg.ETypeStr(), "GZIP");
+    EXPECT_EQ(msg.Message(), wire);
+}
+
+TEST(IMessageDecoding, FailedDecodeFallsBackToTheReceivedBytes) {
+    // A body that is no frame at all, and a gzip stream cut in half whose decoder
+    // may already have produced a prefix: neither may reach the consumer.
+    const std::string gzipped = Encoded(1, CompressibleBody());
+    const std::pair<std::string, std::string> cases[] = {
+        {"lz4", "not a frame"},
+        {"gzip", gzipped.substr(0, gzipped.size() / 2)},
+        {"zstd", Encoded(3, CompressibleBody()).substr(0, 20)},
+    };
+    for (const auto& [name, wire] : cases) {
+        SCOPED_TRACE(name);
+        KOVAMsg::KOVAMessage record = Record(wire, name, {});
+        LogCapture::NewText();
+        KOVA::IMessage msg(&record);
+        const std::string log = LogCapture::NewText();
+        EXPECT_EQ(LogCapture::CountLines(log, kDecodeWarn + name + ", message: failed, data size:" +
+                                                  std::to_string(wire.size())),
+                  1)
+            << log;
+        EXPECT_EQ(LogCapture::CountLines(log, kUnknownWarn), 0) << log;
+        EXPECT_EQ(msg.EType(), KOVA::COMMON::E_RAW);
+        EXPECT_EQ(msg.ETypeStr(), name);
+        EXPECT_EQ(msg.Message(), wire);
+        EXPECT_EQ(msg.RMessage(), wire);
+    }
+}
+
+TEST(IMessageRecord, PropertyListsAreTakenOverAndTheBodyIsCopied) {
+    KOVAMsg::KOVAMessage record = Record("body");
+    record.i_properties = {4, 5};
+    record.l_properties = {100, 200, 300};
+    KOVA::IMessage msg(&record);
+    EXPECT_TRUE(record.properties.empty());
+    EXPECT_TRUE(record.s_properties.empty());
+    EXPECT_TRUE(record.i_properties.empty());
+    EXPECT_TRUE(record.l_properties.empty());
+    EXPECT_EQ(std::string(record.message.begin(), record.message.end()), "body");
+    EXPECT_EQ(msg.GetProperty("k"), "v");
+    EXPECT_EQ(msg.GetMessageId(), "m1");
+    EXPECT_EQ(msg.GetBornTimestamp(), 100);
+    EXPECT_EQ(msg.GetStoreTimestamp(), 200);
+}
+
+TEST(IMessageRecord, PositionalGettersFallBackWhenListsAreShort) {
+    KOVAMsg::KOVAMessage none = Record("", "", {});
+    KOVA::IMessage empty(&none);
+    EXPECT_EQ(empty.GetMessageId(), "");
+    EXPECT_EQ(empty.GetBornHost(), "");
+    EXPECT_EQ(empty.GetBornTimestamp(), -1);
+    EXPECT_EQ(empty.GetStoreTimestamp(), -1);
+    EXPECT_EQ(empty.GetProperty("absent"), "");
+
+    KOVAMsg::KOVAMessage one = Record("", "", {"id"});
+    one.l_properties = {42};
+    KOVA::IMessage partial(&one);
+    EXPECT_EQ(partial.GetMessageId(), "id");
+    EXPECT_EQ(partial.GetBornHost(), "");
+    EXPECT_EQ(partial.GetBornTimestamp(), 42);
+    EXPECT_EQ(partial.GetStoreTimestamp(), -1);
+
+    KOVAMsg::KOVAMessage two = Record("", "", {"id", "host"});
+    EXPECT_EQ(KOVA::IMessage(&two).GetBornHost(), "host");
+}
+
+TEST(IMessageRecord, ToStringHasFixedKeysAndNoEscaping) {
+    const std::string body = CompressibleBody();
+    const std::string wire = Encoded(3, body);
+    KOVAMsg::KOVAMessage record = Record(wire, "zstd", {"m\"1", "h"});
+    record.properties[KOVAMsg::kovasTagsProperty] = "t";
+    record.l_properties = {17};
+    KOVA::IMessage msg(&record);
+    EXPECT_EQ(msg.ToString(), "{\"msgid\":\"m\"1\",\"bornHost\":\"h\",\"bornTimestamp\":17,\"tags\":\"t\","
+                              "\"storeTimestamp\":-1,\"encodingType\":3,\"rawMsgLength\":" +
+                                  std::to_string(wire.size()) + ",\"msgLength\":" + std::to_string(body.size()) +
+                                  "}");
+}
+
+TEST(IMessageRecord, CopiesMovesAndSelfAssignmentKeepEverything) {
+    const std::string body = CompressibleBody();
+    KOVAMsg::KOVAMessage record = Record(Encoded(2, body), "lz4");
+    record.l_properties = {5, 6};
+    KOVA::IMessage original(&record);
+    const std::string text = original.ToString();
+
+    KOVA::IMessage copy(original);
+    EXPECT_EQ(copy.ToString(), text);
+    EXPECT_EQ(copy.Message(), body);
+    KOVA::IMessage& alias = copy;
+    copy = alias;
+    EXPECT_EQ(copy.ToString(), text);
+    copy = std::move(alias);
+    EXPECT_EQ(copy.ToString(), text);
+
+    KOVA::IMessage moved(std::move(copy));
+    EXPECT_EQ(moved.ToString(), text);
+    EXPECT_EQ(moved.GetProperty("k"), "v");
+    KOVAMsg::KOVAMessage other = Record("x");
+    KOVA::IMessage target(&other);
+    target = moved;
+    EXPECT_EQ(target.ToString(), text);
+    EXPECT_EQ(target.Message(), body);
+}
+
+TEST(OMessageBody, CopiesKeepTheBornTime) {
+    KOVA::OMessage original("body", KOVA::COMMON::E_GZIP);
+    original.SetMessageId("m1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    KOVA::OMessage later;
+    EXPECT_GT(later.GetBornTimestamp(), original.GetBornTimestamp());
+
+    KOVA::OMessage copy(original);
+    later = original;
+    KOVA::OMessage moved(std::move(copy));
+    for (const KOVA::OMessage* each : {&later, &moved}) {
+        EXPECT_EQ(each->GetBornTimestamp(), original.GetBornTimestamp());
+        EXPECT_EQ(each->Message(), "body");
+        EXPECT_EQ(each->EType(), KOVA::COMMON::E_GZIP);
+        EXPECT_EQ(each->GetMessageId(), "m1");
+    }
+}
+
+TEST(OMessageBody, PointerAndLengthFormsKeepZeroBytesAndRefuseBadInput) {
+    const char bytes[] = {'a', 'b', '\0', 'c', 'd'};
+    KOVA::OMessage five(bytes, 5, KOVA::COMMON::E_RAW);
+    EXPECT_EQ(five.Message(), std::string(bytes, 5));
+
+    EXPECT_EQ(KOVA::OMessage(nullptr, 5, KOVA::COMMON::E_RAW).Message(), "");
+    EXPECT_EQ(KOVA::OMessage(bytes, -1, KOVA::COMMON::E_RAW).Message(), "");
+
+    five.SetMessage(five.Message().data(), 2);  // its own buffer: left alone
+    EXPECT_EQ(five.Message(), std::string(bytes, 5));
+    five.SetMessage(five.Message());
+    EXPECT_EQ(five.Message(), std::string(bytes, 5));
+    five.SetMessage(bytes + 3, 2);
+    EXPECT_EQ(five.Message(), "cd");
+    five.SetMessage(nullptr, 3);
+    EXPECT_EQ(five.Message(), "");
+    five.SetMessage(bytes, -4);
+    EXPECT_EQ(five.Message(), "");
+}
+
+}  // namespace
