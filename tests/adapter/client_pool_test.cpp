@@ -38,10 +38,10 @@ public:
         _cv.notify_all();
     }
 
-    // Bounded: gives up after 30 s so a broken pool cannot hang the test.
+    // Bounded: gives up after 15 s so a broken pool cannot hang the test.
     bool waitDone(int expected) {
         std::unique_lock<std::mutex> lock(_mutex);
-        return _cv.wait_for(lock, std::chrono::seconds(30), [&] { return _done >= expected; });
+        return _cv.wait_for(lock, std::chrono::seconds(15), [&] { return _done >= expected; });
     }
     int maxInside() {
         std::lock_guard<std::mutex> lock(_mutex);
@@ -109,12 +109,12 @@ int MaxConcurrentCompletions(const std::vector<std::string>& extra, std::chrono:
 
 TEST(ClientPool, UnsetSizeGivesConcurrentCompletions) {
     if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one processor: the pool is one thread";
-    EXPECT_EQ(MaxConcurrentCompletions({}, std::chrono::seconds(20)), 2);
+    EXPECT_EQ(MaxConcurrentCompletions({}, std::chrono::seconds(5)), 2);
 }
 
 TEST(ClientPool, ZeroMaximumIsTreatedAsUnset) {
     if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one processor: the pool is one thread";
-    EXPECT_EQ(MaxConcurrentCompletions({"Ice.ThreadPool.Client.SizeMax=0"}, std::chrono::seconds(20)), 2);
+    EXPECT_EQ(MaxConcurrentCompletions({"Ice.ThreadPool.Client.SizeMax=0"}, std::chrono::seconds(5)), 2);
 }
 
 TEST(ClientPool, ConfiguredSingleThreadSerialisesCompletions) {
