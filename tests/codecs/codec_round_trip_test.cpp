@@ -1,0 +1,138 @@
+// Round trips of every codec at the boundary sizes, the encoding-number dispatch,
+// and the frame shapes other clients rely on.
+#include <gtest/gtest.h>
+#include <lz4frame.h>
+#include <zstd.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "CodecTestSupport.h"
+#include "KOVACommon.h"
+#include "PublicTools.h"
+
+using namespace codec_test;
+
+namespace {
+
+struct CodecCase {
+    int ce;
+    const char* name;
+    std::string magic;  // first bytes of every encoded body
+};
+
+const CodecCase kCodecs[] = {
+    {KOVA::COMMON::E_GZIP, "gzip", std::string("\x1f\x8b\x08", 3)},
+    {KOVA::COMMON::E_LZ4, "lz4", std::string("\x04\x22\x4d\x18", 4)},
+    {KOVA::COMMON::E_ZSTD, "zstd", std::string("\x28\xb5\x2f\xfd", 4)},
+};
+
+class CodecRoundTrip : public ::testing::TestWithParam<CodecCase> {};
+
+TEST_P(CodecRoundTrip, RandomAndCompressibleBodiesAtBoundarySizes) {
+    const CodecCase& codec = GetParam();
+    for (size_t size : BoundarySizes()) {
+        for (const std::string& body : {RandomBody(size), CompressibleBody(size)}) {
+            SCOPED_TRACE(std::string(codec.name) + " size " + std::to_string(size));
+            std::string encoded;
+            ASSERT_TRUE(TQPublicTool::EncodeContent(codec.ce, body, encoded));
+            EXPECT_EQ(codec.magic, encoded.substr(0, codec.magic.size()));
+            std::string decoded;
+            ASSERT_TRUE(TQPublicTool::DecodeContent(codec.ce, encoded, decoded));
+            EXPECT_TRUE(decoded == body);
+        }
+    }
+}
+
+TEST_P(CodecRoundTrip, CompressibleBodyShrinks) {
+    std::string body = CompressibleBody(1 << 20), encoded;
+    ASSERT_TRUE(TQPublicTool::EncodeContent(GetParam().ce, body, encoded));
+    EXPECT_LT(encoded.size(), body.size() / 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCodecs, CodecRoundTrip, ::testing::ValuesIn(kCodecs),
+                         [](const ::testing::TestParamInfo<CodecCase>& info) { return info.param.name; });
+
+TEST(CodecDispatch, UnknownEncodingNumbersFailAndLeaveOutputAlone) {
+    const std::string body = CompressibleBody(1000);
+    for (int ce : {0, 11, 12, 13, 4, -1}) {
+        std::string out = "untouched";
+        EXPECT_FALSE(TQPublicTool::EncodeContent(ce, body, out)) << ce;
+        EXPECT_EQ("untouched", out) << ce;
+        EXPECT_FALSE(TQPublicTool::DecodeContent(ce, body, out)) << ce;
+        EXPECT_EQ("untouched", out) << ce;
+    }
+}
+
+// LZ4 appends to the output; gzip and zstd replace it.
+TEST(CodecDispatch, Lz4AppendsWhileGzipAndZstdReplace) {
+    const std::string body = CompressibleBody(5000);
+    std::string lz4Alone, lz4After = "prefix";
+    ASSERT_TRUE(TQPublicTool::EncodeContentLZ4(body, lz4Alone));
+    ASSERT_TRUE(TQPublicTool::EncodeContentLZ4(body, lz4After));
+    EXPECT_EQ("prefix" + lz4Alone, lz4After);
+
+    std::string decoded = "prefix";
+    ASSERT_TRUE(TQPublicTool::DecodeContentLZ4(lz4Alone, decoded));
+    EXPECT_EQ("prefix" + body, decoded);
+
+    for (int ce : {KOVA::COMMON::E_GZIP, KOVA::COMMON::E_ZSTD}) {
+        std::string fresh, reused = std::string(100000, 'x');
+        ASSERT_TRUE(TQPublicTool::EncodeContent(ce, body, fresh));
+        ASSERT_TRUE(TQPublicTool::EncodeContent(ce, body, reused));
+        EXPECT_EQ(fresh, reused) << ce;
+        std::string back = "stale";
+        ASSERT_TRUE(TQPublicTool::DecodeContent(ce, fresh, back));
+        EXPECT_EQ(body, back) << ce;
+    }
+}
+
+TEST(Lz4Frame, HeaderCarriesLinkedBigBlocksWithoutSizeOrChecksums) {
+    std::string body = RandomBody(300000), frame;
+    ASSERT_TRUE(TQPublicTool::EncodeContentLZ4(body, frame));
+    LZ4F_dctx* dctx = nullptr;
+    ASSERT_FALSE(LZ4F_isError(LZ4F_createDecompressionContext(&dctx, LZ4F_VERSION)));
+    LZ4F_frameInfo_t info{};
+    size_t consumed = frame.size();
+    size_t rc = LZ4F_getFrameInfo(dctx, &info, frame.data(), &consumed);
+    LZ4F_freeDecompressionContext(dctx);
+    ASSERT_FALSE(LZ4F_isError(rc)) << LZ4F_getErrorName(rc);
+    EXPECT_EQ(LZ4F_max256KB, info.blockSizeID);
+    EXPECT_EQ(LZ4F_blockLinked, info.blockMode);
+    EXPECT_EQ(LZ4F_noContentChecksum, info.contentChecksumFlag);
+    EXPECT_EQ(LZ4F_noBlockChecksum, info.blockChecksumFlag);
+    EXPECT_EQ(0u, info.contentSize);
+}
+
+// The encoder reports every flush of its work buffer on standard output, and what it
+// reports adds up to the frame minus the last, unreported piece.
+TEST(Lz4Frame, EncoderReportsEachFlushOnStandardOutput) {
+    std::string body = RandomBody(1 << 20), frame;
+    fflush(stdout);
+    ::testing::internal::CaptureStdout();
+    bool ok = TQPublicTool::EncodeContentLZ4(body, frame);
+    fflush(stdout);
+    std::string printed = ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(ok);
+    std::regex line("Writing ([0-9]+) bytes\n");
+    size_t reported = 0;
+    int flushes = 0;
+    for (std::sregex_iterator it(printed.begin(), printed.end(), line), end; it != end; ++it) {
+        reported += std::stoul((*it)[1]);
+        ++flushes;
+    }
+    EXPECT_GE(flushes, 3);  // four 256 KiB blocks; the last one leaves with the end mark
+    EXPECT_LT(reported, frame.size());
+    EXPECT_GT(reported, frame.size() - (300 << 10));
+    EXPECT_TRUE(std::regex_match(printed, std::regex("(Writing [0-9]+ bytes\n)+")));
+}
+
+TEST(ZstdFrame, HeaderDeclaresContentSize) {
+    for (size_t size : BoundarySizes()) {
+        std::string body = CompressibleBody(size), frame;
+        ASSERT_TRUE(TQPublicTool::EncodeContentZSTD(body, frame));
+        EXPECT_EQ(size, ZSTD_getFrameContentSize(frame.data(), frame.size()));
+    }
+}
+
+}  // namespace
