@@ -10,7 +10,6 @@
 // deleted by someone else is picked up at the next line.
 #include "KOVALog.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -113,8 +112,7 @@ KOVALog::~KOVALog() = default;
 
 void KOVALog::Log_Init(const char* sPLogBaseName, long lPMaxLogSize, int iPMaxLogNum, int iShow) {
     std::lock_guard<std::mutex> write(_mutex);
-    memset(sLogBaseName, 0, sizeof sLogBaseName);
-    strncpy(sLogBaseName, sPLogBaseName, sizeof sLogBaseName - 1);
+    SetStemLocked(sPLogBaseName);
     lMaxLogSize = lPMaxLogSize;
     iMaxLogNum = iPMaxLogNum;
     iIsShow = iShow;
@@ -124,9 +122,13 @@ void KOVALog::Log_Init(const char* sPLogBaseName, long lPMaxLogSize, int iPMaxLo
 
 void KOVALog::Retarget(const std::string& stem) {
     std::lock_guard<std::mutex> write(_mutex);
-    memset(sLogBaseName, 0, sizeof sLogBaseName);
-    strncpy(sLogBaseName, stem.c_str(), sizeof sLogBaseName - 1);
+    SetStemLocked(stem.c_str());
     _provisional.store(false, std::memory_order_release);
+}
+
+void KOVALog::SetStemLocked(const char* stem) {
+    memset(sLogBaseName, 0, sizeof sLogBaseName);
+    strncpy(sLogBaseName, stem, sizeof sLogBaseName - 1);
 }
 
 std::string KOVALog::getLogBaseName() {

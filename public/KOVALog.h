@@ -81,6 +81,8 @@ private:
 
     // Points a provisional logger at its real file (once); the old file is left as is.
     void Retarget(const std::string& stem);
+    // Zero-fills the stem and copies at most 199 characters; the caller holds _mutex.
+    void SetStemLocked(const char* stem);
 
     char sLogBaseName[200];
     long lMaxLogSize;
