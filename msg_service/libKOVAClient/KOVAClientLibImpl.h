@@ -148,6 +148,9 @@ public:
     const std::string& agentID() const { return _agentID; }
 
 private:
+    // Tests observe which proxies are held (defined only in the engine's tests).
+    friend struct KOVAClientLibImplProbe;
+
     // ---- Session and proxy families (KOVAClientLibImplSession.cpp) -----------
     KOVAAgentPrx initKOVAAgentSession(bool force);
     KOVAAgentPrx getRegisterProxyByRid(const std::string& rid, bool force);

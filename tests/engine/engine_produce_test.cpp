@@ -1,0 +1,312 @@
+// Produce, both forms, against the stand-in agent on loopback (and, where the
+// router matters, through the real glacier2router).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "KOVAAmiCallback.h"
+#include "engine_probe.h"
+#include "engine_test_env.h"
+#include "free_port.h"
+#include "infrastructure_environment.h"
+#include "shared_infrastructure.h"
+#include "standin_agent.h"
+
+namespace {
+
+using kova::enginetest::batchOf;
+using kova::enginetest::CompletionPool;
+using kova::enginetest::makeAdapter;
+using kova::enginetest::routedAgentItems;
+using kova::fixtures::SharedInfrastructure;
+using kova::standin::AgentOp;
+using kova::standin::StandinAgent;
+using Probe = KOVA::KOVAClientLibImplProbe;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+const int kInternalError = KOVA::COMMON::INTERNAL_ERROR;
+
+auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::fixtures::InfrastructureTeardown);
+
+// Collects asynchronous completions: code and thread of each, by cookie index.
+class Completions {
+public:
+    explicit Completions(size_t calls) : _codes(calls, -1), _counts(calls, 0), _threads(calls) {}
+
+    KOVA::AsyncProduceCallback callback() {
+        return [this](int code, void* ck) {
+            const size_t index = reinterpret_cast<size_t>(ck);
+            std::lock_guard<std::mutex> lock(_mutex);
+            _codes[index] = code;
+            ++_counts[index];
+            _threads[index] = std::this_thread::get_id();
+            ++_total;
+            _changed.notify_all();
+        };
+    }
+    static void* cookie(size_t index) { return reinterpret_cast<void*>(index); }
+
+    bool waitForTotal(size_t n, std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(_mutex);
+        return _changed.wait_for(lock, timeout, [&] { return _total >= n; });
+    }
+    size_t total() {
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _total;
+    }
+    int code(size_t index) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _codes[index];
+    }
+    int count(size_t index) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _counts[index];
+    }
+    std::thread::id thread(size_t index) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _threads[index];
+    }
+
+private:
+    std::mutex _mutex;
+    std::condition_variable _changed;
+    std::vector<int> _codes;
+    std::vector<int> _counts;
+    std::vector<std::thread::id> _threads;
+    size_t _total = 0;
+};
+
+class EngineProduceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        agent_ = new StandinAgent();
+        agent_->start();
+    }
+    static void TearDownTestSuite() {
+        delete agent_;
+        agent_ = nullptr;
+    }
+    void SetUp() override {
+        agent_->script().clear();
+        agent_->clearRecords();
+        engine_ = directEngine();
+    }
+
+    static KOVA::KOVAClientLibImplPtr directEngine() {
+        return std::make_shared<KOVA::KOVAClientLibImpl>(
+            "Direct", makeAdapter({"Direct=" + agent_->agentProxyString()}));
+    }
+    static KOVA::KOVAClientLibImplPtr routedEngine() {
+        return std::make_shared<KOVA::KOVAClientLibImpl>(
+            "Routed", makeAdapter(routedAgentItems("Routed", agent_->agentProxyString(),
+                                                   SharedInfrastructure::get().routerProxy(),
+                                                   SharedInfrastructure::kPassword)));
+    }
+    int produceAsync(KOVA::KOVAClientLibImpl& engine, Completions& completions, size_t index,
+                     const std::shared_ptr<boost::asio::io_context>& service) {
+        return engine.Produce("rid", "", batchOf(1), {}, completions.callback(), Completions::cookie(index),
+                              service);
+    }
+
+    static StandinAgent* agent_;
+    KOVA::KOVAClientLibImplPtr engine_;
+    CompletionPool pool_{4};
+};
+
+StandinAgent* EngineProduceTest::agent_ = nullptr;
+
+TEST_F(EngineProduceTest, ServerCodesPassThroughBothForms) {
+    agent_->script().nextCodes(AgentOp::Produce, {13, 0, 31});
+    EXPECT_EQ(13, engine_->Produce("rid", "", batchOf(2), {}));
+    EXPECT_EQ(0, engine_->Produce("rid", "", batchOf(2), {}));
+
+    Completions completions(1);
+    ASSERT_EQ(0, produceAsync(*engine_, completions, 0, pool_.service()));
+    ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
+    EXPECT_EQ(31, completions.code(0));
+    EXPECT_EQ(3u, agent_->callCount(AgentOp::Produce));
+}
+
+TEST_F(EngineProduceTest, BornHostAndSessionIdReachTheAgentAndCallerCannotForgeBornHost) {
+    const KOVA::COMMON::KOVAProperties properties{{"__ks1", "forged"}, {"app-key", "app-value"}};
+    ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(3), properties));
+    ASSERT_EQ(0, engine_->Produce("rid", "given-sid", batchOf(1), properties));
+    Completions completions(1);
+    ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(1), properties, completions.callback(),
+                                  Completions::cookie(0), pool_.service()));
+    ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
+
+    const std::vector<kova::standin::AgentCall> calls = agent_->calls(AgentOp::Produce);
+    ASSERT_EQ(3u, calls.size());
+    for (const kova::standin::AgentCall& call : calls) {
+        ASSERT_EQ(1u, call.context.count("__ks1"));
+        EXPECT_EQ("127.0.0.1", call.context.at("__ks1"));
+        EXPECT_EQ("app-value", call.context.at("app-key"));
+    }
+    EXPECT_EQ(3, calls[0].messageCount);
+    // Generated ids: microseconds since 1970, "-", the process client id.
+    const std::string suffix = "-" + KOVA::_kova_ClientId;
+    for (size_t i : {0u, 2u}) {
+        const std::string& sid = calls[i].sid;
+        ASSERT_GT(sid.size(), suffix.size());
+        EXPECT_EQ(suffix, sid.substr(sid.size() - suffix.size()));
+        EXPECT_EQ(std::string::npos, sid.substr(0, sid.size() - suffix.size()).find_first_not_of("0123456789"))
+            << sid;
+    }
+    EXPECT_EQ("given-sid", calls[1].sid);
+}
+
+TEST_F(EngineProduceTest, UnreachableAgentGives100AndNoCallback) {
+    KOVA::KOVAClientLibImplPtr engine = std::make_shared<KOVA::KOVAClientLibImpl>(
+        "Gone", makeAdapter({"Gone=KOVAAgent:tcp -h 127.0.0.1 -p " +
+                             std::to_string(kova::fixtures::freeLoopbackPort())}));
+
+    EXPECT_EQ(kInternalError, engine->Produce("rid", "", batchOf(1), {}));
+    Completions completions(1);
+    EXPECT_EQ(kInternalError, produceAsync(*engine, completions, 0, pool_.service()));
+    ASSERT_TRUE(pool_.drain(seconds(10)));
+    EXPECT_EQ(0u, completions.total());
+}
+
+TEST_F(EngineProduceTest, WithoutAnyIoContextAsyncProduceIsRefusedBeforeIssuing) {
+    Completions completions(1);
+    EXPECT_EQ(kInternalError, produceAsync(*engine_, completions, 0, nullptr));
+    EXPECT_EQ(0u, agent_->callCount(AgentOp::Produce));
+    EXPECT_EQ(0u, completions.total());
+    EXPECT_EQ(0, engine_->Produce("rid", "", batchOf(1), {})) << "the synchronous form needs no io_context";
+}
+
+TEST_F(EngineProduceTest, CompletionsStayOnTheFirstIoContext) {
+    CompletionPool other(2);
+    Completions completions(2);
+    ASSERT_EQ(0, produceAsync(*engine_, completions, 0, pool_.service()));
+    ASSERT_EQ(0, produceAsync(*engine_, completions, 1, other.service()));
+    ASSERT_TRUE(completions.waitForTotal(2, seconds(10)));
+    EXPECT_TRUE(pool_.ownsThread(completions.thread(0)));
+    EXPECT_TRUE(pool_.ownsThread(completions.thread(1)));
+}
+
+TEST_F(EngineProduceTest, ThousandAsyncProducesInFlightCompleteExactlyOnceOnThePool) {
+    const size_t kCalls = 1000;
+    agent_->script().nextCodes(AgentOp::Produce, std::vector<int>(10, 5));
+    Completions completions(kCalls);
+    for (size_t i = 0; i < kCalls; ++i) {
+        ASSERT_EQ(0, produceAsync(*engine_, completions, i, pool_.service())) << i;
+    }
+    ASSERT_TRUE(completions.waitForTotal(kCalls, seconds(60)));
+    ASSERT_TRUE(pool_.drain(seconds(10)));
+
+    size_t scripted = 0;
+    for (size_t i = 0; i < kCalls; ++i) {
+        ASSERT_EQ(1, completions.count(i)) << i;
+        ASSERT_TRUE(pool_.ownsThread(completions.thread(i))) << i;
+        scripted += completions.code(i) == 5 ? 1 : 0;
+    }
+    EXPECT_EQ(10u, scripted);
+    EXPECT_EQ(kCalls, completions.total());
+    EXPECT_EQ(kCalls, agent_->callCount(AgentOp::Produce));
+}
+
+TEST_F(EngineProduceTest, LostConnectionWithoutRouterKeepsProxies) {
+    ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(1), {}));
+    agent_->script().closeNext(AgentOp::Produce, 2);
+
+    EXPECT_EQ(kInternalError, engine_->Produce("rid", "", batchOf(1), {}));
+    Completions completions(1);
+    ASSERT_EQ(0, produceAsync(*engine_, completions, 0, pool_.service()));
+    ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
+    EXPECT_EQ(kInternalError, completions.code(0));
+
+    EXPECT_TRUE(Probe::hasAgentProxy(*engine_));
+    EXPECT_TRUE(Probe::hasProduceProxy(*engine_));
+    EXPECT_EQ(0, engine_->Produce("rid", "", batchOf(1), {}));
+}
+
+TEST_F(EngineProduceTest, LostConnectionBehindRouterDropsProxiesInBothForms) {
+    KOVA::KOVAClientLibImplPtr engine = routedEngine();
+    ASSERT_EQ(0, engine->Produce("rid", "", batchOf(1), {}));
+
+    agent_->script().closeNext(AgentOp::Produce);
+    EXPECT_EQ(kInternalError, engine->Produce("rid", "", batchOf(1), {}));
+    EXPECT_FALSE(Probe::hasAgentProxy(*engine));
+    EXPECT_FALSE(Probe::hasProduceProxy(*engine));
+    ASSERT_EQ(0, engine->Produce("rid", "", batchOf(1), {})) << "the next call builds everything again";
+
+    agent_->script().closeNext(AgentOp::Produce);
+    Completions completions(1);
+    ASSERT_EQ(0, produceAsync(*engine, completions, 0, pool_.service()));
+    ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
+    EXPECT_EQ(kInternalError, completions.code(0));
+    // The drop follows the posted completion on the Ice thread.
+    const auto deadline = std::chrono::steady_clock::now() + seconds(10);
+    while (Probe::hasProduceProxy(*engine) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    EXPECT_FALSE(Probe::hasProduceProxy(*engine));
+    EXPECT_EQ(0, engine->Produce("rid", "", batchOf(1), {}));
+}
+
+TEST_F(EngineProduceTest, DestroyedCommunicatorDropsProxiesWithoutRouter) {
+    KOVA::KOVAClientAdapterPtr adapter = makeAdapter({"Direct=" + agent_->agentProxyString()});
+    KOVA::KOVAClientLibImplPtr engine = std::make_shared<KOVA::KOVAClientLibImpl>("Direct", adapter);
+    ASSERT_EQ(0, engine->Produce("rid", "", batchOf(1), {}));
+
+    adapter->getCommunicator()->destroy();
+
+    EXPECT_EQ(kInternalError, engine->Produce("rid", "", batchOf(1), {}));
+    EXPECT_FALSE(Probe::hasAgentProxy(*engine)) << "dead proxies would fail every later call";
+    EXPECT_FALSE(Probe::hasProduceProxy(*engine));
+}
+
+TEST_F(EngineProduceTest, CompletionOutlivingItsEngineIsStillDeliveredOnce) {
+    // The communicator stays; only the engine goes while its calls are out.
+    KOVA::KOVAClientAdapterPtr adapter = makeAdapter({"Direct=" + agent_->agentProxyString()});
+    KOVA::KOVAClientLibImplPtr engine = std::make_shared<KOVA::KOVAClientLibImpl>("Direct", adapter);
+    Completions completions(2);
+    agent_->script().holdNext(AgentOp::Produce);
+    ASSERT_EQ(0, produceAsync(*engine, completions, 0, pool_.service()));
+    ASSERT_TRUE(agent_->waitForHeld(1, seconds(10)));
+    agent_->script().closeNext(AgentOp::Produce);
+    agent_->script().nextSleep(AgentOp::Produce, milliseconds(200));
+    ASSERT_EQ(0, produceAsync(*engine, completions, 1, pool_.service()));
+    engine.reset();
+
+    agent_->releaseHeld();
+    ASSERT_TRUE(completions.waitForTotal(2, seconds(10)));
+    ASSERT_TRUE(pool_.drain(seconds(10)));
+    EXPECT_EQ(0, completions.code(0));
+    EXPECT_EQ(kInternalError, completions.code(1));
+    EXPECT_EQ(1, completions.count(0));
+    EXPECT_EQ(1, completions.count(1));
+}
+
+TEST_F(EngineProduceTest, SynchronousProduceFromAnIceThreadDoesNotHang) {
+    KOVA::KOVAClientAdapterPtr adapter = makeAdapter({"Direct=" + agent_->agentProxyString()});
+    if (adapter->getMaxClientPoolSize() < 2) {
+        GTEST_SKIP() << "a single processor gives a single client thread";
+    }
+    KOVA::KOVAClientLibImplPtr engine = std::make_shared<KOVA::KOVAClientLibImpl>("Direct", adapter);
+    KOVA::KOVAAgentPrx agentProxy = Probe::produceProxy(*engine);
+    ASSERT_TRUE(agentProxy);
+
+    // The completion of an asynchronous call runs on an Ice client thread, like
+    // a dispatch over a bidirectional connection; a synchronous call made there
+    // needs a second client thread to read its reply.
+    auto nested = std::make_shared<std::promise<int>>();
+    std::future<int> result = nested->get_future();
+    typedef KOVA::KOVAAmiCallback<> Shim;
+    IceUtil::Handle<Shim> shim = new Shim(
+        [engine, nested] { nested->set_value(engine->Produce("rid", "", batchOf(1), {})); },
+        [nested](const Ice::Exception&) { nested->set_value(-1); });
+    agentProxy->begin_ice_ping(Ice::newCallback_Object_ice_ping(shim, &Shim::response, &Shim::exception));
+
+    ASSERT_EQ(std::future_status::ready, result.wait_for(seconds(30)));
+    EXPECT_EQ(0, result.get());
+}
+
+}  // namespace

@@ -1,0 +1,201 @@
+// Agent sessions for real: a stand-in agent on loopback, registered with the
+// real icegridregistry, and the real glacier2router with an IceGrid session
+// manager and a counting permissions verifier.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine_probe.h"
+#include "engine_test_env.h"
+#include "infrastructure_environment.h"
+#include "shared_infrastructure.h"
+#include "standin_agent.h"
+
+namespace {
+
+using kova::enginetest::batchOf;
+using kova::enginetest::makeAdapter;
+using kova::enginetest::routedAgentItems;
+using kova::fixtures::SharedInfrastructure;
+using kova::standin::AgentOp;
+using kova::standin::StandinAgent;
+using Probe = KOVA::KOVAClientLibImplProbe;
+
+auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::fixtures::InfrastructureTeardown);
+
+class EngineSessionTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        SharedInfrastructure& infra = SharedInfrastructure::get();
+        kova::standin::StandinAgentOptions options;
+        options.locator = infra.locatorProxy();
+        options.adapterId = infra.uniqueAdapterId();
+        agent_ = new StandinAgent(options);
+        agent_->start();
+    }
+    static void TearDownTestSuite() {
+        delete agent_;
+        agent_ = nullptr;
+    }
+    void SetUp() override {
+        agent_->script().clear();
+        agent_->clearRecords();
+    }
+
+    static KOVA::KOVAClientLibImplPtr engineFor(const std::string& key, const std::vector<std::string>& items) {
+        return std::make_shared<KOVA::KOVAClientLibImpl>(key, makeAdapter(items));
+    }
+    static KOVA::KOVAClientLibImplPtr routedEngine(const std::string& password = SharedInfrastructure::kPassword) {
+        return engineFor("Routed", routedAgentItems("Routed", agent_->agentProxyString(),
+                                                    SharedInfrastructure::get().routerProxy(), password));
+    }
+    static long acceptedSessions() { return SharedInfrastructure::get().verifier().verifier().accepted(); }
+    static int produce(KOVA::KOVAClientLibImpl& engine) { return engine.Produce("rid", "", batchOf(1), {}); }
+
+    static StandinAgent* agent_;
+};
+
+StandinAgent* EngineSessionTest::agent_ = nullptr;
+
+TEST_F(EngineSessionTest, DirectAgentIsReachedWithoutRouterOrSession) {
+    KOVA::KOVAClientLibImplPtr engine = engineFor("Direct", {"Direct=" + agent_->agentProxyString()});
+    const long sessionsBefore = acceptedSessions();
+
+    ASSERT_TRUE(engine->Ping());
+    EXPECT_FALSE(Probe::routed(*engine));
+    EXPECT_FALSE(Probe::hasSession(*engine));
+    EXPECT_EQ(0, produce(*engine));
+    ASSERT_EQ(1u, agent_->callCount(AgentOp::Produce));
+    EXPECT_EQ("127.0.0.1", agent_->calls(AgentOp::Produce)[0].peerAddress);
+    EXPECT_EQ(sessionsBefore, acceptedSessions());
+}
+
+TEST_F(EngineSessionTest, LocatorResolvesAgentThroughRegistry) {
+    ASSERT_FALSE(agent_->indirectProxyString().empty());
+    KOVA::KOVAClientLibImplPtr engine =
+        engineFor("Located", {"Located=" + agent_->indirectProxyString(),
+                              "Located.Locator=" + SharedInfrastructure::get().locatorProxy()});
+
+    ASSERT_TRUE(engine->Ping());
+    EXPECT_FALSE(Probe::routed(*engine));
+    EXPECT_EQ(0, produce(*engine));
+    EXPECT_EQ(1u, agent_->callCount(AgentOp::Produce));
+}
+
+TEST_F(EngineSessionTest, AgentRouterCreatesOneIceGridSessionAndRoutesCalls) {
+    const long sessionsBefore = acceptedSessions();
+    KOVA::KOVAClientLibImplPtr engine = routedEngine();
+
+    ASSERT_TRUE(engine->Ping());
+    EXPECT_TRUE(Probe::routed(*engine));
+    EXPECT_TRUE(Probe::hasSession(*engine)) << "the router's session manager makes IceGrid sessions";
+    EXPECT_EQ(sessionsBefore + 1, acceptedSessions());
+    EXPECT_EQ(0, produce(*engine));
+    EXPECT_EQ(0, produce(*engine));
+    EXPECT_EQ(sessionsBefore + 1, acceptedSessions()) << "later calls reuse the session";
+    EXPECT_EQ(2u, agent_->callCount(AgentOp::Produce));
+}
+
+TEST_F(EngineSessionTest, DefaultRouterServesAgentWithoutRouterOfItsOwn) {
+    const long sessionsBefore = acceptedSessions();
+    KOVA::KOVAClientLibImplPtr engine = engineFor(
+        "Plain", {"Plain=" + agent_->agentProxyString(),
+                  "Ice.Default.Router=" + SharedInfrastructure::get().routerProxy(),
+                  "Ice.Default.Router.User=kova", std::string("Ice.Default.Router.Password=") +
+                                                      SharedInfrastructure::kPassword});
+
+    ASSERT_TRUE(engine->Ping());
+    EXPECT_TRUE(Probe::routed(*engine));
+    EXPECT_EQ(sessionsBefore + 1, acceptedSessions());
+    EXPECT_EQ(0, produce(*engine));
+}
+
+TEST_F(EngineSessionTest, RefusedCredentialsLeaveNoAgentProxy) {
+    const long refusedBefore = SharedInfrastructure::get().verifier().verifier().refused();
+    KOVA::KOVAClientLibImplPtr engine = routedEngine("wrong-password");
+
+    EXPECT_FALSE(engine->Ping());
+    EXPECT_FALSE(Probe::hasAgentProxy(*engine));
+    EXPECT_GT(SharedInfrastructure::get().verifier().verifier().refused(), refusedBefore);
+    EXPECT_EQ(KOVA::COMMON::INTERNAL_ERROR, produce(*engine));
+    EXPECT_EQ(0u, agent_->callCount(AgentOp::Produce));
+}
+
+TEST_F(EngineSessionTest, RouterRestartFailsOneCallAndNextCallBuildsNewSession) {
+    KOVA::KOVAClientLibImplPtr engine = routedEngine();
+    ASSERT_EQ(0, produce(*engine));
+    const long sessionsBefore = acceptedSessions();
+
+    SharedInfrastructure::get().router().restart();
+
+    EXPECT_EQ(KOVA::COMMON::INTERNAL_ERROR, produce(*engine)) << "the old session died with the router";
+    EXPECT_FALSE(Probe::hasAgentProxy(*engine)) << "a lost connection behind a router drops the proxies";
+    EXPECT_EQ(0, produce(*engine));
+    EXPECT_EQ(sessionsBefore + 1, acceptedSessions());
+}
+
+TEST_F(EngineSessionTest, SixteenConcurrentFirstCallsShareOneSession) {
+    KOVA::KOVAClientLibImplPtr engine = routedEngine();
+    const long sessionsBefore = acceptedSessions();
+    const int kThreads = 16;
+
+    std::mutex mutex;
+    std::condition_variable go;
+    bool started = false;
+    std::vector<int> results(kThreads, -1);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                go.wait(lock, [&] { return started; });
+            }
+            results[i] = produce(*engine);
+        });
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        started = true;
+    }
+    go.notify_all();
+    for (std::thread& t : threads) {
+        t.join();
+    }
+
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_EQ(0, results[i]) << "thread " << i;
+    }
+    EXPECT_EQ(sessionsBefore + 1, acceptedSessions());
+    EXPECT_EQ(static_cast<size_t>(kThreads), agent_->callCount(AgentOp::Produce));
+}
+
+TEST_F(EngineSessionTest, EveryRegisterProxyIsNewAndBoundToTheAgentConnection) {
+    KOVA::KOVAClientLibImplPtr engine = engineFor("Direct", {"Direct=" + agent_->agentProxyString()});
+
+    KOVA::KOVAAgentPrx first = Probe::newRegisterProxy(*engine, "rid");
+    KOVA::KOVAAgentPrx second = Probe::newRegisterProxy(*engine, "rid");
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_NE(first.get(), second.get());
+    EXPECT_EQ(second.get(), Probe::registeredProxy(*engine, "rid").get());
+    EXPECT_NE(std::string::npos,
+              Probe::registeredEndpoint(*engine, "rid").find("-p " + std::to_string(agent_->agentPort())));
+
+    second->keepAlive();
+    EXPECT_EQ(1u, agent_->callCount(AgentOp::KeepAlive));
+}
+
+TEST_F(EngineSessionTest, MissingAgentPropertyGivesNoProxy) {
+    KOVA::KOVAClientLibImplPtr engine = engineFor("Nowhere", {});
+
+    EXPECT_FALSE(engine->Ping());
+    EXPECT_FALSE(Probe::hasAgentProxy(*engine));
+    EXPECT_FALSE(Probe::newRegisterProxy(*engine, "rid"));
+    EXPECT_EQ(KOVA::COMMON::INTERNAL_ERROR, produce(*engine));
+}
+
+}  // namespace
