@@ -1,0 +1,64 @@
+// Helpers the support tests share: a client communicator, batches, and a
+// listener servant that records what the agent pushes.
+// Thread-safety: RecordingListener is dispatched on Ice threads and locks
+// itself; the free functions are stateless.
+#pragma once
+
+#include <KOVAMessageService.h>
+#include <Ice/Ice.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kova::support_tests {
+
+// A client communicator; the extra properties override the defaults.
+Ice::CommunicatorPtr makeClient(const std::map<std::string, std::string>& properties = {});
+
+KOVAMsg::KOVABatchMessage makeBatch(int count, const std::string& prefix = "body");
+std::string bodyOf(const KOVAMsg::KOVAMessage& message);
+
+struct ReceivedPush {
+    std::string operation;  // "ConsumeMessage" or "OnMessage"
+    std::string resource;
+    std::string sid;
+    std::string cid;
+    std::vector<std::string> bodies;
+    Ice::Connection* connection = nullptr;  // compared by address only
+};
+
+class RecordingListener : public KOVA::KOVAMessageListener {
+public:
+    explicit RecordingListener(int reply = 0) : reply_(reply) {}
+
+    void ConsumeMessage_async(const KOVA::AMD_KOVAMessageListener_ConsumeMessagePtr& cb,
+                              const std::string& resourceid, const std::string& sid, const std::string& cid,
+                              const KOVAMsg::KOVABatchMessage& msgs, const Ice::Current& current) override;
+    void OnMessage_async(const KOVA::AMD_KOVAClient_OnMessagePtr& cb, const std::string& resourceid,
+                         const std::string& sid, const std::string& cid, const KOVAMsg::BatchBytes& req,
+                         const Ice::Current& current) override;
+
+    // While true, ConsumeMessage replies are kept unanswered until answerHeld().
+    void setHoldReplies(bool hold);
+    void answerHeld();
+
+    std::vector<ReceivedPush> received() const;
+    bool waitForReceived(size_t n, std::chrono::milliseconds timeout) const;
+
+private:
+    void note(ReceivedPush push);
+
+    const int reply_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<ReceivedPush> received_;
+    bool hold_ = false;
+    std::vector<KOVA::AMD_KOVAMessageListener_ConsumeMessagePtr> held_;
+};
+typedef IceUtil::Handle<RecordingListener> RecordingListenerPtr;
+
+}  // namespace kova::support_tests
