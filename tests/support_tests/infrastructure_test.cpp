@@ -4,6 +4,7 @@
 // same port.
 #include "test_client.h"
 
+#include <agent_process.h>
 #include <free_port.h>
 #include <infrastructure_environment.h>
 #include <shared_infrastructure.h>
@@ -100,6 +101,40 @@ TEST(Glacier2Fixture, RouterRestartOnTheSamePortNeedsANewSession) {
     EXPECT_EQ(infra.verifier().verifier().accepted(), acceptedBefore + 1);
     EXPECT_EQ(prx->Produce("r", "s", makeBatch(1)), 0);
     EXPECT_EQ(agent.callCount(AgentOp::Produce), 2u);
+    client->destroy();
+}
+
+TEST(Glacier2Fixture, RouterWithoutSessionManagerGivesANullSessionYetRoutes) {
+    SharedInfrastructure& infra = SharedInfrastructure::get();
+    kova::fixtures::RouterOptions options;
+    options.instanceName = "PlainG2";
+    options.verifierProxy = infra.verifierProxy();
+    options.sessionTimeoutSeconds = 5;
+    kova::fixtures::Glacier2Router router(infra.workDir().path().string(), options);
+    router.start();
+    StandinAgent agent;
+    agent.start();
+
+    Ice::CommunicatorPtr client = routedClient(router.routerProxyString());
+    EXPECT_FALSE(routerOf(client)->createSession(SharedInfrastructure::kUser, SharedInfrastructure::kPassword));
+    auto prx = KOVA::KOVAAgentPrx::uncheckedCast(client->stringToProxy(agent.agentProxyString()));
+    EXPECT_EQ(prx->Produce("plain", "s", makeBatch(1)), 0);
+    EXPECT_EQ(routerOf(client)->getSessionTimeout(), 5);
+    client->destroy();
+}
+
+TEST(IceGridFixture, StandaloneAgentRegistersItsAdapterToo) {
+    SharedInfrastructure& infra = SharedInfrastructure::get();
+    kova::fixtures::AgentProcessOptions options;
+    options.locator = infra.locatorProxy();
+    options.adapterId = infra.uniqueAdapterId("ProcessAgent");
+    kova::fixtures::AgentProcess agent(options);
+    agent.start();
+    Ice::CommunicatorPtr client = makeClient({{"Ice.Default.Locator", infra.locatorProxy()}});
+    auto prx = KOVA::KOVAAgentPrx::checkedCast(client->stringToProxy("KOVAAgent@" + options.adapterId));
+    ASSERT_TRUE(prx);
+    EXPECT_EQ(prx->Produce("located", "s", makeBatch(1)), 0);
+    EXPECT_EQ(agent.commandValue("count produce"), "1");
     client->destroy();
 }
 

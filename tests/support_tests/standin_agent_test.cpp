@@ -165,6 +165,26 @@ TEST_F(StandinAgentTest, ConsumeDelaysFollowTheScriptThenTheCycle) {
     EXPECT_EQ(delays, (std::vector<Ice::Long>{10001, 20000, 500, 20000}));
 }
 
+TEST_F(StandinAgentTest, StandingBatchIsAnsweredAgainWithAdvancingOffsets) {
+    agent_.setStandingBatch("bench", makeBatch(3, "s"));
+    KOVAMsg::KOVABatchMessage datas;
+    KOVA::ConsumeResultInfo first = consume("bench", 1, 0, datas);
+    ASSERT_EQ(datas.size(), 3u);
+    KOVA::ConsumeResultInfo second = consume("bench", 1, 0, datas);
+    ASSERT_EQ(datas.size(), 3u);
+    EXPECT_EQ(bodyOf(datas[2]), "s-2");
+    EXPECT_EQ(first.commit.offset, 0);
+    EXPECT_EQ(second.commit.offset, 3);
+    KOVA::CommitInfo commit = second.commit;
+    commit.offset = 6;
+    EXPECT_EQ(second.callback->Commit("s", 0, commit), 0);
+    commit.offset = 7;
+    EXPECT_EQ(second.callback->Commit("s", 0, commit), kCommitInvalid);
+
+    agent_.setStandingBatch("bench", {});
+    EXPECT_EQ(consume("bench", 1, 0, datas).code, kNoNewMessage);
+}
+
 TEST_F(StandinAgentTest, HeldReplyIsAnsweredOnlyWhenReleased) {
     agent_.script().holdNext(AgentOp::Produce);
     Ice::AsyncResultPtr pending = prx_->begin_Produce("h", "s", makeBatch(1));

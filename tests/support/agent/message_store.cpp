@@ -41,8 +41,21 @@ void MessageStore::append(const std::string& rid, const KOVAMsg::KOVABatchMessag
     for (auto& [waiter, batch] : served) waiter(std::move(batch));
 }
 
+void MessageStore::setStandingBatch(const std::string& rid, const KOVAMsg::KOVABatchMessage& messages) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queues_[rid].standing = messages;
+}
+
 TakenBatch MessageStore::takeLocked(Queue& queue, int count) {
     TakenBatch batch;
+    if (!queue.standing.empty()) {
+        batch.messages = queue.standing;
+        batch.baseOffset = queue.deliveredEnd;
+        queue.deliveredEnd += static_cast<Ice::Long>(batch.messages.size());
+        queue.nextOffset = std::max(queue.nextOffset, queue.deliveredEnd);
+        batch.batchNumber = ++batches_;
+        return batch;
+    }
     batch.baseOffset = queue.nextOffset - static_cast<Ice::Long>(queue.messages.size());
     const size_t wanted = static_cast<size_t>(std::max(count, 1));
     const size_t n = std::min(wanted, queue.messages.size());
@@ -66,7 +79,7 @@ std::optional<uint64_t> MessageStore::takeOrWait(const std::string& rid, int cou
     {
         std::lock_guard<std::mutex> lock(mutex_);
         Queue& queue = queues_[rid];
-        if (queue.messages.empty()) {
+        if (queue.messages.empty() && queue.standing.empty()) {
             uint64_t id = nextWaiterId_++;
             queue.waiters.push_back(ParkedWaiter{id, count, std::move(waiter)});
             return id;

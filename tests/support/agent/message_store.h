@@ -39,6 +39,10 @@ public:
     explicit MessageStore(bool keepMessages = true) : keepMessages_(keepMessages) {}
 
     void append(const std::string& rid, const KOVAMsg::KOVABatchMessage& messages);
+    // Every pull of rid answers a copy of this batch without draining anything
+    // (benchmarks pull the same batch again and again); offsets still advance,
+    // so commits are checked as usual. An empty batch ends it.
+    void setStandingBatch(const std::string& rid, const KOVAMsg::KOVABatchMessage& messages);
     TakenBatch take(const std::string& rid, int count);
     // Serves at once when messages are queued (returns nullopt, waiter already called);
     // otherwise parks the waiter and returns its id for expire().
@@ -65,6 +69,7 @@ private:
         Ice::Long nextOffset = 0;       // offset the next produced message gets
         Ice::Long deliveredEnd = 0;     // one past the last delivered offset
         std::optional<Ice::Long> committed;
+        KOVAMsg::KOVABatchMessage standing;
         std::deque<ParkedWaiter> waiters;
     };
 

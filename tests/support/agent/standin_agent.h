@@ -73,6 +73,10 @@ public:
     void preload(const std::string& rid, const KOVAMsg::KOVABatchMessage& messages) {
         core_->store.append(rid, messages);
     }
+    // Every pull of rid answers this batch again (see MessageStore); empty ends it.
+    void setStandingBatch(const std::string& rid, const KOVAMsg::KOVABatchMessage& messages) {
+        core_->store.setStandingBatch(rid, messages);
+    }
     size_t queued(const std::string& rid) const { return core_->store.queued(rid); }
     Ice::Long deliveredEnd(const std::string& rid) const { return core_->store.deliveredEnd(rid); }
     std::optional<Ice::Long> committedOffset(const std::string& rid) const {
