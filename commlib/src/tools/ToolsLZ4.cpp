@@ -14,10 +14,8 @@ namespace {
 
 // Frame API version the contexts are created with.
 const unsigned kContextVersion = 100;
-// The encoder feeds the input in slices of this size; the decoder reads its input
-// through a source buffer of the same size.
+// The encoder feeds the input in slices of this size.
 const size_t kSliceSize = 16384;
-const size_t kSourceBufferSize = 16384;
 
 // 256 KiB linked blocks, no checksums, no content size, fast default level.
 const LZ4F_preferences_t lz4_preferences = {
@@ -106,60 +104,48 @@ int Tools::LZ4Compress(std::string& strIn, std::string& strOut) {
     return 1;
 }
 
+// The frame is read straight from strIn, with no staging copy: a block lying whole in
+// the input is then decoded in place instead of being gathered first.
 int Tools::LZ4Decompress(std::string& strIn, std::string& strOut) {
     Lz4CallResources res;
-    res.first = static_cast<char*>(malloc(kSourceBufferSize));
-    if (!res.first) {
-        perror("decompress_file(src)");
-        return 0;
-    }
-    char* const source = res.first;
     size_t rc = LZ4F_createDecompressionContext(&res.dctx, kContextVersion);
     if (LZ4F_isError(rc)) {
         printf("LZ4F_dctx creation error: %s\n", LZ4F_getErrorName(rc));
         return 0;
     }
 
-    char* block = nullptr;
-    size_t blockSize = 0;
-    size_t hint = 1;  // the decoder's next-input hint; 0 once the frame has ended
-    size_t offset = 0;
+    const char* const input = strIn.data();
+    const size_t inputSize = strIn.size();
+    LZ4F_frameInfo_t info;
+    size_t pos = inputSize;  // in: bytes available; out: header bytes consumed
+    size_t hint = LZ4F_getFrameInfo(res.dctx, &info, input, &pos);
+    if (LZ4F_isError(hint)) {
+        printf("LZ4F_getFrameInfo error: %s\n", LZ4F_getErrorName(hint));
+        return 0;
+    }
+    const size_t blockSize = get_block_size(info);
+    res.first = static_cast<char*>(malloc(blockSize));
+    if (!res.first) {
+        perror("decompress_file(dst)");
+        return 0;
+    }
+    char* const block = res.first;
+    // A declared size saves the output's regrowth; LZ4 cannot expand beyond 255:1, so
+    // a larger claim is not believed.
+    if (info.contentSize != 0 && info.contentSize / 255 <= inputSize)
+        strOut.reserve(strOut.size() + static_cast<size_t>(info.contentSize));
+
     while (hint != 0) {
-        size_t chunk = std::min(kSourceBufferSize, strIn.size() - offset);
-        if (chunk == 0) return 0;  // input ends inside the frame
-        memcpy(source, strIn.data() + offset, chunk);
-        offset += chunk;
-        size_t pos = 0;
-
-        if (!block) {
-            LZ4F_frameInfo_t info;
-            size_t consumed = chunk;
-            hint = LZ4F_getFrameInfo(res.dctx, &info, source, &consumed);
-            if (LZ4F_isError(hint)) {
-                printf("LZ4F_getFrameInfo error: %s\n", LZ4F_getErrorName(hint));
-                return 0;
-            }
-            blockSize = get_block_size(info);
-            res.second = static_cast<char*>(malloc(blockSize));
-            if (!res.second) {
-                perror("decompress_file(dst)");
-                return 0;
-            }
-            block = res.second;
-            pos = consumed;
+        if (pos == inputSize) return 0;  // input ends inside the frame
+        size_t produced = blockSize;
+        size_t consumed = inputSize - pos;
+        hint = LZ4F_decompress(res.dctx, block, &produced, input + pos, &consumed, nullptr);
+        if (LZ4F_isError(hint)) {
+            printf("Decompression error: %s\n", LZ4F_getErrorName(hint));
+            return 0;
         }
-
-        while (pos < chunk && hint != 0) {
-            size_t produced = blockSize;
-            size_t consumed = chunk - pos;
-            hint = LZ4F_decompress(res.dctx, block, &produced, source + pos, &consumed, nullptr);
-            if (LZ4F_isError(hint)) {
-                printf("Decompression error: %s\n", LZ4F_getErrorName(hint));
-                return 0;
-            }
-            strOut.append(block, produced);
-            pos += consumed;
-        }
+        strOut.append(block, produced);
+        pos += consumed;
     }
     return 1;
 }

@@ -1,0 +1,186 @@
+// Each body codec, encode and decode, beside the bare library call on the same input,
+// then a table of the ratios ours/raw (and, for gzip, the plain stream chain/raw).
+//
+// The LZ4 encoder reports its flushes on standard output; while the benchmarks run,
+// standard output goes to /dev/null and the reports go to the original descriptor.
+#include <benchmark/benchmark.h>
+#include <boost/iostreams/device/file_descriptor.hpp>
+#include <boost/iostreams/stream.hpp>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <iomanip>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "CodecTestSupport.h"
+#include "GzipReferenceChain.h"
+#include "KOVACommon.h"
+#include "PublicTools.h"
+#include "RawCodecs.h"
+
+namespace {
+
+const size_t kSizes[] = {1 << 10, 64 << 10, 1 << 20};
+
+struct Codec {
+    const char* name;
+    int ce;
+    std::function<raw_codecs::Buffer(const std::string&)> rawEncode;
+    std::function<raw_codecs::Buffer(const std::string&, size_t)> rawDecode;
+};
+
+const std::vector<Codec>& Codecs() {
+    static const std::vector<Codec> codecs = {
+        {"gzip", KOVA::COMMON::E_GZIP, raw_codecs::GzipEncode, raw_codecs::GzipDecode},
+        {"lz4", KOVA::COMMON::E_LZ4, raw_codecs::Lz4Encode, raw_codecs::Lz4Decode},
+        {"zstd", KOVA::COMMON::E_ZSTD, raw_codecs::ZstdEncode, raw_codecs::ZstdDecode},
+    };
+    return codecs;
+}
+
+struct Input {
+    std::string kind;   // "text" or "random"
+    std::string plain;
+    std::string encoded;  // by our codec; the one input of both decoders
+};
+
+std::string Name(const std::string& codec, const std::string& op, const std::string& impl, const Input& in) {
+    return codec + "/" + op + "/" + impl + "/" + in.kind + "/" + std::to_string(in.plain.size());
+}
+
+void Require(bool ok, const std::string& what) {
+    if (!ok) throw std::runtime_error("codec check failed: " + what);
+}
+
+void RegisterCodec(const Codec& codec, const Input& in) {
+    const int ce = codec.ce;
+    const std::string plainName = codec.name;
+    // Check once, outside timing, that every road gives the body back.
+    std::string decoded;
+    Require(TQPublicTool::DecodeContent(ce, in.encoded, decoded) && decoded == in.plain, Name(plainName, "decode", "ours", in));
+    Require(codec.rawDecode(in.encoded, in.plain.size()).str() == in.plain, Name(plainName, "decode", "raw", in));
+
+    auto bytes = static_cast<int64_t>(in.plain.size());
+    benchmark::RegisterBenchmark(Name(plainName, "encode", "ours", in).c_str(), [ce, &in, bytes](benchmark::State& st) {
+        for (auto _ : st) {
+            std::string out;
+            TQPublicTool::EncodeContent(ce, in.plain, out);
+            benchmark::DoNotOptimize(out.data());
+        }
+        st.SetBytesProcessed(st.iterations() * bytes);
+    });
+    benchmark::RegisterBenchmark(Name(plainName, "encode", "raw", in).c_str(), [&codec, &in, bytes](benchmark::State& st) {
+        for (auto _ : st) benchmark::DoNotOptimize(codec.rawEncode(in.plain).data.get());
+        st.SetBytesProcessed(st.iterations() * bytes);
+    });
+    benchmark::RegisterBenchmark(Name(plainName, "decode", "ours", in).c_str(), [ce, &in, bytes](benchmark::State& st) {
+        for (auto _ : st) {
+            std::string out;
+            TQPublicTool::DecodeContent(ce, in.encoded, out);
+            benchmark::DoNotOptimize(out.data());
+        }
+        st.SetBytesProcessed(st.iterations() * bytes);
+    });
+    benchmark::RegisterBenchmark(Name(plainName, "decode", "raw", in).c_str(), [&codec, &in, bytes](benchmark::State& st) {
+        for (auto _ : st) benchmark::DoNotOptimize(codec.rawDecode(in.encoded, in.plain.size()).data.get());
+        st.SetBytesProcessed(st.iterations() * bytes);
+    });
+    if (ce != KOVA::COMMON::E_GZIP) return;
+    // The straightforward stream chain, to show what the direct road saves.
+    benchmark::RegisterBenchmark(Name(plainName, "encode", "chain", in).c_str(), [&in, bytes](benchmark::State& st) {
+        for (auto _ : st) benchmark::DoNotOptimize(codec_reference::GzipThroughStreams(in.plain).data());
+        st.SetBytesProcessed(st.iterations() * bytes);
+    });
+    benchmark::RegisterBenchmark(Name(plainName, "decode", "chain", in).c_str(), [&in, bytes](benchmark::State& st) {
+        for (auto _ : st) benchmark::DoNotOptimize(codec_reference::GunzipThroughStreams(in.encoded).data());
+        st.SetBytesProcessed(st.iterations() * bytes);
+    });
+}
+
+// Keeps every run's real time per iteration, by name, beside the usual console output.
+class RatioCollector : public benchmark::ConsoleReporter {
+public:
+    RatioCollector() : benchmark::ConsoleReporter(OO_Tabular) {}
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration) seconds_[run.benchmark_name()] = run.real_accumulated_time / run.iterations;
+        }
+        benchmark::ConsoleReporter::ReportRuns(runs);
+    }
+    double Time(const std::string& name) const {
+        auto it = seconds_.find(name);
+        return it == seconds_.end() ? 0 : it->second;
+    }
+
+private:
+    std::map<std::string, double> seconds_;
+};
+
+void PrintRatios(std::ostream& out, const RatioCollector& times, const std::vector<Input>& inputs) {
+    out << "\nratio of real time per call, ours/raw (gzip: also the plain stream chain/raw)\n";
+    out << std::left << std::setw(8) << "codec" << std::setw(8) << "op" << std::setw(8) << "data" << std::right
+        << std::setw(9) << "bytes" << std::setw(12) << "raw us" << std::setw(12) << "ours us" << std::setw(10)
+        << "ours/raw" << std::setw(11) << "chain/raw" << "\n";
+    out << std::fixed;
+    for (const Codec& codec : Codecs()) {
+        for (const char* op : {"encode", "decode"}) {
+            for (const Input& in : inputs) {
+                double raw = times.Time(Name(codec.name, op, "raw", in));
+                double ours = times.Time(Name(codec.name, op, "ours", in));
+                double chain = times.Time(Name(codec.name, op, "chain", in));
+                if (raw <= 0 || ours <= 0) continue;  // filtered out
+                out << std::left << std::setw(8) << codec.name << std::setw(8) << op << std::setw(8) << in.kind
+                    << std::right << std::setw(9) << in.plain.size() << std::setprecision(1) << std::setw(12)
+                    << raw * 1e6 << std::setw(12) << ours * 1e6 << std::setprecision(3) << std::setw(10)
+                    << ours / raw;
+                if (chain > 0) out << std::setw(11) << chain / raw;
+                out << "\n";
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+    fflush(stdout);
+    int reportFd = dup(STDOUT_FILENO);
+    int devNull = open("/dev/null", O_WRONLY);
+    if (reportFd < 0 || devNull < 0 || dup2(devNull, STDOUT_FILENO) < 0) return 1;
+    close(devNull);
+    namespace io = boost::iostreams;
+    io::stream<io::file_descriptor_sink> report(reportFd, io::close_handle);
+
+    // One input set per (codec, data kind, size), kept alive for the whole run.
+    std::map<std::string, std::vector<Input>> inputsByCodec;
+    for (const Codec& codec : Codecs()) {
+        std::vector<Input>& inputs = inputsByCodec[codec.name];
+        inputs.reserve(2 * std::size(kSizes));
+        for (const char* kind : {"text", "random"}) {
+            for (size_t size : kSizes) {
+                Input in{kind, kind[0] == 't' ? codec_test::CompressibleBody(size) : codec_test::RandomBody(size), ""};
+                if (!TQPublicTool::EncodeContent(codec.ce, in.plain, in.encoded)) return 1;
+                inputs.push_back(std::move(in));
+            }
+        }
+        for (const Input& in : inputs) RegisterCodec(codec, in);
+    }
+
+    RatioCollector collector;
+    collector.SetOutputStream(&report);
+    collector.SetErrorStream(&report);
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    PrintRatios(report, collector, inputsByCodec.begin()->second);
+    report.flush();
+    benchmark::Shutdown();
+    return 0;
+}
