@@ -72,6 +72,37 @@ TEST(Glacier2Fixture, SessionIsAnIceGridSessionAndRoutedCallsKeepTheirContext) {
     client->destroy();
 }
 
+TEST(Glacier2Fixture, PusherReachesAListenerBehindTheRouter) {
+    SharedInfrastructure& infra = SharedInfrastructure::get();
+    kova::standin::StandinAgentOptions options;
+    options.pushSettle = 0ms;
+    StandinAgent agent(options);
+    agent.start();
+    Ice::CommunicatorPtr client = routedClient(infra.routerProxy());
+    Glacier2::RouterPrx router = routerOf(client);
+    router->createSession(SharedInfrastructure::kUser, SharedInfrastructure::kPassword);
+
+    RecordingListenerPtr listener = new RecordingListener(0);
+    Ice::ObjectAdapterPtr adapter = client->createObjectAdapterWithRouter("RoutedListener", router);
+    const Ice::Identity identity{"listener", router->getCategoryForClient()};
+    auto listenerPrx = KOVA::KOVAMessageListenerPrx::uncheckedCast(adapter->add(listener, identity));
+    adapter->activate();
+
+    auto prx = KOVA::KOVAAgentPrx::uncheckedCast(client->stringToProxy(agent.agentProxyString()));
+    std::string cid;
+    ASSERT_EQ(prx->RegisterKOVAMsgListenerWithProxy("behind", "s", 10, 1, listenerPrx, cid,
+                                                     Ice::Context{{"__kglacier", "yes"}}),
+              0);
+    EXPECT_EQ(agent.calls(AgentOp::RegisterWithProxy).at(0).context.at("__kglacier"), "yes");
+    agent.push("behind", makeBatch(2, "routed"), "push-sid");
+    ASSERT_TRUE(listener->waitForReceived(1, 5s));
+    EXPECT_EQ(listener->received()[0].bodies, (std::vector<std::string>{"routed-0", "routed-1"}));
+    EXPECT_EQ(listener->received()[0].cid, cid);
+    ASSERT_TRUE(agent.waitForPushes(1, 5s));
+    EXPECT_TRUE(agent.pushes()[0].answered);
+    client->destroy();
+}
+
 TEST(Glacier2Fixture, WrongPasswordIsRefusedAndCounted) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
     const long refusedBefore = infra.verifier().verifier().refused();
