@@ -93,6 +93,10 @@ typedef IceUtil::Handle<_ConsumerInfo> ConsumerInfoPtr;
 // One issued asynchronous pull: created by the issuing call, finished (callback
 // called, node deleted) exactly once by its completion, or deleted by the
 // issuing call when the pull could not be issued.
+// Thread-safety: touched by one thread at a time (the issuer until the call is
+// issued, then the completing Ice thread, then the dispatching thread).
+// Ownership: the completion takes it into a std::unique_ptr first thing, so a
+// callback that throws, or a posted dispatch that never runs, still frees it.
 struct _AsyncPullConsumerNode {
     _AsyncPullConsumerNode(const std::string& rid, const std::string& sid, void* cookie, PullConsumerCallback&& cb,
                            bool isDirect)
@@ -103,6 +107,10 @@ struct _AsyncPullConsumerNode {
     std::string _sid;
     void* _cookie;
     bool _isDirect;
+    // The direct-pull proxy this pull went to (direct pulls only): a completion
+    // switches direct pulling off only while the engine still holds this very
+    // proxy, never one that a later agent reply put in its place.
+    KOVACallbackAgentPrx _directPrx;
 };
 
 class KOVAClientLibImpl : public std::enable_shared_from_this<KOVAClientLibImpl> {
@@ -128,10 +136,37 @@ public:
                 std::shared_ptr<boost::asio::io_context> asycPullService);
 
     // ---- Pull ----------------------------------------------------------------
-    // An empty _sid is replaced (and written back). Never returns null.
+    // Session ids: an empty _sid becomes "<client id>-<microseconds since 1970>"
+    // and is written back to the caller's string; a non-empty one is used as is.
+    //
+    // Direct pulling. An agent reply with status 0 and a delay above 10000 names
+    // a callback agent that holds the data; the next min(1000, delay / 100)
+    // pulls go straight to it. The budget is one per engine, shared by every
+    // resource pulled through it and by both forms (kept that way on purpose: it
+    // follows the agent's load, not a resource). Each pull spends one unit with
+    // a single atomic decrement, so concurrent pullers never spend more than was
+    // granted. The thresholds for leaving direct pulling are deliberately not
+    // the same for both forms: a synchronous direct pull answered with a delay
+    // below 1000 switches it off, an asynchronous one below 10000 does. Any
+    // failed direct pull switches it off as well.
+    //
+    // Synchronous pull. Never returns null. A direct pull answered with status 0
+    // is returned as is; otherwise the agent is asked in the same call. Every
+    // non-zero server code (16, nothing new, included) writes a FATAL line on
+    // every pull: kept as is, operators watch for it. An Ice failure gives
+    // status 100; a lost connection behind a router also drops the agent
+    // proxies so that the next call builds a new router session.
     ConsumeStatusPtr Consume(const std::string& rid, std::string& _sid, int maxFetchCount,
                              const KOVA::COMMON::KOVAProperties& properties, int timeout);
-    // Returns 0 when issued (cb runs exactly once) or 100 (cb never runs).
+    // Asynchronous pull. Returns 0 when a pull was issued: cb then runs exactly
+    // once, never inside this call: on a thread of the engine's completion
+    // io_context for status 0, on the completing Ice thread for a non-zero
+    // status or a failure after issue (status 100, no messages), and in place on
+    // the Ice thread with a WARN line when the engine has no io_context. Returns
+    // 100 when nothing could be issued: cb never runs. A pull issued to the
+    // agent moves cb out of the caller's object; a direct pull copies it. The
+    // first io_context offered is kept for every later completion. An exception
+    // thrown by cb is logged (ERROR) and goes no further.
     int Consume(const std::string& rid, std::string& _sid, int maxFetchCount, PullConsumerCallback& cb, void* cookie,
                 const KOVA::COMMON::KOVAProperties& properties, int timeout,
                 std::shared_ptr<boost::asio::io_context> asyncPullService);
@@ -186,15 +221,44 @@ private:
     static std::string microsecondsNow();
     static std::string millisecondsNow();
 
-    // ---- Pull internals (pull source file) -------------------------------------
+    // ---- Pull internals (KOVAClientLibImplPull*.cpp) ------------------------
+    // Pull tests observe and set the direct-pull state (defined only in tests).
+    friend struct KOVAClientLibImplPullProbe;
+
+    // A pull from the agent answered with a delay above this turns direct pulling on.
+    static constexpr int64_t kDirectPullDelay = 10000;
+    // A direct pull answered with a delay below this switches direct pulling off.
+    static constexpr int64_t kSyncDirectKeepDelay = 1000;
+    static constexpr int64_t kAsyncDirectKeepDelay = 10000;
+    // The budget granted is the delay divided by this, at most kMaxDirectPulls.
+    static constexpr int64_t kDelayPerDirectPull = 100;
+    static constexpr int64_t kMaxDirectPulls = 1000;
+
+    // Null: not direct now (nothing spent). Otherwise the proxy to pull from,
+    // with one unit of the budget spent on it.
     ConsumeStatusPtr directConsume(const std::string& rid, std::string& _sid, int maxFetchCount,
                                    const KOVA::COMMON::KOVAProperties& properties, int timeout);
+    // 0 when a direct pull was issued, 100 when the agent must be asked.
     int directConsume(const std::string& rid, std::string& _sid, int maxFetchCount, PullConsumerCallback& cb,
                       void* cookie, const KOVA::COMMON::KOVAProperties& properties, int timeout,
                       std::shared_ptr<boost::asio::io_context> asyncPullService);
+    // Completions of an asynchronous pull; both take ownership of the node.
     void PullConsumeSuccess(_AsyncPullConsumerNode* node, const ConsumeResultInfo& csinfo,
                             const KOVAMsg::KOVABatchMessage& datas);
     void PullConsumeException(_AsyncPullConsumerNode* node, const Ice::Exception& e);
+    // The failure path of an issued pull: FATAL line, status 100, callback in place.
+    void finishFailedPull(std::unique_ptr<_AsyncPullConsumerNode> node, const char* what);
+    // Issues Consume on `proxy` (agent or callback agent) with completions bound
+    // to the node; the node is freed here when issuing throws.
+    template <typename Proxy>
+    void beginPull(const Proxy& proxy, std::unique_ptr<_AsyncPullConsumerNode> node, int maxFetchCount,
+                   const KOVA::COMMON::KOVAProperties& properties, int timeout);
+
+    static void fillPullSid(std::string& sid);
+    KOVACallbackAgentPrx takeDirectPullTurn();
+    void startDirectPull(const KOVACallbackAgentPrx& callback, int64_t delay);
+    // Switches direct pulling off only while `used` is still the current proxy.
+    void stopDirectPull(const KOVACallbackAgentPrx& used);
 
     // ---- Push internals (push source file) -------------------------------------
     void addKeepAliveWork(ConsumerInfoPtr info, boost::asio::io_context& monitorService);
