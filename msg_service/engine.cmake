@@ -5,6 +5,8 @@ file(GLOB kova_engine_sources CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/libKOVAClient/KOVAClientLibImpl*.cpp)
 list(APPEND kova_engine_sources
   ${CMAKE_CURRENT_SOURCE_DIR}/libKOVAClient/KOVAClientAdapter.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/libKOVAClient/KOVAClientAdapterListener.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/libKOVAClient/KOVAMessageListenerI.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/libKOVAClient/KOVAConfigText.cpp)
 
 add_library(kova_engine STATIC ${kova_engine_sources})

@@ -174,7 +174,7 @@ void KOVAClientAdapter::initCommunicator(const std::string& cfg) {
     Ice::InitializationData initData;
     initData.properties = Ice::createProperties(argc, argv);
     PresizeThreadPools(initData.properties);
-    _ic = Ice::initialize(initData, ICE_INT_VERSION);
+    setCommunicator(Ice::initialize(initData, ICE_INT_VERSION));
 
     startLoggerFrom(_ic->getProperties());
     applyCommunicatorSettings();
@@ -205,7 +205,7 @@ void KOVAClientAdapter::initCommunicator(const std::vector<std::string>& items) 
     PresizeThreadPools(props);
     Ice::InitializationData initData;
     initData.properties = props;
-    _ic = Ice::initialize(initData, ICE_INT_VERSION);
+    setCommunicator(Ice::initialize(initData, ICE_INT_VERSION));
     applyCommunicatorSettings();
 }
 

@@ -6,15 +6,18 @@
 // Thread safety: construction runs on one thread before any engine exists. After
 // that the settings accessors read fields that never change and may be called from
 // any thread without locking. The listener half (ActiveAdapter and the adapter
-// thread) serialises itself on _adapterMutex; share(), getIdentity() and
-// getListenerProxy() are written by the adapter thread before it reports success
-// and only read afterwards.
+// thread) serialises itself on _adapterMutex. The communicator, the object adapter
+// and the listener proxy are replaced when a router session is renewed: their
+// accessors copy the handle under a leaf lock (_handleMutex). share() and active()
+// read atomics; getIdentity() is written by the adapter thread before it reports
+// success and only read afterwards.
 //
 // Ownership: held through KOVAClientAdapterPtr (reference counted); the manager
 // and every engine hold a reference. The adapter owns its communicator and its
 // adapter thread: the destructor destroys the one and joins the other.
 #pragma once
 
+#include <atomic>
 #include <future>
 #include <functional>
 #include <map>
@@ -90,17 +93,31 @@ public:
     // The default agent's configuration key: adapter id + "Server.Proxy".
     const std::string& getServerAdapterID() const { return _serverAdapterID; }
 
-    Ice::CommunicatorPtr getCommunicator() const { return _ic; }
+    // Null only after a failed rebuild of the communicator (see ActiveAdapter).
+    Ice::CommunicatorPtr getCommunicator() const {
+        std::lock_guard<std::mutex> lock(_handleMutex);
+        return _ic;
+    }
     Ice::CommunicatorPtr getIc() const { return getCommunicator(); }
 
     // Listener half.
-    Ice::ObjectAdapterPtr getAdapter() const { return _adapter; }
+    Ice::ObjectAdapterPtr getAdapter() const {
+        std::lock_guard<std::mutex> lock(_handleMutex);
+        return _adapter;
+    }
     const Ice::Identity& getIdentity() const { return _ident; }
-    KOVA::KOVAMessageListenerPrx getListenerProxy() const { return _clientProxy; }
+    KOVA::KOVAMessageListenerPrx getListenerProxy() const {
+        std::lock_guard<std::mutex> lock(_handleMutex);
+        return _clientProxy;
+    }
     bool share() const { return _shareConn; }
+    // The object adapter serving the listener is active.
+    bool active() const { return _ok; }
 
-    // Makes the listener object reachable (first call stores cb); with force and a
-    // router, rebuilds the communicator and the router session. True when served.
+    // Makes the listener object reachable. A non-empty cb replaces the stored push
+    // callback (an empty one keeps it). With force and a router, rebuilds the
+    // communicator and the router session. True when the listener is served.
+    // Must not be called from a dispatch of this adapter's communicator.
     bool ActiveAdapter(const KOVAPushCallback& cb, bool force);
 
 private:
@@ -123,6 +140,14 @@ private:
     // Listener half: body of the adapter thread and the listener proxy's creation.
     void run(const KOVAPushCallback& cb, std::promise<bool>* activated);
     bool createClientProxy();
+    // Under _adapterMutex: start the adapter thread and wait for its report;
+    // destroy the communicator and build a new one from the stored configuration
+    // (false, with a null communicator, when that fails).
+    bool startAdapterThreadLocked();
+    bool rebuildCommunicatorLocked();
+    void reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported,
+                                 std::promise<bool>* activated, const char* what);
+    void setCommunicator(const Ice::CommunicatorPtr& ic);
 
     int _argc;
     const char* _argv[64];
@@ -135,12 +160,14 @@ private:
     std::string _adapterID;
     std::string _serverAdapterID;
     std::mutex _adapterMutex;
+    // Leaf lock of the handles that a renewal replaces: _ic, _adapter, _clientProxy.
+    mutable std::mutex _handleMutex;
     Ice::ObjectAdapterPtr _adapter;
     int _maxCSize;
     int _maxSSize;
     std::shared_ptr<std::thread> _app;
-    bool _ok;
-    bool _shareConn;
+    std::atomic<bool> _ok;
+    std::atomic<bool> _shareConn;
     std::map<std::string, std::string> _rid2ConfigItems;
     Glacier2::RouterPrx _router;
     Glacier2::SessionPrx _sessionPrx;

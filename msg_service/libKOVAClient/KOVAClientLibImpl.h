@@ -25,7 +25,8 @@
 //    resume; _agentProxyMutex is held across the remote calls of one session
 //    build, so concurrent first callers wait for that single build.
 //  * Handle locks: _agentHandleMutex, _producePxyMutex, _pullPxyMutex,
-//    _asyncPullPxyMutex, _rid2RegPxysMutex and each _ConsumerInfo::_mutex.
+//    _asyncPullPxyMutex, _rid2RegPxysMutex, _consumersTableMutex and each
+//    _ConsumerInfo::_mutex.
 //    They are leaves: held only to copy or swap handles, never across a remote
 //    call and never while taking any other lock. Every read of a proxy handle
 //    goes through a copy made under its handle lock (the accessors below), so
@@ -45,13 +46,15 @@
 #include <IceGrid/Session.h>
 #include <IceUtil/Shared.h>
 
-#include <boost/asio/deadline_timer.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 
@@ -90,6 +93,17 @@ struct _ConsumerInfo : public IceUtil::Shared {
 };
 typedef IceUtil::Handle<_ConsumerInfo> ConsumerInfoPtr;
 
+// Cadence of a push consumer's session monitor: the first tick this long after
+// a successful registration, every later one this long after the previous tick
+// ended.
+constexpr std::chrono::milliseconds kPushMonitorFirstTick{2000};
+constexpr std::chrono::milliseconds kPushMonitorInterval{10000};
+
+struct PushMonitorTimings {
+    std::chrono::milliseconds firstTick = kPushMonitorFirstTick;
+    std::chrono::milliseconds interval = kPushMonitorInterval;
+};
+
 // One issued asynchronous pull: created by the issuing call, finished (callback
 // called, node deleted) exactly once by its completion, or deleted by the
 // issuing call when the pull could not be issued.
@@ -117,6 +131,9 @@ class KOVAClientLibImpl : public std::enable_shared_from_this<KOVAClientLibImpl>
 public:
     // Makes no remote call and cannot fail; the session is built on first use.
     KOVAClientLibImpl(const std::string& agentID, const KOVAClientAdapterPtr& clientAdapter);
+    // Same, with another session-monitor cadence (tests shorten it).
+    KOVAClientLibImpl(const std::string& agentID, const KOVAClientAdapterPtr& clientAdapter,
+                      const PushMonitorTimings& monitorTimings);
     ~KOVAClientLibImpl();
 
     KOVAClientLibImpl(const KOVAClientLibImpl&) = delete;
@@ -172,12 +189,18 @@ public:
                 std::shared_ptr<boost::asio::io_context> asyncPullService);
 
     // ---- Push ----------------------------------------------------------------
+    // The listener must be served (KOVAClientAdapter::ActiveAdapter) before.
+    // 0 when registered (or registered before), else the agent's code or 100.
+    // A registered consumer is monitored on `monitorService` for the engine's
+    // life: kept alive, and registered again after a lost session.
     int RegisterPushConsumer(const std::string& rid, PushConsumerCallback& cb, void* cookie, int maxcount,
                              int maxbatch, boost::asio::io_context& monitorService);
     // Delivers one pushed batch; the result is the reply to the server.
     int ConsumeCallback(const std::string& rid, const std::string& sid, const std::string& cid,
                         const KOVAMsg::KOVABatchMessage& _datas, const Ice::Current& cu);
     void PauseConsume(const std::string& rid);
+    // 0 or the agent's code; 8 for an unknown resource; 100 on a remote failure
+    // other than a connection that is gone (then 0: the monitor re-registers).
     int ResumeConsume(const std::string& rid);
 
     const std::string& agentID() const { return _agentID; }
@@ -262,7 +285,22 @@ private:
 
     // ---- Push internals (push source file) -------------------------------------
     void addKeepAliveWork(ConsumerInfoPtr info, boost::asio::io_context& monitorService);
-    void sessionMonitor(ConsumerInfoPtr info, std::shared_ptr<boost::asio::deadline_timer> t);
+    void sessionMonitor(ConsumerInfoPtr info, std::shared_ptr<boost::asio::steady_timer> t);
+    // The chain's handler holds the timer, the consumer and a weak handle to
+    // the engine, so a chain outliving the engine ends at its next tick.
+    void armSessionMonitor(const ConsumerInfoPtr& info, const std::shared_ptr<boost::asio::steady_timer>& t,
+                           std::chrono::milliseconds delay);
+    // After a failed keep-alive: renews the router session when it is gone and
+    // gives a running consumer a fresh register proxy. True: re-register it.
+    bool recoverConsumerSession(const ConsumerInfoPtr& info, const Ice::Exception& e);
+    void reRegisterConsumer(const ConsumerInfoPtr& info);
+    // Registers the listener for `rid` on `pxy`: by identity over that very
+    // connection in shared-connection mode, else by proxy; behind a router with
+    // the routed marker context. `cid` is the out-parameter.
+    int registerListener(const KOVAAgentPrx& pxy, const std::string& rid, const std::string& sid, int maxcount,
+                         int maxbatch, std::string& cid);
+    // Lookup under the table's leaf lock; null when rid has no consumer.
+    ConsumerInfoPtr findConsumer(const std::string& rid) const;
 
     // Build serialisation of the agent session (ordered lock, see above).
     std::mutex _agentProxyMutex;
@@ -290,8 +328,13 @@ private:
     const std::string _clientID;
     const KOVAClientAdapterPtr _clientAdapter;
 
+    // Serialises registration, pause and resume (held across their remote calls).
     std::mutex _consumerMutex;
+    // Leaf lock of the table itself: shared for lookups (deliveries on Ice
+    // threads), exclusive for inserts (under _consumerMutex).
+    mutable std::shared_mutex _consumersTableMutex;
     std::unordered_map<std::string, ConsumerInfoPtr> _consumers;
+    PushMonitorTimings _monitorTimings;
 
     Glacier2::RouterPrx _router;  // once set, never cleared
     IceGrid::SessionPrx _sessionPrx;

@@ -1,0 +1,214 @@
+// Listener half of the client adapter: activation of the object adapter that
+// serves the push listener, the adapter thread, the listener proxy, and the
+// rebuild of the communicator when a router session has to be renewed.
+#include "KOVAClientAdapter.h"
+
+#include <Glacier2/Glacier2.h>
+
+#include <stdexcept>
+
+#include "KOVALog.h"
+#include "KOVAMessageListenerI.h"
+
+namespace KOVA {
+
+bool KOVAClientAdapter::ActiveAdapter(const KOVAPushCallback& cb, bool force) {
+    std::lock_guard<std::mutex> lock(_adapterMutex);
+    // _router is written by the adapter thread before it reports through the
+    // promise, and read here only after an earlier activation has reported.
+    const bool renewRouterSession = force && _router;
+    if (_ok && !renewRouterSession) {
+        // A listener proxy that could not be made earlier is tried again, so a
+        // registration never goes out without one.
+        if (!_shareConn && !getListenerProxy()) {
+            return createClientProxy();
+        }
+        return true;
+    }
+    // The monitor re-activates with an empty callback: the one given first
+    // must keep serving pushes, whatever happened in between.
+    if (cb) {
+        _cb = cb;
+    }
+    if (renewRouterSession) {
+        // Also after a failed re-activation (_ok false): that communicator's
+        // router connection has no usable session and may hold a half-made
+        // routed adapter, so only a fresh communicator can succeed.
+        LOG_WARN("Re Active adapter for client:%s, adapter:%s", _kova_ClientId.c_str(), _adapterID.c_str());
+        if (!rebuildCommunicatorLocked()) {
+            return false;
+        }
+    } else if (!getCommunicator()) {
+        // An earlier rebuild failed; without a communicator nothing can be served.
+        if (!rebuildCommunicatorLocked()) {
+            return false;
+        }
+    }
+    return startAdapterThreadLocked();
+}
+
+bool KOVAClientAdapter::startAdapterThreadLocked() {
+    std::promise<bool> activated;
+    std::future<bool> outcome = activated.get_future();
+    if (_app && _app->joinable()) {
+        _app->join();
+    }
+    _app = std::make_shared<std::thread>([this, cb = _cb, &activated] { run(cb, &activated); });
+    _ok = outcome.get();
+    if (!_ok) {
+        LOG_FATAL("EMERGE: Create client server for '%s' failed!", _clientID.c_str());
+        if (_app->joinable()) {
+            _app->join();
+        }
+        return false;
+    }
+    return createClientProxy();
+}
+
+bool KOVAClientAdapter::rebuildCommunicatorLocked() {
+    Ice::CommunicatorPtr old;
+    {
+        std::lock_guard<std::mutex> handles(_handleMutex);
+        old.swap(_ic);
+        _adapter = 0;
+    }
+    _ok = false;
+    if (old) {
+        try {
+            // Ends the adapter thread's wait and takes the routed adapter, the
+            // router session and every connection with it.
+            old->destroy();
+        } catch (const std::exception& e) {
+            LOG_WARN("Destroy communicator of adapter:%s failed:%s", _adapterID.c_str(), e.what());
+        }
+    }
+    if (_app && _app->joinable()) {
+        _app->join();
+    }
+    try {
+        if (!_configs.empty()) {
+            initCommunicator(_configs);
+        } else {
+            initCommunicator(_clientConfig);
+        }
+        return true;
+    } catch (const std::exception& e) {
+        LOG_FATAL("Rebuild the communicator of adapter:%s failed, exception:%s", _adapterID.c_str(), e.what());
+        return false;
+    }
+}
+
+void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* activated) {
+    bool reported = false;
+    Ice::ObjectAdapterPtr adapter;
+    try {
+        KOVAMessageListenerIPtr servant = new KOVAMessageListenerI(cb);
+        const Ice::CommunicatorPtr ic = getCommunicator();
+        if (!ic) {
+            throw std::runtime_error("the client communicator is gone");
+        }
+        _ident.name = _clientID;
+        _ident.category = "";
+
+        const Ice::PropertiesPtr props = ic->getProperties();
+        const std::string routerKey = props->getPropertyWithDefault(_adapterID + ".Router", "");
+        _router = Glacier2::RouterPrx::uncheckedCast(ic->getDefaultRouter());
+
+        if (!routerKey.empty() || _router) {
+            // Behind a router the listener is always registered by proxy.
+            const bool wasShared = _shareConn;
+            _shareConn = false;
+            std::string user;
+            std::string password;
+            if (!routerKey.empty()) {
+                LOG_WARN("Active adapter use router:`%s' for adapterid:%s", routerKey.c_str(), _adapterID.c_str());
+                _router = Glacier2::RouterPrx::uncheckedCast(ic->stringToProxy(routerKey));
+                user = props->getPropertyWithDefault(_adapterID + ".Router.User", "");
+                password = props->getPropertyWithDefault(_adapterID + ".Router.Password", "");
+            } else {
+                LOG_WARN("Active adapter use router:`Ice.Default.Router' for adapterid:%s", _adapterID.c_str());
+                user = props->getPropertyWithDefault("Ice.Default.Router.User", "");
+                password = props->getPropertyWithDefault("Ice.Default.Router.Password", "");
+            }
+            try {
+                _sessionPrx = _router->createSession(user, password);
+            } catch (const Glacier2::CannotCreateSessionException& e) {
+                // Typically "session exists": an engine of this communicator
+                // opened the session on the shared router connection already.
+                LOG_FATAL("create session for client adapter failed get exception:%s, reason:%s", e.what(),
+                          e.reason.c_str());
+            }
+            _ident.category = _router->getCategoryForClient();
+            adapter = ic->createObjectAdapterWithRouter(wasShared ? "" : _adapterID, _router);
+            LOG_WARN("Active adapter use router:`%s' success for adapterid:%s success.", routerKey.c_str(),
+                     _adapterID.c_str());
+        } else if (_shareConn) {
+            LOG_WARN("Open bidir connection for id:%s, client:%s", _adapterID.c_str(), _clientID.c_str());
+            adapter = ic->createObjectAdapter("");
+        } else {
+            adapter = ic->createObjectAdapter(_adapterID);
+        }
+        adapter->add(servant, _ident);
+        adapter->activate();
+        {
+            std::lock_guard<std::mutex> handles(_handleMutex);
+            _adapter = adapter;
+        }
+        _ok = true;
+        LOG_INFO("Active kova client success client id:%s, adapter:%s", _clientID.c_str(), _adapterID.c_str());
+        reported = true;
+        activated->set_value(true);
+        // `activated` belongs to the waiting caller and is gone from here on.
+        ic->waitForShutdown();
+        LOG_FATAL("KOVA client id:%s exit...", _clientID.c_str());
+    } catch (const std::exception& e) {
+        reportActivationFailure(adapter, reported, activated, e.what());
+    } catch (...) {
+        reportActivationFailure(adapter, reported, activated, "unknown exception");
+    }
+}
+
+void KOVAClientAdapter::reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported,
+                                                std::promise<bool>* activated, const char* what) {
+    if (reported) {
+        LOG_FATAL("KOVA client id:%s exit, exception:%s", _clientID.c_str(), what);
+        return;
+    }
+    LOG_FATAL("Active the client communicator failed, get exception:%s", what);
+    if (adapter) {
+        // A communicator takes one routed adapter per router: a half-made one
+        // would make every retry fail.
+        try {
+            adapter->destroy();
+        } catch (...) {
+        }
+    }
+    activated->set_value(false);
+}
+
+void KOVAClientAdapter::setCommunicator(const Ice::CommunicatorPtr& ic) {
+    std::lock_guard<std::mutex> handles(_handleMutex);
+    _ic = ic;
+}
+
+bool KOVAClientAdapter::createClientProxy() {
+    if (_shareConn) {
+        LOG_WARN("Use bidir, proxy not used!");
+        return true;
+    }
+    try {
+        const Ice::ObjectAdapterPtr adapter = getAdapter();
+        if (!adapter) {
+            throw IceUtil::NullHandleException(__FILE__, __LINE__);
+        }
+        KOVAMessageListenerPrx proxy = KOVAMessageListenerPrx::uncheckedCast(adapter->createProxy(_ident));
+        std::lock_guard<std::mutex> handles(_handleMutex);
+        _clientProxy = proxy;
+        return true;
+    } catch (const std::exception& e) {
+        LOG_ERROR("Init client proxy failed for cliendid:%s, error:%s", _clientID.c_str(), e.what());
+        return false;
+    }
+}
+
+}  // namespace KOVA

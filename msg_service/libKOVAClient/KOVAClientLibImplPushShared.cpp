@@ -1,0 +1,44 @@
+#include "KOVAClientLibImplPushShared.h"
+
+namespace KOVA {
+namespace push {
+
+ConsumerEndpoint endpointOf(const ConsumerInfoPtr& info) {
+    std::lock_guard<std::mutex> lock(info->_mutex);
+    return ConsumerEndpoint{info->_pxy, info->_cid};
+}
+
+void setProxy(const ConsumerInfoPtr& info, const KOVAAgentPrx& pxy) {
+    std::lock_guard<std::mutex> lock(info->_mutex);
+    info->_pxy = pxy;
+}
+
+void setRegistration(const ConsumerInfoPtr& info, const std::string& cid, const std::string& sessionText) {
+    std::lock_guard<std::mutex> lock(info->_mutex);
+    info->_cid = cid;
+    info->_sid = sessionText;
+}
+
+std::string sessionTextOf(const std::string& rid, const KOVAAgentPrx& pxy) {
+    const Ice::ConnectionPtr connection = pxy->ice_getConnection();
+    for (Ice::ConnectionInfoPtr info = connection ? connection->getInfo() : Ice::ConnectionInfoPtr(); info;
+         info = info->underlying) {
+        Ice::IPConnectionInfoPtr ip = Ice::IPConnectionInfoPtr::dynamicCast(info);
+        if (ip) {
+            return rid + "-" + ip->localAddress + ":" + std::to_string(ip->localPort) + "<-" + ip->remoteAddress +
+                   ":" + std::to_string(ip->remotePort);
+        }
+    }
+    return rid + "-";
+}
+
+bool lostOrRefused(const Ice::Exception& e) {
+    const std::string text = e.what();
+    return text.find("ConnectionLostException") != std::string::npos ||
+           text.find("ConnectionRefusedException") != std::string::npos;
+}
+
+const char* statusName(KOVAConsumerStatus status) { return status == RUNNING ? "RUNNING" : "PAUSE"; }
+
+}  // namespace push
+}  // namespace KOVA
