@@ -1,0 +1,155 @@
+// The listener in its three modes: which registration form reaches the agent,
+// the listener's identity and proxy, and pushes reaching the caller in order.
+#include <gtest/gtest.h>
+
+#include "infrastructure_environment.h"
+#include "push_test_env.h"
+#include "standin_agent.h"
+
+using kova::fixtures::SharedInfrastructure;
+using kova::standin::AgentOp;
+using kova::standin::StandinAgent;
+using namespace kova::pushtest;
+
+namespace {
+
+static auto* const kInfra = ::testing::AddGlobalTestEnvironment(new kova::fixtures::InfrastructureTeardown);
+
+std::vector<std::string> bodiesOf(const std::vector<Received>& received) {
+    std::vector<std::string> bodies;
+    for (const Received& r : received) {
+        bodies.push_back(r.body);
+    }
+    return bodies;
+}
+
+class PushModesTest : public ::testing::Test {
+protected:
+    void SetUp() override { agent.start(); }
+
+    // Registers r1, pushes three records and checks they reach the consumer
+    // in order with the cookie, the rid and the push's sid.
+    void expectPushesFlow(PushClient& client) {
+        RecordingConsumer consumer;
+        int cookie = 7;
+        ASSERT_EQ(0, client.registerConsumer("r1", consumer, &cookie));
+        agent.push("r1", batchOf({"a", "b", "c"}), "push-sid");
+        ASSERT_TRUE(agent.waitForPushes(1, std::chrono::seconds(10)));
+        const kova::standin::PushRecord record = agent.pushes().at(0);
+        EXPECT_TRUE(record.answered) << record.error;
+        EXPECT_EQ(0, record.reply);
+        const std::vector<Received> received = consumer.received();
+        EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), bodiesOf(received));
+        for (const Received& r : received) {
+            EXPECT_EQ(&cookie, r.cookie);
+            EXPECT_EQ("r1", r.rid);
+            EXPECT_EQ("push-sid", r.sid);
+        }
+    }
+
+    StandinAgent agent;
+};
+
+TEST_F(PushModesTest, NamedAdapterListensOnItsEndpointsAndRegistersByProxy) {
+    PushClient client(clientItems(agent.agentProxyString(), {"px.Endpoints=tcp -h 127.0.0.1"}));
+    ASSERT_TRUE(client.activate());
+    const KOVA::KOVAClientAdapterPtr& adapter = client.adapter();
+    EXPECT_FALSE(adapter->share());
+    EXPECT_EQ("px", adapter->getAdapter()->getName());
+    ASSERT_TRUE(adapter->getListenerProxy());
+    EXPECT_EQ(adapter->getClientID(), adapter->getListenerProxy()->ice_getIdentity().name);
+    EXPECT_EQ("", adapter->getListenerProxy()->ice_getIdentity().category);
+    ASSERT_EQ(1u, adapter->getListenerProxy()->ice_getEndpoints().size());
+    EXPECT_EQ(adapter->getAdapter()->getEndpoints().at(0)->toString(),
+              adapter->getListenerProxy()->ice_getEndpoints().at(0)->toString());
+
+    expectPushesFlow(client);
+    ASSERT_EQ(1u, agent.callCount(AgentOp::RegisterWithProxy));
+    EXPECT_EQ(0u, agent.callCount(AgentOp::RegisterWithId));
+    const kova::standin::AgentCall call = agent.calls(AgentOp::RegisterWithProxy).at(0);
+    EXPECT_EQ(0u, call.context.count("__kglacier"));
+    EXPECT_EQ(100, call.count);
+    EXPECT_EQ(1, call.maxBatch);
+    EXPECT_NE(std::string::npos, call.listener.find(adapter->getClientID()));
+    // Registration session id: milliseconds, "-", the client UUID.
+    const std::string suffix = "-" + adapter->getClientID();
+    ASSERT_GT(call.sid.size(), suffix.size());
+    EXPECT_EQ(suffix, call.sid.substr(call.sid.size() - suffix.size()));
+}
+
+TEST_F(PushModesTest, WithoutEndpointsTheListenerIsReachedOverTheEnginesConnection) {
+    PushClient client(clientItems(agent.agentProxyString()));
+    ASSERT_TRUE(client.activate());
+    const KOVA::KOVAClientAdapterPtr& adapter = client.adapter();
+    EXPECT_TRUE(adapter->share());
+    EXPECT_FALSE(adapter->getListenerProxy());
+    EXPECT_EQ("", adapter->getAdapter()->getName());
+    EXPECT_TRUE(adapter->getAdapter()->getEndpoints().empty());
+
+    expectPushesFlow(client);
+    EXPECT_EQ(0u, agent.callCount(AgentOp::RegisterWithProxy));
+    ASSERT_EQ(1u, agent.callCount(AgentOp::RegisterWithId));
+    const std::vector<kova::standin::ListenerRegistration> registrations = agent.registrations();
+    ASSERT_EQ(1u, registrations.size());
+    EXPECT_TRUE(registrations[0].byIdentity);
+    EXPECT_EQ(adapter->getClientID(), registrations[0].identity.name);
+    EXPECT_EQ("", registrations[0].identity.category);
+}
+
+TEST_F(PushModesTest, BehindTheRouterTheListenerIsRoutedAndRegisteredWithTheMarker) {
+    SharedInfrastructure& infra = SharedInfrastructure::get();
+    PushClient client(clientItems(agent.agentProxyString(),
+                                  {"Ice.Default.Router=" + infra.routerProxy(),
+                                   "Ice.Default.Router.User=" + std::string(SharedInfrastructure::kUser),
+                                   "Ice.Default.Router.Password=" + std::string(SharedInfrastructure::kPassword)}));
+    const KOVA::KOVAClientAdapterPtr& adapter = client.adapter();
+    EXPECT_TRUE(adapter->share());  // no endpoints: until the router takes over
+    ASSERT_TRUE(client.activate());
+    EXPECT_FALSE(adapter->share());
+    // Created without a name (Ice names a routed adapter itself), not as "px".
+    EXPECT_NE("px", adapter->getAdapter()->getName());
+    ASSERT_TRUE(adapter->getListenerProxy());
+    const Ice::Identity identity = adapter->getListenerProxy()->ice_getIdentity();
+    EXPECT_EQ(adapter->getClientID(), identity.name);
+    Glacier2::RouterPrx router = Glacier2::RouterPrx::uncheckedCast(adapter->getCommunicator()->getDefaultRouter());
+    EXPECT_EQ(router->getCategoryForClient(), identity.category);
+
+    expectPushesFlow(client);
+    ASSERT_EQ(1u, agent.callCount(AgentOp::RegisterWithProxy));
+    EXPECT_EQ(0u, agent.callCount(AgentOp::RegisterWithId));
+    const kova::standin::AgentCall call = agent.calls(AgentOp::RegisterWithProxy).at(0);
+    ASSERT_EQ(1u, call.context.count("__kglacier"));
+    EXPECT_EQ("yes", call.context.at("__kglacier"));
+    EXPECT_EQ(identity.category, agent.registrations().at(0).identity.category);
+}
+
+TEST_F(PushModesTest, WrongRouterPasswordLeavesTheListenerUnserved) {
+    SharedInfrastructure& infra = SharedInfrastructure::get();
+    PushClient client(clientItems(agent.agentProxyString(),
+                                  {"Ice.Default.Router=" + infra.routerProxy(),
+                                   "Ice.Default.Router.User=" + std::string(SharedInfrastructure::kUser),
+                                   "Ice.Default.Router.Password=wrong"}));
+    EXPECT_FALSE(client.activate());
+    EXPECT_FALSE(client.adapter()->active());
+    EXPECT_FALSE(client.adapter()->getListenerProxy());
+}
+
+TEST_F(PushModesTest, LaterActivationsKeepTheFirstCallbackAndForceWithoutRouterChangesNothing) {
+    PushClient client(clientItems(agent.agentProxyString(), {"px.Endpoints=tcp -h 127.0.0.1"}));
+    ASSERT_TRUE(client.activate());
+    const std::string proxyBefore = client.adapter()->getListenerProxy()->ice_toString();
+    int strayCalls = 0;
+    KOVA::KOVAPushCallback stray = [&strayCalls](const std::string&, const std::string&, const std::string&,
+                                                 const std::vector<KOVAMsg::KOVAMessage>&, const Ice::Current&) {
+        ++strayCalls;
+        return 0;
+    };
+    EXPECT_TRUE(client.adapter()->ActiveAdapter(stray, false));
+    EXPECT_TRUE(client.adapter()->ActiveAdapter(KOVA::KOVAPushCallback(), true));
+    EXPECT_EQ(proxyBefore, client.adapter()->getListenerProxy()->ice_toString());
+
+    expectPushesFlow(client);
+    EXPECT_EQ(0, strayCalls);
+}
+
+}  // namespace

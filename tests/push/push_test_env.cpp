@@ -1,0 +1,140 @@
+#include "push_test_env.h"
+
+#include "temp_dir.h"
+
+namespace KOVA {
+
+bool KOVAClientLibImplProbe::has(const KOVAClientLibImpl& engine, const std::string& rid) {
+    return engine.findConsumer(rid);
+}
+
+std::string KOVAClientLibImplProbe::cid(const KOVAClientLibImpl& engine, const std::string& rid) {
+    ConsumerInfoPtr info = engine.findConsumer(rid);
+    if (!info) {
+        return std::string();
+    }
+    std::lock_guard<std::mutex> lock(info->_mutex);
+    return info->_cid;
+}
+
+KOVAConsumerStatus KOVAClientLibImplProbe::status(const KOVAClientLibImpl& engine, const std::string& rid) {
+    ConsumerInfoPtr info = engine.findConsumer(rid);
+    return info ? info->_status.load() : STOPED;
+}
+
+}  // namespace KOVA
+
+namespace kova::pushtest {
+
+namespace {
+
+const std::string& logDir() {
+    static const kova::fixtures::TempDir dir("kova-push-log");
+    static const std::string path = dir.path().string();
+    return path;
+}
+
+}  // namespace
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+std::vector<std::string> clientItems(const std::string& agentProxy, const std::vector<std::string>& extra) {
+    std::vector<std::string> items{"px.LogDir=" + logDir(), "px.LogLevel=INFO", "pxServer.Proxy=" + agentProxy,
+                                   // Satisfies the configuration check; a direct proxy ignores it.
+                                   "pxServer.Proxy.Locator=TGrid/Locator:tcp -h 127.0.0.1 -p 9",
+                                   // A call that hangs fails the test instead of the run.
+                                   "Ice.Default.InvocationTimeout=15000"};
+    items.insert(items.end(), extra.begin(), extra.end());
+    return items;
+}
+
+void RecordingConsumer::script(std::vector<int> results) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _script = std::move(results);
+}
+
+KOVA::PushConsumerCallback RecordingConsumer::callback() {
+    return [this](void* cookie, const std::string& rid, const std::string& sid, KOVA::IMessage&& message) {
+        return take(cookie, rid, sid, std::move(message));
+    };
+}
+
+int RecordingConsumer::take(void* cookie, const std::string& rid, const std::string& sid, KOVA::IMessage&& message) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _received.push_back(Received{cookie, rid, sid, message.Message()});
+    _changed.notify_all();
+    int result = 0;
+    if (!_script.empty()) {
+        result = _script.front();
+        _script.erase(_script.begin());
+    }
+    if (result == -1) {
+        throw std::runtime_error("consumer refuses the message");
+    }
+    return result;
+}
+
+std::vector<Received> RecordingConsumer::received() const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _received;
+}
+
+size_t RecordingConsumer::count() const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _received.size();
+}
+
+bool RecordingConsumer::waitFor(size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(_mutex);
+    return _changed.wait_for(lock, timeout, [&] { return _received.size() >= n; });
+}
+
+PushClient::PushClient(const std::vector<std::string>& items, const KOVA::PushMonitorTimings& timings)
+    : _adapter(new KOVA::KOVAClientAdapter(items, "px")),
+      _engine(std::make_shared<KOVA::KOVAClientLibImpl>("pxServer.Proxy", _adapter, timings)),
+      _work(_monitor.get_executor()),
+      _monitorThread([this] { _monitor.run(); }) {}
+
+PushClient::~PushClient() {
+    _work.reset();
+    _monitor.stop();
+    _monitorThread.join();
+}
+
+KOVA::KOVAPushCallback PushClient::forwardingCallback() const {
+    // Weak: the adapter (inside the engine) must not keep the engine alive.
+    std::weak_ptr<KOVA::KOVAClientLibImpl> engine = _engine;
+    return [engine](const std::string& rid, const std::string& sid, const std::string& cid,
+                    const std::vector<KOVAMsg::KOVAMessage>& msgs, const Ice::Current& current) {
+        std::shared_ptr<KOVA::KOVAClientLibImpl> live = engine.lock();
+        return live ? live->ConsumeCallback(rid, sid, cid, msgs, current) : static_cast<int>(KOVA::COMMON::NOT_EXIST);
+    };
+}
+
+bool PushClient::activate() { return _adapter->ActiveAdapter(forwardingCallback(), false); }
+
+int PushClient::registerConsumer(const std::string& rid, RecordingConsumer& consumer, void* cookie) {
+    KOVA::PushConsumerCallback cb = consumer.callback();
+    return _engine->RegisterPushConsumer(rid, cb, cookie, 100, 1, _monitor);
+}
+
+KOVAMsg::KOVABatchMessage batchOf(const std::vector<std::string>& bodies) {
+    KOVAMsg::KOVABatchMessage batch;
+    for (const std::string& body : bodies) {
+        KOVAMsg::KOVAMessage message{};
+        message.message.assign(body.begin(), body.end());
+        batch.push_back(message);
+    }
+    return batch;
+}
+
+}  // namespace kova::pushtest
