@@ -20,10 +20,12 @@ namespace {
 
 namespace io = boost::iostreams;
 
-// The compressor's buffer size is part of its output contract; the decoder's sizes only
-// trade memory for speed (inflate pays at every call's edges).
+// The compressor's buffer size is part of its output contract. The decompressor's
+// only trades memory for speed: inflate pays at the edges of every call (window
+// copies, slow paths), so it takes the whole body at once up to this size.
 const std::streamsize kGzipEncodeBufferSize = 4096;
-const std::streamsize kGzipDecodeBufferSize = 64 << 10;
+const size_t kGzipDecodeBufferMin = 4096;
+const size_t kGzipDecodeBufferMax = 1 << 20;
 const int kGzipMaxIdleReads = 16;
 const int kGzipWindowBits = 15;
 // Deflate cannot expand data by more than this, so a larger size announced by a gzip
@@ -88,22 +90,27 @@ size_t GzipDecodedSizeHint(const std::string& strIn) {
     return isize <= strIn.size() * kDeflateMaxRatio ? isize : 0;
 }
 
-// The decompressor is read directly, without a stream chain: it inflates straight into
-// a block small enough to stay in cache, which is appended to a result reserved from
-// the trailer's size.
+// The decompressor is read directly, without a stream chain, and inflates straight
+// into the result, sized up front from the trailer (and grown if that falls short).
 bool GzipDecode(const std::string& strIn, std::string& strOut) {
-    std::string result;
-    result.reserve(GzipDecodedSizeHint(strIn));
-    io::gzip_decompressor decompressor(kGzipWindowBits, kGzipDecodeBufferSize);
+    size_t bufferSize = std::clamp(strIn.size() + 1, kGzipDecodeBufferMin, kGzipDecodeBufferMax);
+    io::gzip_decompressor decompressor(kGzipWindowBits, static_cast<std::streamsize>(bufferSize));
     BodySource source(strIn);
-    std::unique_ptr<char[]> block(new char[kGzipDecodeBufferSize]);
+    // One byte beyond the hint leaves room for the read that finds the end.
+    std::string result(GzipDecodedSizeHint(strIn) + 1, '\0');
+    size_t filled = 0;
     int idleReads = 0;  // an in-memory source never blocks, so idling means a fault
-    for (std::streamsize got; (got = decompressor.read(source, block.get(), kGzipDecodeBufferSize)) != -1;) {
+    for (;;) {
+        if (filled == result.size()) result.resize(2 * result.size());
+        std::streamsize room = static_cast<std::streamsize>(result.size() - filled);
+        std::streamsize got = decompressor.read(source, &result[filled], room);
+        if (got == -1) break;
         if (got == 0 && ++idleReads > kGzipMaxIdleReads) throw std::runtime_error("gzip stream stalls");
         if (got != 0) idleReads = 0;
-        result.append(block.get(), static_cast<size_t>(got));
+        filled += static_cast<size_t>(got);
     }
     decompressor.close(source, BOOST_IOS::in);
+    result.resize(filled);
     strOut.swap(result);
     return true;
 }

@@ -86,13 +86,14 @@ TEST(CodecFailureLog, GzipAndZstdFailuresAreLoggedFatalWithTheirTexts) {
 }
 
 TEST(Lz4Decoding, BytesAfterTheFrameAreIgnored) {
-    const std::string body = CompressibleBody(70000);
+    for (const std::string& body : {CompressibleBody(70000), CompressibleBody(900000)}) {
     const std::string frame = Encoded(KOVA::COMMON::E_LZ4, body);
     for (const std::string& tail : {std::string("garbage after the frame"), Encoded(KOVA::COMMON::E_LZ4, "second"),
                                     RandomBody(40000, 4)}) {
         std::string out;
         ASSERT_TRUE(TQPublicTool::DecodeContentLZ4(frame + tail, out));
         EXPECT_TRUE(out == body);
+    }
     }
 }
 

@@ -2,6 +2,8 @@
 // straightforward chain, whatever the body.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "CodecTestSupport.h"
 #include "GzipReferenceChain.h"
 #include "PublicTools.h"
@@ -38,6 +40,26 @@ TEST(GzipIdentity, DecodesWhatTheStreamChainDecodes) {
     ASSERT_TRUE(TQPublicTool::DecodeContentGzip(gz, ours));
     EXPECT_TRUE(ours == codec_reference::GunzipThroughStreams(gz));
     EXPECT_TRUE(ours == body);
+}
+
+// The decoder sizes its result from the trailer; a trailer that is wrong (or only
+// the last member's, as with concatenated members) must not change what it decodes.
+TEST(GzipIdentity, DecodesLikeTheChainWhateverTheTrailerSizeSays) {
+    const std::string big = CompressibleBody(1 << 20), small = RandomBody(100, 8);
+    const std::string gzBig = codec_reference::GzipThroughStreams(big);
+    const std::string gzSmall = codec_reference::GzipThroughStreams(small);
+    std::string ours;
+    ASSERT_TRUE(TQPublicTool::DecodeContentGzip(gzBig + gzSmall, ours));
+    EXPECT_TRUE(ours == codec_reference::GunzipThroughStreams(gzBig + gzSmall));
+    EXPECT_TRUE(ours == big + small);
+
+    // Boost checks the CRC but not ISIZE; whatever ISIZE claims, the body is the same.
+    for (uint32_t claimed : {1u, 5000u, 3u << 20}) {
+        std::string lying = gzBig;
+        for (int i = 0; i < 4; ++i) lying[lying.size() - 4 + i] = static_cast<char>(claimed >> (8 * i));
+        ASSERT_TRUE(TQPublicTool::DecodeContentGzip(lying, ours)) << claimed;
+        EXPECT_TRUE(ours == big) << claimed;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +52,28 @@ size_t get_block_size(const LZ4F_frameInfo_t& info) {
         case LZ4F_max4MB: return 1 << 22;
         default: return 1 << 22;  // LZ4F_getFrameInfo accepts no other id
     }
+}
+
+// Room to reserve for the decoded body of a frame, read from its block headers: a
+// stored block decodes to its own size, a compressed one to at most a block.
+// Frames of one block get nothing (their regrowth is cheap and a block-sized reserve
+// would waste memory on small bodies); a frame whose walk does not end cleanly in the
+// input gets nothing either.
+size_t DecodedSizeHint(const LZ4F_frameInfo_t& info, const char* frame, size_t size, size_t pos) {
+    if (info.contentSize != 0) return info.contentSize / 255 <= size ? info.contentSize : 0;
+    const size_t blockMax = get_block_size(info);
+    const size_t blockTrailer = info.blockChecksumFlag == LZ4F_blockChecksumEnabled ? 4 : 0;
+    size_t hint = 0, blocks = 0;
+    while (pos + 4 <= size) {
+        const unsigned char* word = reinterpret_cast<const unsigned char*>(frame + pos);
+        uint32_t header = word[0] | word[1] << 8 | word[2] << 16 | static_cast<uint32_t>(word[3]) << 24;
+        if (header == 0) return blocks > 1 ? hint : 0;  // end mark
+        size_t stored = header & 0x7fffffffu;
+        hint += (header & 0x80000000u) ? stored : blockMax;
+        ++blocks;
+        pos += 4 + stored + blockTrailer;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -118,9 +141,9 @@ int Tools::LZ4Decompress(std::string& strIn, std::string& strOut) {
     const size_t inputSize = strIn.size();
     LZ4F_frameInfo_t info;
     size_t pos = inputSize;  // in: bytes available; out: header bytes consumed
-    size_t hint = LZ4F_getFrameInfo(res.dctx, &info, input, &pos);
-    if (LZ4F_isError(hint)) {
-        printf("LZ4F_getFrameInfo error: %s\n", LZ4F_getErrorName(hint));
+    size_t next = LZ4F_getFrameInfo(res.dctx, &info, input, &pos);
+    if (LZ4F_isError(next)) {
+        printf("LZ4F_getFrameInfo error: %s\n", LZ4F_getErrorName(next));
         return 0;
     }
     const size_t blockSize = get_block_size(info);
@@ -130,21 +153,34 @@ int Tools::LZ4Decompress(std::string& strIn, std::string& strOut) {
         return 0;
     }
     char* const block = res.first;
-    // A declared size saves the output's regrowth; LZ4 cannot expand beyond 255:1, so
-    // a larger claim is not believed.
-    if (info.contentSize != 0 && info.contentSize / 255 <= inputSize)
-        strOut.reserve(strOut.size() + static_cast<size_t>(info.contentSize));
 
-    while (hint != 0) {
+    // When the block headers tell the decoded size, decode straight into strOut (no
+    // copy out of the block, no regrowth); else through the block. LZ4 cannot expand
+    // beyond 255:1, so no larger claim is believed.
+    size_t hint = DecodedSizeHint(info, input, inputSize, pos);
+    const bool inPlace = hint != 0 && hint / 255 <= inputSize;
+    size_t filled = strOut.size();
+    if (inPlace) strOut.resize(filled + hint);
+    // On every return, strOut ends with exactly what was decoded.
+    struct TrimOnExit {
+        std::string& out;
+        const size_t& filled;
+        bool active;
+        ~TrimOnExit() { if (active) out.resize(filled); }
+    } trim{strOut, filled, inPlace};
+
+    while (next != 0) {  // the decoder's hint of further input; 0 once the frame ends
         if (pos == inputSize) return 0;  // input ends inside the frame
-        size_t produced = blockSize;
+        if (inPlace && filled == strOut.size()) strOut.resize(filled + blockSize);  // the hint fell short
+        char* const dst = inPlace ? &strOut[filled] : block;
+        size_t produced = inPlace ? strOut.size() - filled : blockSize;
         size_t consumed = inputSize - pos;
-        hint = LZ4F_decompress(res.dctx, block, &produced, input + pos, &consumed, nullptr);
-        if (LZ4F_isError(hint)) {
-            printf("Decompression error: %s\n", LZ4F_getErrorName(hint));
+        next = LZ4F_decompress(res.dctx, dst, &produced, input + pos, &consumed, nullptr);
+        if (LZ4F_isError(next)) {
+            printf("Decompression error: %s\n", LZ4F_getErrorName(next));
             return 0;
         }
-        strOut.append(block, produced);
+        if (inPlace) filled += produced; else strOut.append(block, produced);
         pos += consumed;
     }
     return 1;
