@@ -1,0 +1,257 @@
+// Delivery of pushed batches to the caller, the servant's answers, duplicate
+// and refused registrations, pause and resume, and concurrent pushes while
+// other resources register.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "push_test_env.h"
+#include "standin_agent.h"
+
+using kova::standin::AgentOp;
+using kova::standin::PushKind;
+using kova::standin::PushRecord;
+using kova::standin::StandinAgent;
+using namespace kova::pushtest;
+
+namespace {
+
+// A named listener (its own endpoints), so the tests can also call it
+// directly as the service would.
+class PushDeliveryTest : public ::testing::Test {
+protected:
+    PushDeliveryTest()
+        : client(clientItems(agentProxy(), {"px.Endpoints=tcp -h 127.0.0.1"}),
+                 KOVA::PushMonitorTimings{kFastFirstTick, kFastInterval}) {}
+
+    void SetUp() override { ASSERT_TRUE(client.activate()); }
+
+    void TearDown() override {
+        if (serviceIc) {
+            serviceIc->destroy();
+        }
+    }
+
+    std::string agentProxy() {
+        agent.start();
+        return agent.agentProxyString();
+    }
+
+    PushRecord pushAndWait(const std::string& rid, const KOVAMsg::KOVABatchMessage& batch) {
+        const size_t before = agent.pushes().size();
+        agent.push(rid, batch);
+        EXPECT_TRUE(agent.waitForPushes(before + 1, std::chrono::seconds(10)));
+        return agent.pushes().at(before);
+    }
+
+    // The listener as the service reaches it, from a communicator of its own.
+    KOVA::KOVAMessageListenerPrx serviceSideListener() {
+        if (!serviceIc) {
+            serviceIc = Ice::initialize();
+        }
+        return KOVA::KOVAMessageListenerPrx::uncheckedCast(
+            serviceIc->stringToProxy(client.adapter()->getListenerProxy()->ice_toString())
+                ->ice_invocationTimeout(10000));
+    }
+
+    StandinAgent agent;
+    PushClient client;
+    RecordingConsumer consumer;
+    Ice::CommunicatorPtr serviceIc;
+};
+
+TEST_F(PushDeliveryTest, TheFirstNonZeroResultStopsTheBatchAndIsTheReply) {
+    ASSERT_EQ(0, client.registerConsumer("r1", consumer));
+    consumer.script({0, 5, 0});
+    const PushRecord record = pushAndWait("r1", batchOf({"a", "b", "c"}));
+    ASSERT_TRUE(record.answered) << record.error;
+    EXPECT_EQ(5, record.reply);
+    EXPECT_EQ(2u, consumer.count());
+}
+
+TEST_F(PushDeliveryTest, AnEmptyBatchIsAFailureWithoutCallingTheConsumer) {
+    ASSERT_EQ(0, client.registerConsumer("r1", consumer));
+    const PushRecord record = pushAndWait("r1", KOVAMsg::KOVABatchMessage());
+    ASSERT_TRUE(record.answered) << record.error;
+    EXPECT_EQ(99, record.reply);
+    EXPECT_EQ(0u, consumer.count());
+}
+
+TEST_F(PushDeliveryTest, AConsumerThatThrowsMidBatchMakesTheServiceDeliverAgain) {
+    ASSERT_EQ(0, client.registerConsumer("r1", consumer));
+    consumer.script({0, -1});
+    const PushRecord record = pushAndWait("r1", batchOf({"a", "b", "c"}));
+    ASSERT_TRUE(record.answered) << record.error;
+    EXPECT_EQ(99, record.reply);
+    EXPECT_EQ(2u, consumer.count());
+}
+
+TEST_F(PushDeliveryTest, RawBytesAndUnknownResourcesAreRefusedWithNotExist) {
+    ASSERT_EQ(0, client.registerConsumer("r1", consumer));
+    const size_t before = agent.pushes().size();
+    agent.pushBytes("r1", KOVAMsg::BatchBytes{KOVAMsg::Bytes{1, 2, 3}});
+    ASSERT_TRUE(agent.waitForPushes(before + 1, std::chrono::seconds(10)));
+    const PushRecord bytes = agent.pushes().at(before);
+    EXPECT_EQ(PushKind::OnMessage, bytes.kind);
+    ASSERT_TRUE(bytes.answered) << bytes.error;
+    EXPECT_EQ(8, bytes.reply);
+
+    EXPECT_EQ(8, serviceSideListener()->ConsumeMessage("ghost", "s", "c", batchOf({"x"})));
+    EXPECT_EQ(8, serviceSideListener()->OnMessage("r1", "s", "c", KOVAMsg::BatchBytes()));
+    EXPECT_EQ(0u, consumer.count());
+}
+
+TEST_F(PushDeliveryTest, RegisteringTwiceMakesOneRemoteCall) {
+    ASSERT_EQ(0, client.registerConsumer("r1", consumer));
+    RecordingConsumer second;
+    EXPECT_EQ(0, client.registerConsumer("r1", second));
+    EXPECT_EQ(1u, agent.callCount(AgentOp::RegisterWithProxy));
+    pushAndWait("r1", batchOf({"a"}));
+    EXPECT_EQ(1u, consumer.count());
+    EXPECT_EQ(0u, second.count());
+}
+
+TEST_F(PushDeliveryTest, ARefusedRegistrationIsNeitherStoredNorMonitored) {
+    agent.script().nextCode(AgentOp::RegisterWithProxy, 3);
+    EXPECT_EQ(3, client.registerConsumer("r1", consumer));
+    EXPECT_FALSE(KOVA::KOVAClientLibImplProbe::has(client.engine(), "r1"));
+    EXPECT_EQ(8, serviceSideListener()->ConsumeMessage("r1", "s", "c", batchOf({"x"})));
+    // Several monitor intervals: a stored consumer would have been kept alive.
+    EXPECT_FALSE(agent.waitForCalls(AgentOp::KeepAlive, 1, 4 * kFastInterval));
+    // A later attempt registers normally.
+    EXPECT_EQ(0, client.registerConsumer("r1", consumer));
+    EXPECT_TRUE(agent.waitForCalls(AgentOp::KeepAlive, 1, std::chrono::seconds(10)));
+}
+
+TEST_F(PushDeliveryTest, PauseAndResumeReachTheAgentWithTheConsumersCid) {
+    ASSERT_EQ(0, client.registerConsumer("r1", consumer));
+    const std::string cid = KOVA::KOVAClientLibImplProbe::cid(client.engine(), "r1");
+    ASSERT_FALSE(cid.empty());
+
+    client.engine().PauseConsume("r1");
+    EXPECT_EQ(KOVA::PAUSEING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1"));
+    ASSERT_EQ(1u, agent.callCount(AgentOp::PauseConsume));
+    EXPECT_EQ(cid, agent.calls(AgentOp::PauseConsume).at(0).cid);
+    EXPECT_TRUE(agent.registrations().at(0).paused);
+
+    EXPECT_EQ(0, client.engine().ResumeConsume("r1"));
+    EXPECT_EQ(KOVA::RUNNING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1"));
+    EXPECT_EQ(cid, agent.calls(AgentOp::StartConsume).at(0).cid);
+    EXPECT_FALSE(agent.registrations().at(0).paused);
+    pushAndWait("r1", batchOf({"a"}));
+    EXPECT_EQ(1u, consumer.count());
+}
+
+TEST_F(PushDeliveryTest, PauseAndResumeOfAnUnknownResourceMakeNoRemoteCall) {
+    client.engine().PauseConsume("ghost");
+    EXPECT_EQ(8, client.engine().ResumeConsume("ghost"));
+    EXPECT_EQ(0u, agent.callCount(AgentOp::PauseConsume));
+    EXPECT_EQ(0u, agent.callCount(AgentOp::StartConsume));
+}
+
+TEST_F(PushDeliveryTest, AResumeWhoseConnectionIsClosedByTheAgentCountsAsRunning) {
+    ASSERT_EQ(0, client.registerConsumer("r1", consumer));
+    client.engine().PauseConsume("r1");
+    agent.script().closeNext(AgentOp::StartConsume);
+    EXPECT_EQ(0, client.engine().ResumeConsume("r1"));
+    EXPECT_EQ(KOVA::RUNNING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1"));
+    // The next tick finds the connection gone and registers on a new one.
+    EXPECT_TRUE(agent.waitForCalls(AgentOp::RegisterWithProxy, 2, std::chrono::seconds(10)));
+}
+
+TEST_F(PushDeliveryTest, AResumeAfterTheClientClosedTheConnectionCountsAsRunning) {
+    ASSERT_EQ(0, client.registerConsumer("r1", consumer));
+    client.engine().PauseConsume("r1");
+    // The register proxy is bound to the one connection to the agent's endpoint.
+    client.adapter()->getCommunicator()->stringToProxy(agent.agentProxyString())->ice_getConnection()->close(
+        Ice::ConnectionCloseForcefully);
+    EXPECT_EQ(0, client.engine().ResumeConsume("r1"));
+    EXPECT_EQ(KOVA::RUNNING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1"));
+    EXPECT_TRUE(agent.waitForCalls(AgentOp::RegisterWithProxy, 2, std::chrono::seconds(10)));
+}
+
+// A callback at the adapter level that throws: the service's call is answered
+// with an exception instead of hanging until its timeout.
+TEST(PushServantTest, ACallbackThatThrowsIsAnsweredWithAnException) {
+    StandinAgent agent;
+    agent.start();
+    KOVA::KOVAClientAdapterPtr adapter =
+        new KOVA::KOVAClientAdapter(clientItems(agent.agentProxyString(), {"px.Endpoints=tcp -h 127.0.0.1"}), "px");
+    std::atomic<int> calls{0};
+    ASSERT_TRUE(adapter->ActiveAdapter(
+        [&calls](const std::string&, const std::string&, const std::string&, const std::vector<KOVAMsg::KOVAMessage>&,
+                 const Ice::Current&) -> int {
+            ++calls;
+            throw std::runtime_error("callback broke");
+        },
+        false));
+    Ice::CommunicatorPtr serviceIc = Ice::initialize();
+    KOVA::KOVAMessageListenerPrx listener = KOVA::KOVAMessageListenerPrx::uncheckedCast(
+        serviceIc->stringToProxy(adapter->getListenerProxy()->ice_toString())->ice_invocationTimeout(10000));
+    try {
+        listener->ConsumeMessage("r1", "s", "c", batchOf({"x"}));
+        ADD_FAILURE() << "the push was answered normally";
+    } catch (const Ice::UnknownException& e) {
+        EXPECT_NE(std::string::npos, e.unknown.find("callback broke")) << e.unknown;
+    }
+    EXPECT_EQ(1, calls.load());
+    serviceIc->destroy();
+}
+
+// Four threads push at once (as the service's threads would) while other
+// resources register on the same engine.
+TEST_F(PushDeliveryTest, ConcurrentPushesWhileOtherResourcesRegister) {
+    const int kPushers = 4;
+    const int kBatches = 40;
+    const int kLate = 12;
+    std::vector<std::unique_ptr<RecordingConsumer>> consumers;
+    for (int i = 0; i < kPushers + kLate; ++i) {
+        consumers.push_back(std::make_unique<RecordingConsumer>());
+    }
+    for (int i = 0; i < kPushers; ++i) {
+        ASSERT_EQ(0, client.registerConsumer("r" + std::to_string(i), *consumers[i]));
+    }
+    KOVA::KOVAMessageListenerPrx listener = serviceSideListener();
+    std::atomic<int> unexpected{0};
+    std::atomic<int> lateAccepted{0};
+    std::vector<std::thread> pushers;
+    for (int i = 0; i < kPushers; ++i) {
+        pushers.emplace_back([&, i] {
+            for (int b = 0; b < kBatches; ++b) {
+                try {
+                    if (listener->ConsumeMessage("r" + std::to_string(i), "s", "c", batchOf({"m", "n"})) != 0) {
+                        ++unexpected;
+                    }
+                    // A resource still registering is unknown (8) until its
+                    // registration is stored, then accepted (0).
+                    const int late = listener->ConsumeMessage("late" + std::to_string(b % kLate), "s", "c",
+                                                              batchOf({"z"}));
+                    if (late == 0) {
+                        ++lateAccepted;
+                    } else if (late != 8) {
+                        ++unexpected;
+                    }
+                } catch (const Ice::Exception&) {
+                    ++unexpected;
+                }
+            }
+        });
+    }
+    for (int i = 0; i < kLate; ++i) {
+        EXPECT_EQ(0, client.registerConsumer("late" + std::to_string(i), *consumers[kPushers + i]));
+    }
+    for (std::thread& t : pushers) {
+        t.join();
+    }
+    EXPECT_EQ(0, unexpected.load());
+    for (int i = 0; i < kPushers; ++i) {
+        EXPECT_EQ(static_cast<size_t>(2 * kBatches), consumers[i]->count());
+    }
+    size_t late = 0;
+    for (int i = 0; i < kLate; ++i) {
+        late += consumers[kPushers + i]->count();
+    }
+    EXPECT_EQ(static_cast<size_t>(lateAccepted.load()), late);
+}
+
+}  // namespace
