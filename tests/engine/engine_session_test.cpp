@@ -170,6 +170,9 @@ TEST_F(EngineSessionTest, SixteenConcurrentFirstCallsShareOneSession) {
         EXPECT_EQ(0, results[i]) << "thread " << i;
     }
     EXPECT_EQ(sessionsBefore + 1, acceptedSessions());
+    // A second build racing the first would have its createSession refused on
+    // the shared router connection and leave the engine without a session.
+    EXPECT_TRUE(Probe::hasSession(*engine));
     EXPECT_EQ(static_cast<size_t>(kThreads), agent_->callCount(AgentOp::Produce));
 }
 
