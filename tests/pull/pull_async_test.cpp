@@ -1,0 +1,199 @@
+// Asynchronous pulls: every issued pull calls back exactly once, on the thread
+// its outcome calls for; direct pulling from the asynchronous side.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "agent_process.h"
+#include "pull_fixture.h"
+
+namespace kova::pulltest {
+namespace {
+
+using namespace std::chrono_literals;
+
+class AsyncPullTest : public PullFixture {
+protected:
+    // Nothing more arrives within a short grace period (a second callback would).
+    static void expectNoMore(const PullRecorder& recorder, size_t n) {
+        EXPECT_FALSE(recorder.waitFor(n + 1, 300ms)) << "more than " << n << " callbacks";
+    }
+
+    CompletionPool pool_;
+    PullRecorder recorder_;
+};
+
+TEST_F(AsyncPullTest, SuccessCallsBackOnceOnTheCompletionPool) {
+    agent_.preload(kRid, batchOf(3));
+    KOVA::PullConsumerCallback cb = recorder_.callback();
+    std::string sid;
+    int cookie = 0;
+    ASSERT_EQ(0, engine_->Consume(kRid, sid, 5, cb, &cookie, {}, 0, pool_.service()));
+    EXPECT_FALSE(cb) << "a pull issued to the agent takes the callback over";
+    EXPECT_EQ(0u, sid.find(KOVA::_kova_ClientId + "-")) << "written back before the call returns";
+
+    ASSERT_TRUE(recorder_.waitFor(1));
+    const PullCallback got = recorder_.all()[0];
+    EXPECT_EQ(kRid, got.rid);
+    EXPECT_EQ(sid, got.sid);
+    EXPECT_EQ(&cookie, got.cookie);
+    EXPECT_TRUE(pool_.ownsThread(got.thread));
+    ASSERT_EQ(0, got.status->Status());
+    ASSERT_EQ(3u, got.status->msgList.size());
+    EXPECT_EQ("key-2", keyOf(got.status->msgList[2]));
+    expectNoMore(recorder_, 1);
+}
+
+TEST_F(AsyncPullTest, ServerCodeCallsBackOnTheIceThreadWithAnInfoLine) {
+    const LogMark log;
+    ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
+    ASSERT_TRUE(recorder_.waitFor(1));
+    const PullCallback got = recorder_.all()[0];
+    EXPECT_EQ(16, got.status->Status());
+    EXPECT_TRUE(got.status->msgList.empty());
+    EXPECT_FALSE(pool_.ownsThread(got.thread));
+    EXPECT_NE(std::this_thread::get_id(), got.thread);
+    EXPECT_EQ(1u, log.count("INFO: Consume data failed rid:pull-rid sid:pull-sid code:16."));
+    EXPECT_EQ(0u, log.count("FATAL: Consume data failed"));
+    expectNoMore(recorder_, 1);
+}
+
+TEST_F(AsyncPullTest, AgentReplyAbove10000TurnsDirectPullingOn) {
+    agent_.preload(kRid, batchOf(5));
+    agent_.script().nextConsumeDelay(10001);
+    ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
+    ASSERT_TRUE(recorder_.waitFor(1));
+    EXPECT_EQ(100, Probe::budget(*engine_));
+    agent_.script().delayCycle(AgentOp::CallbackConsume, {5000});
+    ASSERT_EQ(0, pull()->Status());
+    EXPECT_EQ(1u, directPulls());
+}
+
+TEST_F(AsyncPullTest, AsynchronousDirectReplyBelow10000SwitchesDirectPullingOff) {
+    agent_.preload(kRid, batchOf(10));
+    agent_.script().nextDelay(AgentOp::CallbackConsume, 10000).nextDelay(AgentOp::CallbackConsume, 5000);
+    grantDirectPulls();
+
+    KOVA::PullConsumerCallback cb = recorder_.callback();
+    ASSERT_EQ(0, pullAsync(cb, pool_.service()));
+    EXPECT_TRUE(cb) << "a direct pull copies the callback";
+    ASSERT_TRUE(recorder_.waitFor(1));
+    ASSERT_TRUE(Probe::directProxy(*engine_)) << "10000 keeps it on";
+
+    ASSERT_EQ(0, pullAsync(cb, pool_.service()));
+    ASSERT_TRUE(recorder_.waitFor(2));
+    EXPECT_EQ(2u, directPulls());
+    for (const PullCallback& got : recorder_.all()) {
+        EXPECT_EQ(0, got.status->Status());
+        EXPECT_TRUE(pool_.ownsThread(got.thread));
+    }
+    EXPECT_FALSE(Probe::directProxy(*engine_)) << "5000 ends it on the asynchronous side";
+    ASSERT_EQ(0, pull()->Status());
+    EXPECT_EQ(2u, directPulls());
+    EXPECT_EQ(2u, agentPulls());
+}
+
+TEST_F(AsyncPullTest, FailedAsynchronousDirectPullCallsBackAndSwitchesOff) {
+    agent_.preload(kRid, batchOf(5));
+    grantDirectPulls();
+    agent_.script().nextCode(AgentOp::CallbackConsume, 7);
+    ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
+    ASSERT_TRUE(recorder_.waitFor(1));
+    EXPECT_EQ(7, recorder_.all()[0].status->Status());
+    EXPECT_FALSE(pool_.ownsThread(recorder_.all()[0].thread));
+    EXPECT_FALSE(Probe::directProxy(*engine_));
+    expectNoMore(recorder_, 1);
+}
+
+TEST_F(AsyncPullTest, ClosedConnectionAfterIssueCallsBackOnceWith100) {
+    agent_.script().closeNext(AgentOp::Consume);
+    const LogMark log;
+    ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
+    ASSERT_TRUE(recorder_.waitFor(1));
+    const PullCallback got = recorder_.all()[0];
+    EXPECT_EQ(100, got.status->Status());
+    EXPECT_TRUE(got.status->msgList.empty());
+    EXPECT_FALSE(pool_.ownsThread(got.thread));
+    EXPECT_EQ(1u, log.count("FATAL: Failed Operation for rid:pull-rid sid:pull-sid exception:"));
+    expectNoMore(recorder_, 1);
+}
+
+TEST_F(AsyncPullTest, CompletionWithoutIoContextCallsBackInPlaceWithAWarning) {
+    agent_.preload(kRid, batchOf(2));
+    const LogMark log;
+    ASSERT_EQ(0, pullAsync(recorder_.callback(), nullptr, 2));
+    ASSERT_TRUE(recorder_.waitFor(1));
+    const PullCallback got = recorder_.all()[0];
+    EXPECT_EQ(0, got.status->Status());
+    EXPECT_EQ(2u, got.status->msgList.size());
+    EXPECT_NE(std::this_thread::get_id(), got.thread);
+    EXPECT_EQ(1u, log.count("WARN: No io_context for the pull completion of rid:pull-rid sid:pull-sid"));
+}
+
+TEST_F(AsyncPullTest, FirstIoContextIsKeptForLaterCompletions) {
+    agent_.preload(kRid, batchOf(2));
+    CompletionPool other;
+    ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
+    ASSERT_TRUE(recorder_.waitFor(1));
+    ASSERT_EQ(0, pullAsync(recorder_.callback(), other.service()));
+    ASSERT_TRUE(recorder_.waitFor(2));
+    EXPECT_TRUE(pool_.ownsThread(recorder_.all()[1].thread));
+}
+
+TEST_F(AsyncPullTest, ThrowingCallbackIsContainedAndItsNodeFreed) {
+    agent_.preload(kRid, batchOf(2));
+    const LogMark log;
+    auto sentinel = std::make_shared<int>(0);
+    std::weak_ptr<int> watch = sentinel;
+    KOVA::PullConsumerCallback throwing = [sentinel](const std::string&, const std::string&,
+                                                     KOVA::ConsumeStatusPtr, void*) {
+        throw std::runtime_error("callback failed");
+    };
+    sentinel.reset();
+    ASSERT_EQ(0, pullAsync(std::move(throwing), pool_.service()));
+    // The pool survives the exception: the next completion still runs on it.
+    ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
+    ASSERT_TRUE(recorder_.waitFor(1));
+    EXPECT_TRUE(pool_.ownsThread(recorder_.all()[0].thread));
+    for (int i = 0; i < 100 && !watch.expired(); ++i) std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(watch.expired()) << "the node (and the callback it held) was freed";
+    EXPECT_EQ(1u, log.count("ERROR: Pull callback threw for rid:pull-rid sid:pull-sid exception:callback failed"));
+}
+
+TEST(AsyncPullFailure, PullThatCannotBeIssuedReturns100AndNeverCallsBack) {
+    KOVA::KOVAClientLibImplPtr engine = makeEngine("KOVAAgent:tcp -h 127.0.0.1 -p 9");
+    CompletionPool pool;
+    PullRecorder recorder;
+    std::string sid = "s";
+    KOVA::PullConsumerCallback cb = recorder.callback();
+    EXPECT_EQ(100, engine->Consume("rid", sid, 1, cb, nullptr, {}, 0, pool.service()));
+    EXPECT_FALSE(recorder.waitFor(1, std::chrono::milliseconds(500)));
+}
+
+// The agent as a process of its own, so that it can die for real.
+TEST(AsyncPullAgentDeath, KillingTheAgentDuringALongPollCallsBackOnceWith100) {
+    kova::fixtures::AgentProcess agent;
+    agent.start();
+    KOVA::KOVAClientLibImplPtr engine = makeEngine(agent.agentProxyString());
+    CompletionPool pool;
+    PullRecorder recorder;
+    std::string sid = "long-poll";
+    KOVA::PullConsumerCallback cb = recorder.callback();
+    ASSERT_EQ(0, engine->Consume("rid", sid, 1, cb, nullptr, {}, 20000, pool.service()));
+    for (int i = 0; i < 250 && agent.commandValue("count consume") != "1"; ++i) std::this_thread::sleep_for(20ms);
+    ASSERT_EQ("1", agent.commandValue("count consume"));
+    EXPECT_FALSE(recorder.waitFor(1, 100ms)) << "still polling";
+
+    agent.kill();
+    ASSERT_TRUE(recorder.waitFor(1));
+    const PullCallback got = recorder.all()[0];
+    EXPECT_EQ(100, got.status->Status());
+    EXPECT_TRUE(got.status->msgList.empty());
+    EXPECT_FALSE(got.status->CommitState());
+    EXPECT_EQ("long-poll", got.sid);
+    EXPECT_FALSE(pool.ownsThread(got.thread));
+    EXPECT_FALSE(recorder.waitFor(2, 500ms));
+}
+
+}  // namespace
+}  // namespace kova::pulltest
