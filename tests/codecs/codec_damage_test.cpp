@@ -77,23 +77,24 @@ TEST(CodecFailureLog, GzipAndZstdFailuresAreLoggedFatalWithTheirTexts) {
     CodecLogFile();
     int gzipBefore = CountInLog("FATAL: DecodeContentGzip exception:");
     int zstdBefore = CountInLog("FATAL: DecodeContentZSTD Unknown exception");
+    int lengthBefore = CountInLog(", data length:15");
     std::string out;
     EXPECT_FALSE(TQPublicTool::DecodeContentGzip("not gzip at all", out));
     EXPECT_FALSE(TQPublicTool::DecodeContentZSTD("not zstd at all", out));
     EXPECT_EQ(gzipBefore + 1, CountInLog("FATAL: DecodeContentGzip exception:"));
     EXPECT_EQ(zstdBefore + 1, CountInLog("FATAL: DecodeContentZSTD Unknown exception"));
-    EXPECT_EQ(1, CountInLog(", data length:15")) << "gzip lines carry the input length";
+    EXPECT_EQ(lengthBefore + 1, CountInLog(", data length:15")) << "gzip lines carry the input length";
 }
 
 TEST(Lz4Decoding, BytesAfterTheFrameAreIgnored) {
     for (const std::string& body : {CompressibleBody(70000), CompressibleBody(900000)}) {
-    const std::string frame = Encoded(KOVA::COMMON::E_LZ4, body);
-    for (const std::string& tail : {std::string("garbage after the frame"), Encoded(KOVA::COMMON::E_LZ4, "second"),
-                                    RandomBody(40000, 4)}) {
-        std::string out;
-        ASSERT_TRUE(TQPublicTool::DecodeContentLZ4(frame + tail, out));
-        EXPECT_TRUE(out == body);
-    }
+        const std::string frame = Encoded(KOVA::COMMON::E_LZ4, body);
+        for (const std::string& tail : {std::string("garbage after the frame"),
+                                        Encoded(KOVA::COMMON::E_LZ4, "second"), RandomBody(40000, 4)}) {
+            std::string out;
+            ASSERT_TRUE(TQPublicTool::DecodeContentLZ4(frame + tail, out));
+            EXPECT_TRUE(out == body);
+        }
     }
 }
 
