@@ -55,21 +55,23 @@ size_t get_block_size(const LZ4F_frameInfo_t& info) {
 }
 
 // Room to reserve for the decoded body of a frame, read from its block headers: a
-// stored block decodes to its own size, a compressed one to at most a block.
-// Frames of one block get nothing (their regrowth is cheap and a block-sized reserve
-// would waste memory on small bodies); a frame whose walk does not end cleanly in the
-// input gets nothing either.
+// stored block decodes to its own size, a compressed one to at most a block, which
+// every compressed block but the last fills. A lone compressed block gets nothing (a
+// block-sized reserve would waste memory on small bodies), nor does a frame whose
+// walk does not end cleanly in the input.
 size_t DecodedSizeHint(const LZ4F_frameInfo_t& info, const char* frame, size_t size, size_t pos) {
     if (info.contentSize != 0) return info.contentSize / 255 <= size ? info.contentSize : 0;
     const size_t blockMax = get_block_size(info);
     const size_t blockTrailer = info.blockChecksumFlag == LZ4F_blockChecksumEnabled ? 4 : 0;
-    size_t hint = 0, blocks = 0;
+    size_t hint = 0, blocks = 0, compressed = 0;
     while (pos + 4 <= size) {
         const unsigned char* word = reinterpret_cast<const unsigned char*>(frame + pos);
         uint32_t header = word[0] | word[1] << 8 | word[2] << 16 | static_cast<uint32_t>(word[3]) << 24;
-        if (header == 0) return blocks > 1 ? hint : 0;  // end mark
+        if (header == 0) return blocks > 1 || compressed == 0 ? hint : 0;  // end mark
         size_t stored = header & 0x7fffffffu;
-        hint += (header & 0x80000000u) ? stored : blockMax;
+        const bool isStored = (header & 0x80000000u) != 0;
+        hint += isStored ? stored : blockMax;
+        compressed += isStored ? 0 : 1;
         ++blocks;
         pos += 4 + stored + blockTrailer;
     }
@@ -103,6 +105,7 @@ int Tools::LZ4Compress(std::string& strIn, std::string& strOut) {
         printf("Failed to start compression: error %zu\n", fill);
         return 0;
     }
+    bool reserved = false;
     for (size_t offset = 0; offset < strIn.size(); offset += kSliceSize) {
         size_t slice = std::min(kSliceSize, strIn.size() - offset);
         size_t produced = LZ4F_compressUpdate(res.cctx, buffer + fill, bufferSize - fill,
@@ -114,6 +117,14 @@ int Tools::LZ4Compress(std::string& strIn, std::string& strOut) {
         fill += produced;
         if (bufferSize - fill < bound + 4) {
             printf("Writing %zu bytes\n", fill);
+            if (!reserved) {
+                // The first flush shows how the body compresses: reserve for the rest at
+                // that rate, so the output is not copied again at every doubling.
+                reserved = true;
+                size_t consumed = offset + slice;
+                double rate = static_cast<double>(fill) / static_cast<double>(consumed);
+                strOut.reserve(strOut.size() + static_cast<size_t>(rate * strIn.size()) + bound);
+            }
             strOut.append(buffer, fill);
             fill = 0;
         }
