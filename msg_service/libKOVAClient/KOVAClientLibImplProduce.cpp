@@ -10,11 +10,16 @@ namespace KOVA {
 namespace {
 
 // The produce proxy's own context (born host first) wins over the caller's
-// properties, so a caller cannot forge "__ks1".
-Ice::Context requestContext(const KOVAAgentPrx& produce, const KOVA::COMMON::KOVAProperties& properties) {
-    Ice::Context context = produce->ice_getContext();
-    context.insert(properties.begin(), properties.end());
-    return context;
+// properties, so a caller cannot forge "__ks1". Without properties the proxy's
+// context is sent as it is, without a copy.
+const Ice::Context& requestContext(const KOVAAgentPrx& produce, const KOVA::COMMON::KOVAProperties& properties,
+                                   Ice::Context& merged) {
+    if (properties.empty()) {
+        return Ice::noExplicitContext;
+    }
+    merged = produce->ice_getContext();
+    merged.insert(properties.begin(), properties.end());
+    return merged;
 }
 
 // Everything one issued asynchronous produce needs to finish: shared by its
@@ -47,7 +52,8 @@ int KOVAClientLibImpl::Produce(const std::string& rid, const std::string& _sid, 
     try {
         initProduceProxy(false);
         KOVAAgentPrx produce = currentProduceProxy();
-        result = produce->Produce(rid, sid, datas, requestContext(produce, properties));
+        Ice::Context merged;
+        result = produce->Produce(rid, sid, datas, requestContext(produce, properties, merged));
         LOG_INFO("Produce success for resource:%s, session:%s, data count:%d", rid.c_str(), sid.c_str(),
                  static_cast<int>(datas.size()));
     } catch (const Ice::Exception& e) {
@@ -73,7 +79,8 @@ int KOVAClientLibImpl::Produce(const std::string& rid, const std::string& _sid, 
             return KOVA::COMMON::INTERNAL_ERROR;
         }
         KOVAAgentPrx produce = currentProduceProxy();
-        const Ice::Context context = requestContext(produce, properties);
+        Ice::Context merged;
+        const Ice::Context& context = requestContext(produce, properties, merged);
         std::weak_ptr<KOVAClientLibImpl> engine = weak_from_this();
         produce->begin_Produce(
             rid, sid, datas, context,

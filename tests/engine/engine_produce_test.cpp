@@ -135,7 +135,7 @@ TEST_F(EngineProduceTest, ServerCodesPassThroughBothForms) {
 TEST_F(EngineProduceTest, BornHostAndSessionIdReachTheAgentAndCallerCannotForgeBornHost) {
     const KOVA::COMMON::KOVAProperties properties{{"__ks1", "forged"}, {"app-key", "app-value"}};
     ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(3), properties));
-    ASSERT_EQ(0, engine_->Produce("rid", "given-sid", batchOf(1), properties));
+    ASSERT_EQ(0, engine_->Produce("rid", "given-sid", batchOf(1), {}));
     Completions completions(1);
     ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(1), properties, completions.callback(),
                                   Completions::cookie(0), pool_.service()));
@@ -146,8 +146,10 @@ TEST_F(EngineProduceTest, BornHostAndSessionIdReachTheAgentAndCallerCannotForgeB
     for (const kova::standin::AgentCall& call : calls) {
         ASSERT_EQ(1u, call.context.count("__ks1"));
         EXPECT_EQ("127.0.0.1", call.context.at("__ks1"));
-        EXPECT_EQ("app-value", call.context.at("app-key"));
     }
+    EXPECT_EQ("app-value", calls[0].context.at("app-key"));
+    EXPECT_EQ(0u, calls[1].context.count("app-key")) << "no properties, no extra keys";
+    EXPECT_EQ("app-value", calls[2].context.at("app-key"));
     EXPECT_EQ(3, calls[0].messageCount);
     // Generated ids: microseconds since 1970, "-", the process client id.
     const std::string suffix = "-" + KOVA::_kova_ClientId;
