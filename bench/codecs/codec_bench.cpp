@@ -103,13 +103,22 @@ void RegisterCodec(const Codec& codec, const Input& in) {
     });
 }
 
-// Keeps every run's real time per iteration, by name, beside the usual console output.
+// Keeps every benchmark's real time per iteration, by name, beside the usual console
+// output: the median of the repetitions when there are several (the machines are
+// shared, so single runs are noisy), else the one run.
 class RatioCollector : public benchmark::ConsoleReporter {
 public:
     RatioCollector() : benchmark::ConsoleReporter(OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration) seconds_[run.benchmark_name()] = run.real_accumulated_time / run.iterations;
+            const std::string name = run.run_name.str();
+            double perCall = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                seconds_[name] = perCall;
+                fromMedian_[name] = true;
+            } else if (run.run_type == Run::RT_Iteration && !fromMedian_[name]) {
+                seconds_[name] = perCall;
+            }
         }
         benchmark::ConsoleReporter::ReportRuns(runs);
     }
@@ -120,10 +129,12 @@ public:
 
 private:
     std::map<std::string, double> seconds_;
+    std::map<std::string, bool> fromMedian_;
 };
 
 void PrintRatios(std::ostream& out, const RatioCollector& times, const std::vector<Input>& inputs) {
-    out << "\nratio of real time per call, ours/raw (gzip: also the plain stream chain/raw)\n";
+    out << "\nratio of real time per call (median of the repetitions), ours/raw"
+           " (gzip: also the plain stream chain/raw)\n";
     out << std::left << std::setw(8) << "codec" << std::setw(8) << "op" << std::setw(8) << "data" << std::right
         << std::setw(9) << "bytes" << std::setw(12) << "raw us" << std::setw(12) << "ours us" << std::setw(10)
         << "ours/raw" << std::setw(11) << "chain/raw" << "\n";
@@ -149,8 +160,16 @@ void PrintRatios(std::ostream& out, const RatioCollector& times, const std::vect
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    // Defaults first, so that the caller's flags override them.
+    std::vector<char*> args = {argv[0]};
+    char minTime[] = "--benchmark_min_time=0.2";
+    char repetitions[] = "--benchmark_repetitions=5";
+    char aggregatesOnly[] = "--benchmark_report_aggregates_only=true";
+    args.insert(args.end(), {minTime, repetitions, aggregatesOnly});
+    args.insert(args.end(), argv + 1, argv + argc);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
 
     fflush(stdout);
     int reportFd = dup(STDOUT_FILENO);
