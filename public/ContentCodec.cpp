@@ -28,9 +28,9 @@ const size_t kGzipDecodeBufferMin = 4096;
 const size_t kGzipDecodeBufferMax = 1 << 20;
 const int kGzipMaxIdleReads = 16;
 const int kGzipWindowBits = 15;
-// Deflate cannot expand data by more than this, so a larger size announced by a gzip
-// trailer is a lie and must not be reserved.
-const size_t kDeflateMaxRatio = 1032;
+// The result is sized from the trailer, which anyone can forge: a claim is believed
+// up to this many times the input (beyond, the result grows as data really comes).
+const size_t kGzipTrustedRatio = 64;
 
 // Thrown for zstd failures; deliberately not a std::exception, so callers log it as
 // an unknown exception.
@@ -82,12 +82,12 @@ private:
     size_t pos_ = 0;
 };
 
-// The trailer's ISIZE (the decoded size modulo 2^32), when it is plausible.
+// The trailer's ISIZE (the decoded size modulo 2^32), capped at what is believed.
 size_t GzipDecodedSizeHint(const std::string& strIn) {
     if (strIn.size() < 18) return 0;
     const unsigned char* tail = reinterpret_cast<const unsigned char*>(strIn.data()) + strIn.size() - 4;
     size_t isize = tail[0] | tail[1] << 8 | tail[2] << 16 | static_cast<size_t>(tail[3]) << 24;
-    return isize <= strIn.size() * kDeflateMaxRatio ? isize : 0;
+    return std::min(isize, strIn.size() * kGzipTrustedRatio);
 }
 
 // The decompressor is read directly, without a stream chain, and inflates straight

@@ -1,5 +1,6 @@
-// A zstd header may declare any size. The decoder must refuse a declared 8 GiB that
-// the frame cannot hold without ever asking for the memory. This binary replaces the
+// A zstd header may declare any size, a gzip trailer too. The zstd decoder must refuse
+// a declared 8 GiB that the frame cannot hold without ever asking for the memory; the
+// gzip decoder must not size its result from a forged trailer. This binary replaces the
 // global operator new to watch every allocation (and refuses huge ones, so a
 // regression fails fast instead of exhausting the machine).
 #include <gtest/gtest.h>
@@ -61,6 +62,19 @@ TEST(ZstdAllocationGuard, SameLayoutDeclaringZeroDecodes) {
     std::string out = "stale";
     EXPECT_TRUE(TQPublicTool::DecodeContentZSTD(FrameDeclaring(0), out));
     EXPECT_EQ("", out);
+}
+
+TEST(GzipAllocationGuard, ForgedTrailerSizeIsNotAllocated) {
+    codec_test::CodecLogFile();
+    const std::string body = codec_test::CompressibleBody(4096);
+    std::string gz;
+    ASSERT_TRUE(TQPublicTool::EncodeContentGzip(body, gz));
+    for (int i = 1; i <= 4; ++i) gz[gz.size() - i] = '\xff';  // ISIZE: 4 GiB - 1
+    std::string out;
+    largestRequest = 0;
+    ASSERT_TRUE(TQPublicTool::DecodeContentGzip(gz, out));  // the size is not checked
+    EXPECT_EQ(body, out);
+    EXPECT_LT(largestRequest.load(), size_t(4) << 20);
 }
 
 }  // namespace
