@@ -5,11 +5,9 @@
 #include <lz4frame.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -32,13 +30,11 @@ const LZ4F_preferences_t lz4_preferences = {
 struct Lz4CallResources {
     LZ4F_cctx* cctx = nullptr;
     LZ4F_dctx* dctx = nullptr;
-    char* first = nullptr;
-    char* second = nullptr;
+    char* buffer = nullptr;
     ~Lz4CallResources() {
         if (cctx) LZ4F_freeCompressionContext(cctx);
         if (dctx) LZ4F_freeDecompressionContext(dctx);
-        free(first);
-        free(second);
+        free(buffer);
     }
 };
 
@@ -60,7 +56,7 @@ size_t get_block_size(const LZ4F_frameInfo_t& info) {
 // block-sized reserve would waste memory on small bodies), nor does a frame whose
 // walk does not end cleanly in the input.
 size_t DecodedSizeHint(const LZ4F_frameInfo_t& info, const char* frame, size_t size, size_t pos) {
-    if (info.contentSize != 0) return info.contentSize / 255 <= size ? info.contentSize : 0;
+    if (info.contentSize != 0) return static_cast<size_t>(info.contentSize);
     const size_t blockMax = get_block_size(info);
     const size_t blockTrailer = info.blockChecksumFlag == LZ4F_blockChecksumEnabled ? 4 : 0;
     size_t hint = 0, blocks = 0, compressed = 0;
@@ -93,12 +89,12 @@ int Tools::LZ4Compress(std::string& strIn, std::string& strOut) {
     }
     const size_t bound = LZ4F_compressBound(kSliceSize, &lz4_preferences);
     const size_t bufferSize = bound + 23;  // room for the frame header and end mark
-    res.first = static_cast<char*>(malloc(bufferSize));
-    if (!res.first) {
+    res.buffer = static_cast<char*>(malloc(bufferSize));
+    if (!res.buffer) {
         printf("Not enough memory\n");
         return 0;
     }
-    char* const buffer = res.first;
+    char* const buffer = res.buffer;
 
     size_t fill = LZ4F_compressBegin(res.cctx, buffer, bufferSize, &lz4_preferences);
     if (LZ4F_isError(fill)) {
@@ -158,12 +154,12 @@ int Tools::LZ4Decompress(std::string& strIn, std::string& strOut) {
         return 0;
     }
     const size_t blockSize = get_block_size(info);
-    res.first = static_cast<char*>(malloc(blockSize));
-    if (!res.first) {
+    res.buffer = static_cast<char*>(malloc(blockSize));
+    if (!res.buffer) {
         perror("decompress_file(dst)");
         return 0;
     }
-    char* const block = res.first;
+    char* const block = res.buffer;
 
     // When the block headers tell the decoded size, decode straight into strOut (no
     // copy out of the block, no regrowth); else through the block. LZ4 cannot expand
