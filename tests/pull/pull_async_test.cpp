@@ -105,6 +105,28 @@ TEST_F(AsyncPullTest, FailedAsynchronousDirectPullCallsBackAndSwitchesOff) {
     expectNoMore(recorder_, 1);
 }
 
+TEST_F(AsyncPullTest, LateFailureOfAnOldDirectPullLeavesANewerGrantAlone) {
+    agent_.preload(kRid, batchOf(10));
+    grantDirectPulls();
+    Probe::setBudget(*engine_, 1);
+    agent_.script().holdNext(AgentOp::CallbackConsume).nextCode(AgentOp::CallbackConsume, 7);
+    ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
+    ASSERT_TRUE(agent_.waitForHeld(1, 5s));
+
+    grantDirectPulls();  // the budget is spent: this one asks the agent, which grants again
+    ASSERT_EQ(2u, agentPulls());
+    const KOVA::KOVACallbackAgentPrx granted = Probe::directProxy(*engine_);
+    ASSERT_TRUE(granted);
+
+    agent_.releaseHeld();
+    ASSERT_TRUE(recorder_.waitFor(1));
+    EXPECT_EQ(7, recorder_.all()[0].status->Status());
+    EXPECT_EQ(granted.get(), Probe::directProxy(*engine_).get()) << "the failed pull used the previous grant";
+    agent_.script().delayCycle(AgentOp::CallbackConsume, {5000});
+    ASSERT_EQ(0, pull()->Status());
+    EXPECT_EQ(2u, directPulls());
+}
+
 TEST_F(AsyncPullTest, ClosedConnectionAfterIssueCallsBackOnceWith100) {
     agent_.script().closeNext(AgentOp::Consume);
     const LogMark log;
