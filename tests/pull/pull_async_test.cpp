@@ -152,16 +152,6 @@ TEST_F(AsyncPullTest, CompletionWithoutIoContextCallsBackInPlaceWithAWarning) {
     EXPECT_EQ(1u, log.count("WARN: No io_context for the pull completion of rid:pull-rid sid:pull-sid"));
 }
 
-TEST_F(AsyncPullTest, FirstIoContextIsKeptForLaterCompletions) {
-    agent_.preload(kRid, batchOf(2));
-    CompletionPool other;
-    ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
-    ASSERT_TRUE(recorder_.waitFor(1));
-    ASSERT_EQ(0, pullAsync(recorder_.callback(), other.service()));
-    ASSERT_TRUE(recorder_.waitFor(2));
-    EXPECT_TRUE(pool_.ownsThread(recorder_.all()[1].thread));
-}
-
 TEST_F(AsyncPullTest, ThrowingCallbackIsContainedAndItsNodeFreed) {
     agent_.preload(kRid, batchOf(2));
     const LogMark log;

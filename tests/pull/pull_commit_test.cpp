@@ -56,8 +56,12 @@ protected:
 };
 
 TEST_F(CommitTest, CommitsAreCumulativeUntilNothingRemains) {
-    EXPECT_EQ(0, batch_->Commit("sid", 0, 4));
+    EXPECT_EQ(0, batch_->Commit("commit-sid", 3, 4));
     EXPECT_EQ(6, remaining());
+    const auto first = agent_.calls(AgentOp::Commit).at(0);
+    EXPECT_EQ("commit-sid", first.sid);
+    EXPECT_EQ(3, first.status) << "the caller's consume result travels as the commit status";
+    EXPECT_EQ(kRid, first.commit.rid);
     EXPECT_EQ(0, batch_->Commit("sid", 0, -1));
     EXPECT_EQ(0, remaining());
     EXPECT_EQ((std::vector<Ice::Long>{base_ + 4, base_ + 10}), committedOffsets());
@@ -68,16 +72,6 @@ TEST_F(CommitTest, CommitsAreCumulativeUntilNothingRemains) {
     EXPECT_EQ(41, batch_->Commit("sid", 0, 0));
     EXPECT_EQ(2u, agent_.callCount(AgentOp::Commit)) << "an invalid commit sends nothing";
     EXPECT_EQ(2u, log.count("WARN: Invalid commit, the succSize is invalid bigger than max success size:0"));
-}
-
-TEST_F(CommitTest, CallArgumentsReachTheCallbackAgent) {
-    EXPECT_EQ(0, batch_->Commit("commit-sid", 3, 2));
-    ASSERT_EQ(1u, agent_.calls(AgentOp::Commit).size());
-    const auto call = agent_.calls(AgentOp::Commit)[0];
-    EXPECT_EQ("commit-sid", call.sid);
-    EXPECT_EQ(3, call.status);
-    EXPECT_EQ(kRid, call.commit.rid);
-    EXPECT_EQ(base_ + 2, call.commit.offset);
 }
 
 TEST_F(CommitTest, SizeBeyondWhatRemainsIsRefusedWithoutACall) {
@@ -159,13 +153,6 @@ TEST_F(CommitTest, FollowUpPullGoesToTheCallbackAgentThatServedTheBatch) {
     EXPECT_EQ(1u, agent_.callCount(AgentOp::Consume)) << "the engine's agent is not asked";
     EXPECT_EQ(0, next->Commit("follow", 0, -1));
     EXPECT_EQ(base_ + 14, committedOffsets().back());
-}
-
-TEST_F(CommitTest, FollowUpPullOnAnEmptyQueueReturnsTheServerCode) {
-    std::string sid = "follow";
-    KOVA::ConsumeStatusPtr next = batch_->Consume(kRid, sid, 10, {}, 0);
-    EXPECT_EQ(16, next->Status());
-    EXPECT_FALSE(next->CommitState());
 }
 
 class FailedPullCommitTest : public PullFixture {};

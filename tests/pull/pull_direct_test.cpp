@@ -103,17 +103,6 @@ TEST_F(DirectPullTest, BudgetIsSharedByEveryResourceOfTheEngine) {
     EXPECT_EQ("other-0", keyOf(status->msgList[0]));
 }
 
-TEST_F(DirectPullTest, DirectPullsAnswerTheSameBatchesAndCommitOnTheCallbackAgent) {
-    grantDirectPulls();
-    KOVA::ConsumeStatusPtr direct = pull(4);
-    ASSERT_EQ(0, direct->Status());
-    ASSERT_EQ(1u, directPulls());
-    ASSERT_EQ(4u, direct->msgList.size());
-    EXPECT_EQ("key-1", keyOf(direct->msgList[0])) << "records follow the agent's batch";
-    EXPECT_EQ(0, direct->Commit("pull-sid", 0, -1));
-    EXPECT_EQ(std::optional<Ice::Long>(5), agent_.committedOffset(kRid));
-}
-
 class SyncPullTest : public PullFixture {};
 
 TEST_F(SyncPullTest, EmptySessionIdBecomesClientIdThenMicrosecondsAndIsWrittenBack) {
@@ -158,19 +147,6 @@ TEST_F(SyncPullTest, EveryServerCodeWritesAFatalLine) {
         EXPECT_FALSE(empty->CommitState());
     }
     EXPECT_EQ(2u, log.count("FATAL: Consume data failed rid:pull-rid sid:pull-sid code:16."));
-}
-
-TEST_F(SyncPullTest, LongPollWaitsForARecordProducedMeanwhile) {
-    std::thread producer([this] {
-        agent_.waitForCalls(AgentOp::Consume, 1, std::chrono::seconds(5));
-        agent_.preload(kRid, batchOf(1, "late-"));
-    });
-    std::string sid = "s";
-    KOVA::ConsumeStatusPtr status = engine_->Consume(kRid, sid, 1, {}, 10000);
-    producer.join();
-    ASSERT_EQ(0, status->Status());
-    ASSERT_EQ(1u, status->msgList.size());
-    EXPECT_EQ("late-0", keyOf(status->msgList[0]));
 }
 
 TEST(SyncPullFailure, UnreachableAgentGivesStatus100NeverNull) {
