@@ -165,7 +165,8 @@ int main(int argc, char** argv) {
     char minTime[] = "--benchmark_min_time=0.2";
     char repetitions[] = "--benchmark_repetitions=5";
     char aggregatesOnly[] = "--benchmark_report_aggregates_only=true";
-    args.insert(args.end(), {minTime, repetitions, aggregatesOnly});
+    char interleave[] = "--benchmark_enable_random_interleaving=true";  // drift hits both sides alike
+    args.insert(args.end(), {minTime, repetitions, aggregatesOnly, interleave});
     args.insert(args.end(), argv + 1, argv + argc);
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
