@@ -48,12 +48,14 @@ bool KOVAClientAdapter::ActiveAdapter(const KOVAPushCallback& cb, bool force) {
 }
 
 bool KOVAClientAdapter::startAdapterThreadLocked() {
-    std::promise<bool> activated;
-    std::future<bool> outcome = activated.get_future();
+    // Shared with the thread: it may still be inside set_value when this
+    // caller has its answer and returns.
+    auto activated = std::make_shared<std::promise<bool>>();
+    std::future<bool> outcome = activated->get_future();
     if (_app && _app->joinable()) {
         _app->join();
     }
-    _app = std::make_shared<std::thread>([this, cb = _cb, &activated] { run(cb, &activated); });
+    _app = std::make_shared<std::thread>([this, cb = _cb, activated] { run(cb, activated.get()); });
     _ok = outcome.get();
     if (!_ok) {
         LOG_FATAL("EMERGE: Create client server for '%s' failed!", _clientID.c_str());
@@ -71,6 +73,8 @@ bool KOVAClientAdapter::rebuildCommunicatorLocked() {
         std::lock_guard<std::mutex> handles(_handleMutex);
         old.swap(_ic);
         _adapter = 0;
+        // Points at the old router session; a new one is made with the new adapter.
+        _clientProxy = 0;
     }
     _ok = false;
     if (old) {
@@ -158,7 +162,6 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
         LOG_INFO("Active kova client success client id:%s, adapter:%s", _clientID.c_str(), _adapterID.c_str());
         reported = true;
         activated->set_value(true);
-        // `activated` belongs to the waiting caller and is gone from here on.
         ic->waitForShutdown();
         LOG_FATAL("KOVA client id:%s exit...", _clientID.c_str());
     } catch (const std::exception& e) {

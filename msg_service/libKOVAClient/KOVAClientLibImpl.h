@@ -292,7 +292,15 @@ private:
                            std::chrono::milliseconds delay);
     // After a failed keep-alive: renews the router session when it is gone and
     // gives a running consumer a fresh register proxy. True: re-register it.
+    // One tick's keep-alive: keepAlive on the consumer's proxy, or behind a
+    // router a repeated registration. Ice exceptions reach the caller.
+    void keepConsumerAlive(const ConsumerInfoPtr& info);
     bool recoverConsumerSession(const ConsumerInfoPtr& info, const Ice::Exception& e);
+    // Re-activates the listener behind the router (new communicator and
+    // session); true when it is served again.
+    bool renewRouterSession(const std::string& rid);
+    // A running consumer gets a fresh register proxy; true: register it again.
+    bool adoptFreshRegisterProxy(const ConsumerInfoPtr& info);
     void reRegisterConsumer(const ConsumerInfoPtr& info);
     // Registers the listener for `rid` on `pxy`: by identity over that very
     // connection in shared-connection mode, else by proxy; behind a router with

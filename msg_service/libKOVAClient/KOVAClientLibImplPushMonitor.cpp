@@ -40,34 +40,51 @@ void KOVAClientLibImpl::sessionMonitor(ConsumerInfoPtr info, std::shared_ptr<boo
         return;  // the chain ends; the timer goes with its last handle
     }
 
-    bool reRegister = false;
+    // Nothing may escape a tick: an exception out of the handler would end
+    // the monitor thread, and the chain must go on whatever happened.
     try {
-        const push::ConsumerEndpoint endpoint = push::endpointOf(info);
-        if (!routed()) {
-            endpoint.pxy->keepAlive();
+        bool reRegister = false;
+        if (routed() && !_clientAdapter->active()) {
+            // An earlier renewal of the router session failed: nothing serves the
+            // listener, so neither a keep-alive nor a registration can help.
+            reRegister = renewRouterSession(info->_rid) && adoptFreshRegisterProxy(info);
         } else {
-            // Behind a router the registration itself is the keep-alive: the
-            // agent answers the same cid while it still knows the listener.
-            std::string cid = endpoint.cid;
-            const std::string sid = millisecondsNow() + "-" + _clientID;
-            const int result = registerListener(endpoint.pxy, info->_rid, sid, info->_count, info->_batch, cid);
-            if (result == COMMON::SUCCESS && cid != endpoint.cid) {
-                const std::string sessionText = push::sessionTextOf(info->_rid, endpoint.pxy);
-                push::setRegistration(info, cid, sessionText);
-                LOG_WARN("Re-Register consumer success for rid:%s, client:%s, new-server:%s, cid:%s",
-                         info->_rid.c_str(), _clientID.c_str(), sessionText.c_str(), cid.c_str());
-            } else if (result != COMMON::SUCCESS) {
-                LOG_FATAL("Re-Register consumer error:%d, for rid:%s, client:%s, try again later.", result,
-                          info->_rid.c_str(), _clientID.c_str());
+            try {
+                keepConsumerAlive(info);
+            } catch (const Ice::Exception& e) {
+                reRegister = recoverConsumerSession(info, e);
             }
         }
-    } catch (const Ice::Exception& e) {
-        reRegister = recoverConsumerSession(info, e);
-    }
-    if (reRegister) {
-        reRegisterConsumer(info);
+        if (reRegister) {
+            reRegisterConsumer(info);
+        }
+    } catch (const std::exception& e) {
+        LOG_FATAL("For rid:%s, client:%s get session exception:%s, try again later.", info->_rid.c_str(),
+                  _clientID.c_str(), e.what());
     }
     armSessionMonitor(info, t, _monitorTimings.interval);
+}
+
+void KOVAClientLibImpl::keepConsumerAlive(const ConsumerInfoPtr& info) {
+    const push::ConsumerEndpoint endpoint = push::endpointOf(info);
+    if (!routed()) {
+        endpoint.pxy->keepAlive();
+    } else {
+        // Behind a router the registration itself is the keep-alive: the
+        // agent answers the same cid while it still knows the listener.
+        std::string cid = endpoint.cid;
+        const std::string sid = millisecondsNow() + "-" + _clientID;
+        const int result = registerListener(endpoint.pxy, info->_rid, sid, info->_count, info->_batch, cid);
+        if (result == COMMON::SUCCESS && cid != endpoint.cid) {
+            const std::string sessionText = push::sessionTextOf(info->_rid, endpoint.pxy);
+            push::setRegistration(info, cid, sessionText);
+            LOG_WARN("Re-Register consumer success for rid:%s, client:%s, new-server:%s, cid:%s",
+                     info->_rid.c_str(), _clientID.c_str(), sessionText.c_str(), cid.c_str());
+        } else if (result != COMMON::SUCCESS) {
+            LOG_FATAL("Re-Register consumer error:%d, for rid:%s, client:%s, try again later.", result,
+                      info->_rid.c_str(), _clientID.c_str());
+        }
+    }
 }
 
 bool KOVAClientLibImpl::recoverConsumerSession(const ConsumerInfoPtr& info, const Ice::Exception& e) {
@@ -75,20 +92,27 @@ bool KOVAClientLibImpl::recoverConsumerSession(const ConsumerInfoPtr& info, cons
     LOG_FATAL("For rid:%s,  status:%s, client:%s get session exception:%s, exception-name:%s", info->_rid.c_str(),
               push::statusName(status), _clientID.c_str(), e.what(), e.ice_id().c_str());
 
-    // The router session is renewed when the router connection broke, and
-    // also while an earlier renewal failed (the listener is not served then,
-    // and the consumer's proxy belongs to the destroyed communicator).
-    if (routed() && (push::lostOrRefused(e) || !_clientAdapter->active())) {
-        if (_clientAdapter->ActiveAdapter(KOVAPushCallback(), true)) {
-            uninitAllproxy();
-            LOG_WARN("Use router success, and force is true! for register resource:`%s' push", info->_rid.c_str());
-        } else {
-            LOG_FATAL("Use router failed! for register resource:`%s' push", info->_rid.c_str());
-            return false;
-        }
+    if (routed() && push::lostOrRefused(e) && !renewRouterSession(info->_rid)) {
+        return false;
     }
-    if (status != RUNNING) {
-        return false;  // a paused consumer is registered again by its resume
+    return adoptFreshRegisterProxy(info);
+}
+
+bool KOVAClientLibImpl::renewRouterSession(const std::string& rid) {
+    // A new communicator, router session and routed listener; every proxy of
+    // the old communicator is dropped so the next call builds it again.
+    if (_clientAdapter->ActiveAdapter(KOVAPushCallback(), true)) {
+        uninitAllproxy();
+        LOG_WARN("Use router success, and force is true! for register resource:`%s' push", rid.c_str());
+        return true;
+    }
+    LOG_FATAL("Use router failed! for register resource:`%s' push", rid.c_str());
+    return false;
+}
+
+bool KOVAClientLibImpl::adoptFreshRegisterProxy(const ConsumerInfoPtr& info) {
+    if (info->_status != RUNNING) {
+        return false;  // a paused consumer is registered again after its resume
     }
     const KOVAAgentPrx fresh = getRegisterProxyByRid(info->_rid, false);
     if (!fresh) {
