@@ -22,10 +22,7 @@ std::string Encoded(int ce, const std::string& body) {
     return out;
 }
 
-class DamagedInput : public ::testing::TestWithParam<int> {
-protected:
-    void SetUp() override { CodecLogFile(); }
-};
+class DamagedInput : public ::testing::TestWithParam<int> {};
 
 TEST_P(DamagedInput, TruncatedBodiesAreRefused) {
     for (const std::string& body : {CompressibleBody(300000), RandomBody(40000)}) {
@@ -74,7 +71,6 @@ TEST_P(DamagedInput, ForeignBytesAreRefused) {
 INSTANTIATE_TEST_SUITE_P(AllCodecs, DamagedInput, ::testing::ValuesIn(kCodecNumbers));
 
 TEST(CodecFailureLog, GzipAndZstdFailuresAreLoggedFatalWithTheirTexts) {
-    CodecLogFile();
     int gzipBefore = CountInLog("FATAL: DecodeContentGzip exception:");
     int zstdBefore = CountInLog("FATAL: DecodeContentZSTD Unknown exception");
     int lengthBefore = CountInLog(", data length:15");
