@@ -123,6 +123,26 @@ TEST_F(PushModesTest, BehindTheRouterTheListenerIsRoutedAndRegisteredWithTheMark
     EXPECT_EQ(identity.category, agent.registrations().at(0).identity.category);
 }
 
+TEST_F(PushModesTest, AForcedActivationBehindTheRouterBuildsANewCommunicatorAndSession) {
+    SharedInfrastructure& infra = SharedInfrastructure::get();
+    PushClient client(clientItems(agent.agentProxyString(),
+                                  {"Ice.Default.Router=" + infra.routerProxy(),
+                                   "Ice.Default.Router.User=" + std::string(SharedInfrastructure::kUser),
+                                   "Ice.Default.Router.Password=" + std::string(SharedInfrastructure::kPassword)}));
+    ASSERT_TRUE(client.activate());
+    const Ice::CommunicatorPtr oldCommunicator = client.adapter()->getCommunicator();
+    const std::string oldCategory = client.adapter()->getIdentity().category;
+
+    ASSERT_TRUE(client.adapter()->ActiveAdapter(KOVA::KOVAPushCallback(), true));
+    EXPECT_NE(oldCommunicator, client.adapter()->getCommunicator());
+    EXPECT_THROW(oldCommunicator->stringToProxy("x:tcp -h 127.0.0.1 -p 9"), Ice::CommunicatorDestroyedException);
+    EXPECT_NE(oldCategory, client.adapter()->getIdentity().category);
+    EXPECT_EQ(client.adapter()->getIdentity().category,
+              client.adapter()->getListenerProxy()->ice_getIdentity().category);
+    // The callback given first still serves the pushes.
+    expectPushesFlow(client);
+}
+
 TEST_F(PushModesTest, WrongRouterPasswordLeavesTheListenerUnserved) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
     PushClient client(clientItems(agent.agentProxyString(),
