@@ -101,6 +101,18 @@ TEST_F(PushDeliveryTest, RawBytesAndUnknownResourcesAreRefusedWithNotExist) {
     EXPECT_EQ(0u, consumer.count());
 }
 
+TEST_F(PushDeliveryTest, APushThatOvertakesTheRegistrationReplyIsRefused) {
+    agent.script().nextSleep(AgentOp::RegisterWithProxy, std::chrono::milliseconds(300));
+    std::thread registering([&] { EXPECT_EQ(0, client.registerConsumer("r1", consumer)); });
+    ASSERT_TRUE(agent.waitForCalls(AgentOp::RegisterWithProxy, 1, std::chrono::seconds(10)));
+    // The agent holds the reply: the client has not stored the consumer yet.
+    EXPECT_EQ(8, serviceSideListener()->ConsumeMessage("r1", "s", "c", batchOf({"early"})));
+    registering.join();
+    EXPECT_EQ(0, serviceSideListener()->ConsumeMessage("r1", "s", "c", batchOf({"late"})));
+    ASSERT_EQ(1u, consumer.count());
+    EXPECT_EQ("late", consumer.received().at(0).body);
+}
+
 TEST_F(PushDeliveryTest, RegisteringTwiceMakesOneRemoteCall) {
     ASSERT_EQ(0, client.registerConsumer("r1", consumer));
     RecordingConsumer second;
