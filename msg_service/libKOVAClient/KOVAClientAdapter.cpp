@@ -70,9 +70,13 @@ int SizeThreadPool(const Ice::PropertiesPtr& props, const std::string& pool) {
     return max;
 }
 
-void PresizeThreadPools(const Ice::PropertiesPtr& props) {
+// Settings that only take effect when present before Ice::initialize: the pools are
+// created there, and the unknown-property check (which would warn about the
+// router's User and Password keys) runs there too.
+void PrepareInitProperties(const Ice::PropertiesPtr& props) {
     SizeThreadPool(props, kClientPool);
     SizeThreadPool(props, kServerPool);
+    props->setProperty("Ice.Warn.UnknownProperties", "0");
 }
 
 std::string HomeDirectory() {
@@ -173,7 +177,7 @@ void KOVAClientAdapter::initCommunicator(const std::string& cfg) {
     std::copy(_argv, _argv + _argc, argv);
     Ice::InitializationData initData;
     initData.properties = Ice::createProperties(argc, argv);
-    PresizeThreadPools(initData.properties);
+    PrepareInitProperties(initData.properties);
     setCommunicator(Ice::initialize(initData, ICE_INT_VERSION));
 
     startLoggerFrom(_ic->getProperties());
@@ -202,7 +206,7 @@ void KOVAClientAdapter::initCommunicator(const std::vector<std::string>& items) 
         throw std::runtime_error(error);
     }
 
-    PresizeThreadPools(props);
+    PrepareInitProperties(props);
     Ice::InitializationData initData;
     initData.properties = props;
     setCommunicator(Ice::initialize(initData, ICE_INT_VERSION));

@@ -37,6 +37,9 @@ std::string ListenerRegistry::add(ListenerRegistration registration) {
             registration.paused = found->paused;
             registration.registrations = found->registrations + 1;
             registration.lastKeepAlive = found->lastKeepAlive;
+            // A renewal (the client's monitor re-registers behind a router) must not
+            // pause pushes to a listener that is already known.
+            registration.registeredAt = found->registeredAt;
             *found = std::move(registration);
             cid = found->cid;
         } else {
