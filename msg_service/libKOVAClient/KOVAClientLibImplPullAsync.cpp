@@ -108,6 +108,8 @@ int KOVAClientLibImpl::Consume(const std::string& rid, std::string& _sid, int ma
         }
     } catch (const Ice::Exception& e) {
         LOG_FATAL("Failed Operation for rid:%s sid:%s exception:%s", rid.c_str(), sid.c_str(), e.what());
+        // Proxies of a destroyed communicator would fail every later pull.
+        dropProxiesAfter(e);
     }
     return result;
 }

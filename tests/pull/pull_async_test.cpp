@@ -6,6 +6,7 @@
 
 #include "agent_process.h"
 #include "pull_fixture.h"
+#include "waits.h"
 
 namespace kova::pulltest {
 namespace {
@@ -167,7 +168,7 @@ TEST_F(AsyncPullTest, ThrowingCallbackIsContainedAndItsNodeFreed) {
     ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
     ASSERT_TRUE(recorder_.waitFor(1));
     EXPECT_TRUE(pool_.ownsThread(recorder_.all()[0].thread));
-    for (int i = 0; i < 100 && !watch.expired(); ++i) std::this_thread::sleep_for(20ms);
+    kova::enginetesting::eventually([&] { return watch.expired(); }, 2s, 20ms);
     EXPECT_TRUE(watch.expired()) << "the node (and the callback it held) was freed";
     EXPECT_EQ(1u, log.count("ERROR: Pull callback threw for rid:pull-rid sid:pull-sid exception:callback failed"));
 }
@@ -182,6 +183,29 @@ TEST(AsyncPullFailure, PullThatCannotBeIssuedReturns100AndNeverCallsBack) {
     EXPECT_FALSE(recorder.waitFor(1, std::chrono::milliseconds(500)));
 }
 
+// A communicator destroyed under the engine (a listener re-activated behind a
+// router replaces it) must not leave the old proxy in place: every later pull
+// would fail on it.
+TEST(AsyncPullFailure, DestroyedCommunicatorDropsTheProxiesSoTheNextPullBuildsThemAgain) {
+    kova::standin::StandinAgent agent;
+    agent.start();
+    KOVA::KOVAClientAdapterPtr adapter = makeAdapter({std::string(kAgentKey) + "=" + agent.agentProxyString()});
+    KOVA::KOVAClientLibImplPtr engine = std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter);
+    CompletionPool pool;
+    PullRecorder recorder;
+    std::string sid = "s";
+    KOVA::PullConsumerCallback cb = recorder.callback();
+    ASSERT_EQ(0, engine->Consume("rid", sid, 1, cb, nullptr, {}, 0, pool.service()));
+    ASSERT_TRUE(recorder.waitFor(1));
+    ASSERT_TRUE(KOVA::KOVAClientLibImplPullProbe::hasAsyncPullProxy(*engine));
+
+    adapter->getCommunicator()->destroy();
+    cb = recorder.callback();
+    EXPECT_EQ(100, engine->Consume("rid", sid, 1, cb, nullptr, {}, 0, pool.service()));
+    EXPECT_FALSE(KOVA::KOVAClientLibImplPullProbe::hasAsyncPullProxy(*engine));
+    EXPECT_FALSE(recorder.waitFor(2, std::chrono::milliseconds(300))) << "a pull not issued never calls back";
+}
+
 // The agent as a process of its own, so that it can die for real.
 TEST(AsyncPullAgentDeath, KillingTheAgentDuringALongPollCallsBackOnceWith100) {
     kova::fixtures::AgentProcess agent;
@@ -192,7 +216,7 @@ TEST(AsyncPullAgentDeath, KillingTheAgentDuringALongPollCallsBackOnceWith100) {
     std::string sid = "long-poll";
     KOVA::PullConsumerCallback cb = recorder.callback();
     ASSERT_EQ(0, engine->Consume("rid", sid, 1, cb, nullptr, {}, 20000, pool.service()));
-    for (int i = 0; i < 250 && agent.commandValue("count consume") != "1"; ++i) std::this_thread::sleep_for(20ms);
+    kova::enginetesting::eventually([&] { return agent.commandValue("count consume") == "1"; }, 5s, 20ms);
     ASSERT_EQ("1", agent.commandValue("count consume"));
     EXPECT_FALSE(recorder.waitFor(1, 100ms)) << "still polling";
 

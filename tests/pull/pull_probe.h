@@ -13,6 +13,7 @@ struct KOVAClientLibImplPullProbe {
     static KOVACallbackAgentPrx directProxy(const KOVAClientLibImpl& engine) {
         return engine.currentDirectPullProxy();
     }
+    static bool hasAsyncPullProxy(const KOVAClientLibImpl& engine) { return engine.currentAsyncPullProxy(); }
     // As if the agent had answered an asynchronous pull with this reply.
     static void completeWith(KOVAClientLibImpl& engine, const std::string& rid, const std::string& sid,
                              PullConsumerCallback cb, const ConsumeResultInfo& reply,
