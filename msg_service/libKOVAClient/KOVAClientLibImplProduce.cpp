@@ -1,6 +1,8 @@
 // Synchronous and asynchronous produce.
 #include <boost/asio/post.hpp>
 
+#include <functional>
+
 #include "KOVAAmiCallback.h"
 #include "KOVAClientLibImpl.h"
 #include "KOVALog.h"
@@ -31,10 +33,11 @@ struct ProduceCompletion {
 };
 
 // The caller's callback always runs on the completion io_context, never on the
-// Ice thread that saw the reply. The posted handler keeps the completion (and
-// with it the io_context) alive until it ran.
+// Ice thread that saw the reply. The posted handler carries only the callback
+// and cookie: were it to hold the io_context too, a handler left queued on a
+// stopped io_context would keep that io_context alive for ever.
 void deliver(const std::shared_ptr<ProduceCompletion>& completion, int code) {
-    boost::asio::post(*completion->service, [completion, code]() { completion->ocb(code, completion->ck); });
+    boost::asio::post(*completion->service, std::bind(completion->ocb, code, completion->ck));
 }
 
 // Ice names without the leading "::" of ice_id().

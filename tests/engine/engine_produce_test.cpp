@@ -15,13 +15,12 @@
 #include "infrastructure_environment.h"
 #include "shared_infrastructure.h"
 #include "standin_agent.h"
+#include "waits.h"
 
 namespace {
 
-using kova::enginetest::batchOf;
-using kova::enginetest::CompletionPool;
-using kova::enginetest::makeAdapter;
-using kova::enginetest::routedAgentItems;
+using namespace kova::enginetest;
+using kova::enginetesting::eventually;
 using kova::fixtures::SharedInfrastructure;
 using kova::standin::AgentOp;
 using kova::standin::StandinAgent;
@@ -245,10 +244,7 @@ TEST_F(EngineProduceTest, LostConnectionBehindRouterDropsProxiesInBothForms) {
     ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
     EXPECT_EQ(kInternalError, completions.code(0));
     // The drop follows the posted completion on the Ice thread.
-    const auto deadline = std::chrono::steady_clock::now() + seconds(10);
-    while (Probe::hasProduceProxy(*engine) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(5));
-    }
+    eventually([&] { return !Probe::hasProduceProxy(*engine); }, seconds(10), milliseconds(5));
     EXPECT_FALSE(Probe::hasProduceProxy(*engine));
     EXPECT_EQ(0, engine->Produce("rid", "", batchOf(1), {}));
 }
@@ -292,6 +288,27 @@ TEST_F(EngineProduceTest, CompletionsOutlivingTheirEngineAreStillDeliveredOnce) 
     ASSERT_TRUE(pool_.drain(seconds(10)));
     EXPECT_EQ(1, completions.count(0));
     EXPECT_EQ(1, completions.count(1));
+}
+
+// A completion io_context that is stopped (the manager stops it at exit and
+// never runs what is still queued) must still be freed once its owner lets
+// go: a queued completion must not keep it alive.
+TEST_F(EngineProduceTest, CompletionQueuedOnAStoppedIoContextDoesNotKeepItAlive) {
+    auto service = std::make_shared<boost::asio::io_context>();
+    std::weak_ptr<boost::asio::io_context> watch = service;
+    Completions completions(1);
+    ASSERT_EQ(0, produceAsync(*engine_, completions, 0, service));
+    service->stop();
+    service.reset();
+    engine_.reset();  // the engine kept the io_context as its completion service
+
+    const auto deadline = std::chrono::steady_clock::now() + seconds(10);
+    while (!watch.expired() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    EXPECT_TRUE(watch.expired()) << "the queued completion holds its own io_context";
+    EXPECT_EQ(0u, completions.total());
+    EXPECT_EQ(1u, agent_->callCount(AgentOp::Produce));
 }
 
 TEST_F(EngineProduceTest, SynchronousProduceFromAnIceThreadDoesNotHang) {
