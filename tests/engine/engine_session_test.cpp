@@ -17,9 +17,8 @@
 
 namespace {
 
-using kova::enginetest::batchOf;
-using kova::enginetest::makeAdapter;
-using kova::enginetest::routedAgentItems;
+using namespace kova::enginetest;
+using kova::enginetesting::routerItems;
 using kova::fixtures::SharedInfrastructure;
 using kova::standin::AgentOp;
 using kova::standin::StandinAgent;
@@ -102,11 +101,10 @@ TEST_F(EngineSessionTest, AgentRouterCreatesOneIceGridSessionAndRoutesCalls) {
 
 TEST_F(EngineSessionTest, DefaultRouterServesAgentWithoutRouterOfItsOwn) {
     const long sessionsBefore = acceptedSessions();
-    KOVA::KOVAClientLibImplPtr engine = engineFor(
-        "Plain", {"Plain=" + agent_->agentProxyString(),
-                  "Ice.Default.Router=" + SharedInfrastructure::get().routerProxy(),
-                  "Ice.Default.Router.User=kova", std::string("Ice.Default.Router.Password=") +
-                                                      SharedInfrastructure::kPassword});
+    std::vector<std::string> items =
+        routerItems("Ice.Default.Router", SharedInfrastructure::get().routerProxy(), SharedInfrastructure::kPassword);
+    items.push_back("Plain=" + agent_->agentProxyString());
+    KOVA::KOVAClientLibImplPtr engine = engineFor("Plain", items);
 
     ASSERT_TRUE(engine->Ping());
     EXPECT_TRUE(Probe::routed(*engine));
