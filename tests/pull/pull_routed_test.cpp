@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "infrastructure_environment.h"
+#include "client_items.h"
 #include "pull_fixture.h"
 #include "shared_infrastructure.h"
 
@@ -22,10 +23,9 @@ protected:
     void SetUp() override {
         SharedInfrastructure& infra = SharedInfrastructure::get();
         agent_.start();
-        const std::string key = kAgentKey;
         engine_ = makeEngine(agent_.agentProxyString(),
-                             {key + ".Router=" + infra.routerProxy(), key + ".Router.User=kova",
-                              key + ".Router.Password=" + SharedInfrastructure::kPassword});
+                             kova::enginetesting::routerItems(std::string(kAgentKey) + ".Router", infra.routerProxy(),
+                                                              SharedInfrastructure::kPassword));
         ASSERT_TRUE(engine_->Ping());
     }
 

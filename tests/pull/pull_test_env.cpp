@@ -4,21 +4,16 @@
 #include <fstream>
 #include <iterator>
 
-#include "temp_dir.h"
+#include "batches.h"
+#include "client_items.h"
 
 namespace kova::pulltest {
 
 namespace {
 
-// One log directory per test binary, removed at exit.
-const kova::fixtures::TempDir& logDir() {
-    static const kova::fixtures::TempDir dir("kova-pull-log");
-    return dir;
-}
-
 std::vector<std::filesystem::path> logFiles() {
     std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(logDir().path())) {
+    for (const auto& entry : std::filesystem::directory_iterator(kova::enginetesting::processLogDir())) {
         if (entry.path().extension() == ".log") files.push_back(entry.path());
     }
     return files;
@@ -27,13 +22,10 @@ std::vector<std::filesystem::path> logFiles() {
 }  // namespace
 
 KOVA::KOVAClientAdapterPtr makeAdapter(const std::vector<std::string>& items) {
-    std::vector<std::string> all{"pt.LogDir=" + logDir().path().string(), "pt.LogLevel=INFO",
-                                 "ptServer.Proxy=KOVAAgent:tcp -h 127.0.0.1 -p 9",
-                                 "ptServer.Proxy.Locator=TGrid/Locator:tcp -h 127.0.0.1 -p 9",
-                                 // Long polls stay below it; a call that hangs fails the test.
-                                 "Ice.Default.InvocationTimeout=30000", "Ice.ThreadPool.Client.SizeMax=4"};
+    std::vector<std::string> all{"Ice.ThreadPool.Client.SizeMax=4"};
     all.insert(all.end(), items.begin(), items.end());
-    return new KOVA::KOVAClientAdapter(all, "pt");
+    // Long polls stay below the invocation timeout.
+    return kova::enginetesting::makeTestAdapter("pt", all, std::chrono::seconds(30));
 }
 
 KOVA::KOVAClientLibImplPtr makeEngine(const std::string& agentProxy, const std::vector<std::string>& extra) {
@@ -43,14 +35,7 @@ KOVA::KOVAClientLibImplPtr makeEngine(const std::string& agentProxy, const std::
 }
 
 KOVAMsg::KOVABatchMessage batchOf(int records, const std::string& prefix) {
-    KOVAMsg::KOVABatchMessage batch;
-    for (int i = 0; i < records; ++i) {
-        KOVAMsg::KOVAMessage message{};
-        message.properties["KEYS"] = prefix + std::to_string(i);
-        message.message.assign(32, static_cast<Ice::Byte>('a' + i % 26));
-        batch.push_back(message);
-    }
-    return batch;
+    return kova::enginetesting::keyedBatch(records, 32, prefix);
 }
 
 std::string keyOf(const KOVA::IMessage& message) {
@@ -77,20 +62,6 @@ size_t LogMark::count(const std::string& needle) const {
     size_t n = 0;
     for (size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + needle.size())) ++n;
     return n;
-}
-
-CompletionPool::CompletionPool(int threads)
-    : service_(std::make_shared<boost::asio::io_context>()), work_(service_->get_executor()) {
-    for (int i = 0; i < threads; ++i) {
-        threads_.emplace_back([service = service_] { service->run(); });
-        ids_.insert(threads_.back().get_id());
-    }
-}
-
-CompletionPool::~CompletionPool() {
-    work_.reset();
-    service_->stop();
-    for (std::thread& t : threads_) t.join();
 }
 
 KOVA::PullConsumerCallback PullRecorder::callback() {

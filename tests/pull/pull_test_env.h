@@ -1,13 +1,9 @@
 // Shared pieces of the pull tests: a client adapter and engine for one agent,
-// batches with unique keys, a completion pool that knows its threads, a
-// recorder of asynchronous pull callbacks, and a reader of the log lines
-// written since a mark.
-// Thread-safety: PullRecorder and CompletionPool are safe from any thread;
+// batches with unique keys, a recorder of asynchronous pull callbacks, and a
+// reader of the log lines written since a mark.
+// Thread-safety: PullRecorder is safe from any thread;
 // LogMark is used from one thread; the free functions are stateless.
 #pragma once
-
-#include <boost/asio/executor_work_guard.hpp>
-#include <boost/asio/io_context.hpp>
 
 #include <chrono>
 #include <cstdint>
@@ -15,15 +11,17 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "KOVAClientAdapter.h"
 #include "KOVAClientLibImpl.h"
+#include "completion_pool.h"
 
 namespace kova::pulltest {
+
+using kova::enginetesting::CompletionPool;
 
 // The engine's configuration key for its agent.
 constexpr const char* kAgentKey = "PullAgent";
@@ -48,24 +46,6 @@ public:
 
 private:
     std::map<std::string, std::uintmax_t> sizes_;
-};
-
-// An io_context run by its own threads until destruction.
-class CompletionPool {
-public:
-    explicit CompletionPool(int threads = 2);
-    ~CompletionPool();
-    CompletionPool(const CompletionPool&) = delete;
-    CompletionPool& operator=(const CompletionPool&) = delete;
-
-    const std::shared_ptr<boost::asio::io_context>& service() const { return service_; }
-    bool ownsThread(std::thread::id id) const { return ids_.count(id) != 0; }
-
-private:
-    std::shared_ptr<boost::asio::io_context> service_;
-    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
-    std::vector<std::thread> threads_;
-    std::set<std::thread::id> ids_;
 };
 
 // What one asynchronous pull callback received.
