@@ -99,9 +99,7 @@ TEST_F(PushModesTest, WithoutEndpointsTheListenerIsReachedOverTheEnginesConnecti
 TEST_F(PushModesTest, BehindTheRouterTheListenerIsRoutedAndRegisteredWithTheMarker) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
     PushClient client(clientItems(agent.agentProxyString(),
-                                  {"Ice.Default.Router=" + infra.routerProxy(),
-                                   "Ice.Default.Router.User=" + std::string(SharedInfrastructure::kUser),
-                                   "Ice.Default.Router.Password=" + std::string(SharedInfrastructure::kPassword)}));
+                                  defaultRouterItems(infra.routerProxy(), SharedInfrastructure::kPassword)));
     const KOVA::KOVAClientAdapterPtr& adapter = client.adapter();
     EXPECT_TRUE(adapter->share());  // no endpoints: until the router takes over
     ASSERT_TRUE(client.activate());
@@ -126,9 +124,7 @@ TEST_F(PushModesTest, BehindTheRouterTheListenerIsRoutedAndRegisteredWithTheMark
 TEST_F(PushModesTest, AForcedActivationBehindTheRouterBuildsANewCommunicatorAndSession) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
     PushClient client(clientItems(agent.agentProxyString(),
-                                  {"Ice.Default.Router=" + infra.routerProxy(),
-                                   "Ice.Default.Router.User=" + std::string(SharedInfrastructure::kUser),
-                                   "Ice.Default.Router.Password=" + std::string(SharedInfrastructure::kPassword)}));
+                                  defaultRouterItems(infra.routerProxy(), SharedInfrastructure::kPassword)));
     ASSERT_TRUE(client.activate());
     const Ice::CommunicatorPtr oldCommunicator = client.adapter()->getCommunicator();
     const std::string oldCategory = client.adapter()->getIdentity().category;
@@ -146,9 +142,7 @@ TEST_F(PushModesTest, AForcedActivationBehindTheRouterBuildsANewCommunicatorAndS
 TEST_F(PushModesTest, WrongRouterPasswordLeavesTheListenerUnserved) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
     PushClient client(clientItems(agent.agentProxyString(),
-                                  {"Ice.Default.Router=" + infra.routerProxy(),
-                                   "Ice.Default.Router.User=" + std::string(SharedInfrastructure::kUser),
-                                   "Ice.Default.Router.Password=wrong"}));
+                                  defaultRouterItems(infra.routerProxy(), "wrong")));
     EXPECT_FALSE(client.activate());
     EXPECT_FALSE(client.adapter()->active());
     EXPECT_FALSE(client.adapter()->getListenerProxy());

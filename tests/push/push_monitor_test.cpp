@@ -134,9 +134,7 @@ TEST(PushRouterRecoveryTest, AKilledRouterIsFollowedByANewSessionAndPushesFlowAg
     StandinAgent agent;
     agent.start();
     PushClient client(clientItems(agent.agentProxyString(),
-                                  {"Ice.Default.Router=" + router.routerProxyString(),
-                                   "Ice.Default.Router.User=" + std::string(SharedInfrastructure::kUser),
-                                   "Ice.Default.Router.Password=" + std::string(SharedInfrastructure::kPassword)}),
+                                  defaultRouterItems(router.routerProxyString(), SharedInfrastructure::kPassword)),
                       kFast);
     ASSERT_TRUE(client.activate());
     RecordingConsumer consumer;
@@ -190,9 +188,7 @@ TEST(PushRouterRecoveryTest, AForcedActivationAfterAFailedOneKeepsTheFirstCallba
     StandinAgent agent;
     agent.start();
     PushClient client(clientItems(agent.agentProxyString(),
-                                  {"Ice.Default.Router=" + router.routerProxyString(),
-                                   "Ice.Default.Router.User=" + std::string(SharedInfrastructure::kUser),
-                                   "Ice.Default.Router.Password=" + std::string(SharedInfrastructure::kPassword)}),
+                                  defaultRouterItems(router.routerProxyString(), SharedInfrastructure::kPassword)),
                       kFast);
     router.stop();
     EXPECT_FALSE(client.activate());

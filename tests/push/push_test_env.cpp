@@ -1,6 +1,6 @@
 #include "push_test_env.h"
 
-#include "temp_dir.h"
+#include "client_items.h"
 
 namespace KOVA {
 
@@ -26,35 +26,12 @@ KOVAConsumerStatus KOVAClientLibImplProbe::status(const KOVAClientLibImpl& engin
 
 namespace kova::pushtest {
 
-namespace {
-
-const std::string& logDir() {
-    static const kova::fixtures::TempDir dir("kova-push-log");
-    static const std::string path = dir.path().string();
-    return path;
-}
-
-}  // namespace
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 std::vector<std::string> clientItems(const std::string& agentProxy, const std::vector<std::string>& extra) {
-    std::vector<std::string> items{"px.LogDir=" + logDir(), "px.LogLevel=INFO", "pxServer.Proxy=" + agentProxy,
-                                   // Satisfies the configuration check; a direct proxy ignores it.
-                                   "pxServer.Proxy.Locator=TGrid/Locator:tcp -h 127.0.0.1 -p 9",
-                                   // A call that hangs fails the test instead of the run.
-                                   "Ice.Default.InvocationTimeout=15000"};
-    items.insert(items.end(), extra.begin(), extra.end());
-    return items;
+    return kova::enginetesting::testClientItems("px", agentProxy, extra);
+}
+
+std::vector<std::string> defaultRouterItems(const std::string& routerProxy, const std::string& password) {
+    return kova::enginetesting::routerItems("Ice.Default.Router", routerProxy, password);
 }
 
 void RecordingConsumer::script(std::vector<int> results) {
@@ -125,16 +102,6 @@ bool PushClient::activate() { return _adapter->ActiveAdapter(forwardingCallback(
 int PushClient::registerConsumer(const std::string& rid, RecordingConsumer& consumer, void* cookie) {
     KOVA::PushConsumerCallback cb = consumer.callback();
     return _engine->RegisterPushConsumer(rid, cb, cookie, 100, 1, _monitor);
-}
-
-KOVAMsg::KOVABatchMessage batchOf(const std::vector<std::string>& bodies) {
-    KOVAMsg::KOVABatchMessage batch;
-    for (const std::string& body : bodies) {
-        KOVAMsg::KOVAMessage message{};
-        message.message.assign(body.begin(), body.end());
-        batch.push_back(message);
-    }
-    return batch;
 }
 
 }  // namespace kova::pushtest

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,6 +20,8 @@
 
 #include "KOVAClientAdapter.h"
 #include "KOVAClientLibImpl.h"
+#include "batches.h"
+#include "waits.h"
 
 namespace KOVA {
 
@@ -39,13 +40,15 @@ namespace kova::pushtest {
 constexpr std::chrono::milliseconds kFastFirstTick{150};
 constexpr std::chrono::milliseconds kFastInterval{250};
 
-// Polls `condition` until it holds or `timeout` passes.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+using kova::enginetesting::batchOf;
+using kova::enginetesting::eventually;
 
 // The client's configuration items with the test binary's log directory; the
 // default agent key "pxServer.Proxy" names `agentProxy`.
 std::vector<std::string> clientItems(const std::string& agentProxy, const std::vector<std::string>& extra = {});
+
+// The items that put the client behind the router at `routerProxy`.
+std::vector<std::string> defaultRouterItems(const std::string& routerProxy, const std::string& password);
 
 // One pushed message as the caller saw it.
 struct Received {
@@ -101,7 +104,5 @@ private:
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> _work;
     std::thread _monitorThread;
 };
-
-KOVAMsg::KOVABatchMessage batchOf(const std::vector<std::string>& bodies);
 
 }  // namespace kova::pushtest
