@@ -302,10 +302,7 @@ TEST_F(EngineProduceTest, CompletionQueuedOnAStoppedIoContextDoesNotKeepItAlive)
     service.reset();
     engine_.reset();  // the engine kept the io_context as its completion service
 
-    const auto deadline = std::chrono::steady_clock::now() + seconds(10);
-    while (!watch.expired() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(5));
-    }
+    eventually([&] { return watch.expired(); }, seconds(10), milliseconds(5));
     EXPECT_TRUE(watch.expired()) << "the queued completion holds its own io_context";
     EXPECT_EQ(0u, completions.total());
     EXPECT_EQ(1u, agent_->callCount(AgentOp::Produce));

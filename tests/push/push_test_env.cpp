@@ -1,6 +1,7 @@
 #include "push_test_env.h"
 
 #include "client_items.h"
+#include "push_forwarding.h"
 
 namespace KOVA {
 
@@ -88,13 +89,7 @@ PushClient::~PushClient() {
 }
 
 KOVA::KOVAPushCallback PushClient::forwardingCallback() const {
-    // Weak: the adapter (inside the engine) must not keep the engine alive.
-    std::weak_ptr<KOVA::KOVAClientLibImpl> engine = _engine;
-    return [engine](const std::string& rid, const std::string& sid, const std::string& cid,
-                    const std::vector<KOVAMsg::KOVAMessage>& msgs, const Ice::Current& current) {
-        std::shared_ptr<KOVA::KOVAClientLibImpl> live = engine.lock();
-        return live ? live->ConsumeCallback(rid, sid, cid, msgs, current) : static_cast<int>(KOVA::COMMON::NOT_EXIST);
-    };
+    return kova::enginetesting::forwardingCallback(_engine);
 }
 
 bool PushClient::activate() { return _adapter->ActiveAdapter(forwardingCallback(), false); }

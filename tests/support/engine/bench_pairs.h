@@ -1,8 +1,9 @@
 // For benchmarks that run each "Bare/<case>" directly before its
 // "<Subject>/<case>" (so both see the same machine state): a console reporter
 // that also prints the subject/bare ratio of the time per iteration of every
-// case, and the main() body that runs them. Header-only, as only benchmark
-// binaries (which link Google Benchmark) include it.
+// case, the main() body that runs them, and the check that the engine under
+// test reaches its agent. Header-only, as only benchmark binaries (which link
+// Google Benchmark) include it.
 // Thread-safety: used from the benchmark's main thread only.
 #pragma once
 
@@ -10,11 +11,22 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "KOVAClientLibImpl.h"
+
 namespace kova::enginetesting {
+
+// A benchmark of an engine that cannot reach its agent measures nothing.
+inline void requireReachable(KOVA::KOVAClientLibImpl& engine) {
+    if (!engine.Ping()) {
+        std::fprintf(stderr, "stand-in agent not reachable\n");
+        std::exit(1);
+    }
+}
 
 struct PairRatioOptions {
     std::string subject;             // "Engine" pairs "Engine/<case>" with "Bare/<case>"
