@@ -14,13 +14,13 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <map>
-#include <unistd.h>
 
 #include "KOVAClientAdapter.h"
 #include "KOVAClientLibImpl.h"
 #include "PublicTools.h"
+#include "bench_pairs.h"
+#include "client_items.h"
 #include "standin_agent.h"
 
 namespace {
@@ -63,23 +63,17 @@ struct BenchWorld {
         agent.setStandingBatch("raw", standingBatch(false));
         agent.setStandingBatch("zstd", standingBatch(true));
         adapter = new KOVA::KOVAClientAdapter(
-            std::vector<std::string>{"bench.LogDir=" + logDir, "benchServer.Proxy=" + agent.agentProxyString(),
-                                     "benchServer.Proxy.Locator=TGrid/Locator:tcp -h 127.0.0.1 -p 9",
-                                     std::string(kAgentKey) + "=" + agent.agentProxyString()},
+            kova::enginetesting::clientItems("bench", agent.agentProxyString(),
+                                             {std::string(kAgentKey) + "=" + agent.agentProxyString()}),
             "bench");
         engine = std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter);
         // Same settings as the engine's own pull proxy.
         bare = KOVA::KOVAAgentPrx::checkedCast(adapter->getCommunicator()->stringToProxy(agent.agentProxyString()))
                    ->ice_connectionCached(false)
                    ->ice_locatorCacheTimeout(5);
-        if (!engine->Ping()) {
-            std::fprintf(stderr, "stand-in agent not reachable\n");
-            std::exit(1);
-        }
+        kova::enginetesting::requireReachable(*engine);
     }
     ~BenchWorld() {
-        std::error_code ignored;
-        std::filesystem::remove_all(logDir, ignored);
         engine.reset();
         bare = 0;
         adapter = 0;
@@ -91,7 +85,6 @@ struct BenchWorld {
         return options;
     }
 
-    const std::string logDir = "/tmp/kova-pull-bench-" + std::to_string(getpid());
     kova::standin::StandinAgent agent;
     KOVA::KOVAClientAdapterPtr adapter;
     KOVA::KOVAClientLibImplPtr engine;

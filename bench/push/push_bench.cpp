@@ -14,17 +14,22 @@
 
 #include <boost/asio/io_context.hpp>
 
-#include <condition_variable>
 #include <cstdio>
-#include <map>
 #include <memory>
-#include <mutex>
 
 #include "KOVAClientAdapter.h"
 #include "KOVAClientLibImpl.h"
+#include "batches.h"
+#include "bench_pairs.h"
+#include "client_items.h"
+#include "countdown.h"
+#include "push_forwarding.h"
 #include "standin_agent.h"
 
 namespace {
+
+using kova::enginetesting::Countdown;
+using kova::enginetesting::CountdownPtr;
 
 const int kRecords = 100;
 const size_t kBodyBytes = 1024;
@@ -45,17 +50,6 @@ public:
     }
 };
 
-KOVAMsg::KOVABatchMessage benchBatch() {
-    KOVAMsg::KOVABatchMessage batch;
-    for (int i = 0; i < kRecords; ++i) {
-        KOVAMsg::KOVAMessage message{};
-        message.properties["KEYS"] = "key-" + std::to_string(i);
-        message.message.assign(kBodyBytes, static_cast<Ice::Byte>('a' + i % 26));
-        batch.push_back(message);
-    }
-    return batch;
-}
-
 // Everything both sides need, built once.
 struct BenchWorld {
     BenchWorld() {
@@ -65,20 +59,11 @@ struct BenchWorld {
         agent = std::make_unique<kova::standin::StandinAgent>(options);
         agent->start();
         adapter = new KOVA::KOVAClientAdapter(
-            std::vector<std::string>{"pb.LogLevel=ERROR", "pb.LogDir=/tmp/kova-push-bench-log",
-                                     "pb.Endpoints=tcp -h 127.0.0.1",
-                                     "pbServer.Proxy=" + agent->agentProxyString(),
-                                     "pbServer.Proxy.Locator=TGrid/Locator:tcp -h 127.0.0.1 -p 9"},
+            kova::enginetesting::clientItems("pb", agent->agentProxyString(),
+                                             {"pb.LogLevel=ERROR", "pb.Endpoints=tcp -h 127.0.0.1"}),
             "pb");
         engine = std::make_shared<KOVA::KOVAClientLibImpl>("pbServer.Proxy", adapter);
-        std::weak_ptr<KOVA::KOVAClientLibImpl> weak = engine;
-        adapter->ActiveAdapter(
-            [weak](const std::string& rid, const std::string& sid, const std::string& cid,
-                   const std::vector<KOVAMsg::KOVAMessage>& msgs, const Ice::Current& current) {
-                std::shared_ptr<KOVA::KOVAClientLibImpl> live = weak.lock();
-                return live ? live->ConsumeCallback(rid, sid, cid, msgs, current) : 8;
-            },
-            false);
+        adapter->ActiveAdapter(kova::enginetesting::forwardingCallback(engine), false);
         KOVA::PushConsumerCallback noop = [](void*, const std::string&, const std::string&, KOVA::IMessage&&) {
             return 0;
         };
@@ -99,7 +84,7 @@ struct BenchWorld {
             service->stringToProxy(adapter->getListenerProxy()->ice_toString()));
         bare = KOVA::KOVAMessageListenerPrx::uncheckedCast(
             service->stringToProxy(bareAdapter->createProxy(Ice::stringToIdentity("bare"))->ice_toString()));
-        batch = benchBatch();
+        batch = kova::enginetesting::keyedBatch(kRecords, kBodyBytes);
     }
 
     ~BenchWorld() {
@@ -123,36 +108,6 @@ BenchWorld& world() {
     return w;
 }
 
-// Counts the completions of one iteration's pushes.
-class Countdown : public IceUtil::Shared {
-public:
-    void reset(int n) {
-        std::lock_guard<std::mutex> lock(_mutex);
-        _remaining = n;
-        _failed = false;
-    }
-    void response(Ice::Int reply) { done(reply != 0); }
-    void exception(const Ice::Exception&) { done(true); }
-    bool wait() {
-        std::unique_lock<std::mutex> lock(_mutex);
-        _zero.wait(lock, [this] { return _remaining <= 0; });
-        return !_failed;
-    }
-
-private:
-    void done(bool failed) {
-        std::lock_guard<std::mutex> lock(_mutex);
-        _failed = _failed || failed;
-        if (--_remaining == 0) {
-            _zero.notify_all();
-        }
-    }
-    std::mutex _mutex;
-    std::condition_variable _zero;
-    int _remaining = 0;
-    bool _failed = false;
-};
-
 KOVA::KOVAMessageListenerPrx targetOf(bool throughListener) {
     return throughListener ? world().listener : world().bare;
 }
@@ -172,7 +127,7 @@ void PushSync(benchmark::State& state) {
 void PushAsync(benchmark::State& state) {
     BenchWorld& w = world();
     const KOVA::KOVAMessageListenerPrx target = targetOf(state.range(0) != 0);
-    IceUtil::Handle<Countdown> countdown = new Countdown;
+    const CountdownPtr countdown = new Countdown;
     KOVA::Callback_KOVAMessageListener_ConsumeMessagePtr callback =
         KOVA::newCallback_KOVAMessageListener_ConsumeMessage(countdown, &Countdown::response, &Countdown::exception);
     for (auto _ : state) {
@@ -200,55 +155,9 @@ void registerPairs() {
     }
 }
 
-// Console output plus the fastest time per iteration of every benchmark name,
-// for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred) {
-                const double perIteration = run.real_accumulated_time / static_cast<double>(run.iterations);
-                auto known = _fastest.find(run.run_name.function_name);
-                if (known == _fastest.end() || perIteration < known->second) {
-                    _fastest[run.run_name.function_name] = perIteration;
-                }
-            }
-        }
-    }
-
-    void printRatios() const {
-        std::printf("\nlistener/bare time per iteration (goal <= 1.20):\n");
-        for (const auto& entry : _fastest) {
-            const std::string& name = entry.first;
-            const std::string prefix = "Listener/";
-            if (name.compare(0, prefix.size(), prefix) != 0) {
-                continue;
-            }
-            const auto bare = _fastest.find("Bare/" + name.substr(prefix.size()));
-            if (bare == _fastest.end()) {
-                continue;
-            }
-            const double listenerSeconds = entry.second;
-            const double bareSeconds = bare->second;
-            std::printf("  %-10s %.3f  (listener %.1f us, bare %.1f us per iteration)\n",
-                        name.substr(prefix.size()).c_str(), listenerSeconds / bareSeconds, listenerSeconds * 1e6,
-                        bareSeconds * 1e6);
-        }
-    }
-
-private:
-    std::map<std::string, double> _fastest;  // seconds per iteration
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    registerPairs();
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
-    benchmark::Shutdown();
-    return 0;
+    // The fastest repetition of each side.
+    return kova::enginetesting::runPairs(argc, argv, {"Listener", 1.20, true, 10}, registerPairs);
 }
