@@ -1,7 +1,7 @@
 // The in-process stand-in agent, driven over real Ice on 127.0.0.1: produce,
 // pull with long polls, commit accounting, scripted codes, delays, held replies,
 // forceful closes and restart on the same ports.
-#include "test_client.h"
+#include "agent_client_fixture.h"
 
 #include <standin_agent.h>
 
@@ -14,33 +14,17 @@ namespace {
 
 using kova::standin::AgentOp;
 using kova::standin::CallOutcome;
-using kova::standin::StandinAgent;
 using namespace std::chrono_literals;
 
 constexpr int kNoNewMessage = 16;
 constexpr int kCommitInvalid = 41;
 
-class StandinAgentTest : public ::testing::Test {
+class StandinAgentTest : public AgentClientTest {
 protected:
-    void SetUp() override {
-        agent_.start();
-        client_ = makeClient();
-        prx_ = KOVA::KOVAAgentPrx::checkedCast(client_->stringToProxy(agent_.agentProxyString()));
-        ASSERT_TRUE(prx_);
-    }
-    void TearDown() override {
-        client_->destroy();
-        agent_.stop();
-    }
-
     KOVA::ConsumeResultInfo consume(const std::string& rid, int count, int timeout,
                                     KOVAMsg::KOVABatchMessage& datas) {
         return prx_->Consume(rid, "pull-sid", count, timeout, datas);
     }
-
-    StandinAgent agent_;
-    Ice::CommunicatorPtr client_;
-    KOVA::KOVAAgentPrx prx_;
 };
 
 TEST_F(StandinAgentTest, ProducedMessagesArePulledInOrderWithCommitStateAndCallbackAgent) {

@@ -2,7 +2,7 @@
 // calls back over the registering connection, the proxy form calls the given
 // proxy; cids are stable per listener and change after a restart; pause holds
 // pushes back; a listener that never answers cannot block the pusher.
-#include "test_client.h"
+#include "agent_client_fixture.h"
 
 #include <standin_agent.h>
 
@@ -12,7 +12,6 @@ namespace kova::support_tests {
 namespace {
 
 using kova::standin::AgentOp;
-using kova::standin::StandinAgent;
 using kova::standin::StandinAgentOptions;
 using namespace std::chrono_literals;
 
@@ -23,18 +22,13 @@ StandinAgentOptions quickPushOptions() {
     return options;
 }
 
-class StandinPushTest : public ::testing::Test {
+class StandinPushTest : public AgentClientTest {
 protected:
-    void SetUp() override {
-        agent_.start();
-        client_ = makeClient();
-        prx_ = KOVA::KOVAAgentPrx::checkedCast(client_->stringToProxy(agent_.agentProxyString()));
-        ASSERT_TRUE(prx_);
-    }
+    StandinPushTest() : AgentClientTest(quickPushOptions()) {}
+
     void TearDown() override {
         listener_->answerHeld();
-        client_->destroy();
-        agent_.stop();
+        AgentClientTest::TearDown();
     }
 
     // A listener on an endpoint-less adapter, reachable only over prx_'s connection.
@@ -55,9 +49,6 @@ protected:
         return KOVA::KOVAMessageListenerPrx::uncheckedCast(proxy);
     }
 
-    StandinAgent agent_{quickPushOptions()};
-    Ice::CommunicatorPtr client_;
-    KOVA::KOVAAgentPrx prx_;
     RecordingListenerPtr listener_ = new RecordingListener(7);
 };
 
