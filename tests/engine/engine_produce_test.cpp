@@ -23,7 +23,6 @@ using namespace kova::enginetest;
 using kova::enginetesting::eventually;
 using kova::fixtures::SharedInfrastructure;
 using kova::standin::AgentOp;
-using kova::standin::StandinAgent;
 using Probe = KOVA::KOVAClientLibImplProbe;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -80,31 +79,16 @@ private:
     size_t _total = 0;
 };
 
-class EngineProduceTest : public ::testing::Test {
+class EngineProduceTest : public SuiteAgentTest {
 protected:
-    static void SetUpTestSuite() {
-        agent_ = new StandinAgent();
-        agent_->start();
-    }
-    static void TearDownTestSuite() {
-        delete agent_;
-        agent_ = nullptr;
-    }
+    static void SetUpTestSuite() { startAgent(); }
     void SetUp() override {
-        agent_->script().clear();
-        agent_->clearRecords();
+        SuiteAgentTest::SetUp();
         engine_ = directEngine();
     }
 
     static KOVA::KOVAClientLibImplPtr directEngine() {
-        return std::make_shared<KOVA::KOVAClientLibImpl>(
-            "Direct", makeAdapter({"Direct=" + agent_->agentProxyString()}));
-    }
-    static KOVA::KOVAClientLibImplPtr routedEngine() {
-        return std::make_shared<KOVA::KOVAClientLibImpl>(
-            "Routed", makeAdapter(routedAgentItems("Routed", agent_->agentProxyString(),
-                                                   SharedInfrastructure::get().routerProxy(),
-                                                   SharedInfrastructure::kPassword)));
+        return engineFor("Direct", {"Direct=" + agent_->agentProxyString()});
     }
     int produceAsync(KOVA::KOVAClientLibImpl& engine, Completions& completions, size_t index,
                      const std::shared_ptr<boost::asio::io_context>& service) {
@@ -112,12 +96,9 @@ protected:
                               service);
     }
 
-    static StandinAgent* agent_;
     KOVA::KOVAClientLibImplPtr engine_;
     CompletionPool pool_{4};
 };
-
-StandinAgent* EngineProduceTest::agent_ = nullptr;
 
 TEST_F(EngineProduceTest, ServerCodesPassThroughBothForms) {
     agent_->script().nextCodes(AgentOp::Produce, {13, 0, 31});

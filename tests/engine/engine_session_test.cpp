@@ -21,44 +21,22 @@ using namespace kova::enginetest;
 using kova::enginetesting::routerItems;
 using kova::fixtures::SharedInfrastructure;
 using kova::standin::AgentOp;
-using kova::standin::StandinAgent;
 using Probe = KOVA::KOVAClientLibImplProbe;
 
 auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::fixtures::InfrastructureTeardown);
 
-class EngineSessionTest : public ::testing::Test {
+class EngineSessionTest : public SuiteAgentTest {
 protected:
     static void SetUpTestSuite() {
         SharedInfrastructure& infra = SharedInfrastructure::get();
         kova::standin::StandinAgentOptions options;
         options.locator = infra.locatorProxy();
         options.adapterId = infra.uniqueAdapterId();
-        agent_ = new StandinAgent(options);
-        agent_->start();
-    }
-    static void TearDownTestSuite() {
-        delete agent_;
-        agent_ = nullptr;
-    }
-    void SetUp() override {
-        agent_->script().clear();
-        agent_->clearRecords();
-    }
-
-    static KOVA::KOVAClientLibImplPtr engineFor(const std::string& key, const std::vector<std::string>& items) {
-        return std::make_shared<KOVA::KOVAClientLibImpl>(key, makeAdapter(items));
-    }
-    static KOVA::KOVAClientLibImplPtr routedEngine(const std::string& password = SharedInfrastructure::kPassword) {
-        return engineFor("Routed", routedAgentItems("Routed", agent_->agentProxyString(),
-                                                    SharedInfrastructure::get().routerProxy(), password));
+        startAgent(options);
     }
     static long acceptedSessions() { return SharedInfrastructure::get().verifier().verifier().accepted(); }
     static int produce(KOVA::KOVAClientLibImpl& engine) { return engine.Produce("rid", "", batchOf(1), {}); }
-
-    static StandinAgent* agent_;
 };
-
-StandinAgent* EngineSessionTest::agent_ = nullptr;
 
 TEST_F(EngineSessionTest, DirectAgentIsReachedWithoutRouterOrSession) {
     KOVA::KOVAClientLibImplPtr engine = engineFor("Direct", {"Direct=" + agent_->agentProxyString()});

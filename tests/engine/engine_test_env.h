@@ -1,14 +1,22 @@
-// The engine tests' client adapters (named "et") and small batches, on the
-// shared engine testing pieces.
-// Thread-safety: stateless.
+// The engine tests' client adapters (named "et"), small batches, and the
+// fixture that shares one stand-in agent across a suite, on the shared engine
+// testing pieces.
+// Thread-safety: the free functions are stateless; SuiteAgentTest's agent is
+// started and stopped by the test thread and locks itself.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "KOVAClientLibImpl.h"
 #include "batches.h"
 #include "client_items.h"
 #include "completion_pool.h"
+#include "shared_infrastructure.h"
+#include "standin_agent.h"
 
 namespace kova::enginetest {
 
@@ -23,5 +31,37 @@ inline KOVA::KOVAClientAdapterPtr makeAdapter(const std::vector<std::string>& it
 }
 
 inline KOVAMsg::KOVABatchMessage batchOf(int records) { return kova::enginetesting::keyedBatch(records, 16); }
+
+// One stand-in agent for the whole suite (started by the suite's
+// SetUpTestSuite through startAgent()), its script and records cleared before
+// each test, and engines of their own adapter for it.
+class SuiteAgentTest : public ::testing::Test {
+protected:
+    static void startAgent(const kova::standin::StandinAgentOptions& options = {}) {
+        agent_ = new kova::standin::StandinAgent(options);
+        agent_->start();
+    }
+    static void TearDownTestSuite() {
+        delete agent_;
+        agent_ = nullptr;
+    }
+    void SetUp() override {
+        agent_->script().clear();
+        agent_->clearRecords();
+    }
+
+    static KOVA::KOVAClientLibImplPtr engineFor(const std::string& key, const std::vector<std::string>& items) {
+        return std::make_shared<KOVA::KOVAClientLibImpl>(key, makeAdapter(items));
+    }
+    // Behind the shared router, through the agent's own router keys.
+    static KOVA::KOVAClientLibImplPtr routedEngine(
+        const std::string& password = kova::fixtures::SharedInfrastructure::kPassword) {
+        return engineFor("Routed", routedAgentItems("Routed", agent_->agentProxyString(),
+                                                    kova::fixtures::SharedInfrastructure::get().routerProxy(),
+                                                    password));
+    }
+
+    inline static kova::standin::StandinAgent* agent_ = nullptr;
+};
 
 }  // namespace kova::enginetest
