@@ -8,10 +8,8 @@
 #include "push_test_env.h"
 #include "standin_agent.h"
 
-using kova::standin::AgentOp;
 using kova::standin::PushKind;
 using kova::standin::PushRecord;
-using kova::standin::StandinAgent;
 using namespace kova::pushtest;
 
 namespace {

@@ -6,9 +6,6 @@
 #include "push_test_env.h"
 #include "standin_agent.h"
 
-using kova::fixtures::SharedInfrastructure;
-using kova::standin::AgentOp;
-using kova::standin::StandinAgent;
 using namespace kova::pushtest;
 
 namespace {

@@ -13,9 +13,6 @@
 #include "temp_dir.h"
 
 using kova::fixtures::AgentProcess;
-using kova::fixtures::SharedInfrastructure;
-using kova::standin::AgentOp;
-using kova::standin::StandinAgent;
 using namespace kova::pushtest;
 
 namespace {
@@ -23,6 +20,19 @@ namespace {
 static auto* const kInfra = ::testing::AddGlobalTestEnvironment(new kova::fixtures::InfrastructureTeardown);
 
 const KOVA::PushMonitorTimings kFast{kFastFirstTick, kFastInterval};
+
+// A router of the test's own that checks passwords with the shared verifier.
+kova::fixtures::RouterOptions ownRouterOptions(const std::string& instanceName) {
+    kova::fixtures::RouterOptions options;
+    options.instanceName = instanceName;
+    options.verifierProxy = SharedInfrastructure::get().verifierProxy();
+    return options;
+}
+
+std::vector<std::string> routedClientItems(const StandinAgent& agent, const kova::fixtures::Glacier2Router& router) {
+    return clientItems(agent.agentProxyString(),
+                       defaultRouterItems(router.routerProxyString(), SharedInfrastructure::kPassword));
+}
 
 TEST(PushMonitorTest, RunningAndPausedConsumersAreKeptAlive) {
     StandinAgent agent;
@@ -121,21 +131,16 @@ INSTANTIATE_TEST_SUITE_P(Modes, AgentRestartTest, ::testing::Values(true, false)
 // is registered with the new routed listener, and the callback given first
 // still receives the pushes.
 TEST(PushRouterRecoveryTest, AKilledRouterIsFollowedByANewSessionAndPushesFlowAgain) {
-    SharedInfrastructure& infra = SharedInfrastructure::get();
     kova::fixtures::TempDir dir("kova-push-router");
-    kova::fixtures::RouterOptions options;
-    options.instanceName = "PG2";
-    options.verifierProxy = infra.verifierProxy();
-    options.locatorProxy = infra.locatorProxy();
+    kova::fixtures::RouterOptions options = ownRouterOptions("PG2");
+    options.locatorProxy = SharedInfrastructure::get().locatorProxy();
     options.sessionManager = "TGrid/SessionManager";
     kova::fixtures::Glacier2Router router(dir.path().string(), options);
     router.start();
 
     StandinAgent agent;
     agent.start();
-    PushClient client(clientItems(agent.agentProxyString(),
-                                  defaultRouterItems(router.routerProxyString(), SharedInfrastructure::kPassword)),
-                      kFast);
+    PushClient client(routedClientItems(agent, router), kFast);
     ASSERT_TRUE(client.activate());
     RecordingConsumer consumer;
     ASSERT_EQ(0, client.registerConsumer("r1", consumer));
@@ -178,18 +183,12 @@ TEST(PushRouterRecoveryTest, AKilledRouterIsFollowedByANewSessionAndPushesFlowAg
 // forced activation (with an empty callback) must still serve the callback
 // given first.
 TEST(PushRouterRecoveryTest, AForcedActivationAfterAFailedOneKeepsTheFirstCallback) {
-    SharedInfrastructure& infra = SharedInfrastructure::get();
     kova::fixtures::TempDir dir("kova-push-router2");
-    kova::fixtures::RouterOptions options;
-    options.instanceName = "QG2";
-    options.verifierProxy = infra.verifierProxy();
-    kova::fixtures::Glacier2Router router(dir.path().string(), options);
+    kova::fixtures::Glacier2Router router(dir.path().string(), ownRouterOptions("QG2"));
     router.start();
     StandinAgent agent;
     agent.start();
-    PushClient client(clientItems(agent.agentProxyString(),
-                                  defaultRouterItems(router.routerProxyString(), SharedInfrastructure::kPassword)),
-                      kFast);
+    PushClient client(routedClientItems(agent, router), kFast);
     router.stop();
     EXPECT_FALSE(client.activate());
     router.start();

@@ -21,6 +21,8 @@
 #include "KOVAClientAdapter.h"
 #include "KOVAClientLibImpl.h"
 #include "batches.h"
+#include "shared_infrastructure.h"
+#include "standin_agent.h"
 #include "waits.h"
 
 namespace KOVA {
@@ -42,6 +44,9 @@ constexpr std::chrono::milliseconds kFastInterval{250};
 
 using kova::enginetesting::batchOf;
 using kova::enginetesting::eventually;
+using kova::fixtures::SharedInfrastructure;
+using kova::standin::AgentOp;
+using kova::standin::StandinAgent;
 
 // The client's configuration items with the test binary's log directory; the
 // default agent key "pxServer.Proxy" names `agentProxy`.
