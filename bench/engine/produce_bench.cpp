@@ -16,7 +16,6 @@
 #include "KOVAClientLibImpl.h"
 #include "batches.h"
 #include "bench_pairs.h"
-#include "client_items.h"
 #include "completion_pool.h"
 #include "countdown.h"
 #include "engine_probe.h"
@@ -28,7 +27,6 @@ using kova::enginetesting::Countdown;
 using kova::enginetesting::CountdownPtr;
 
 const char* const kResource = "bench-rid";
-const char* const kAgentKey = "BenchAgent";
 const int kInFlight = 256;
 
 KOVAMsg::KOVABatchMessage smallBatch(int records) {
@@ -37,34 +35,19 @@ KOVAMsg::KOVABatchMessage smallBatch(int records) {
 
 // Agent, client adapter, engine and completion pool, built once for all runs.
 struct BenchWorld {
-    BenchWorld() : agent(benchAgentOptions()) {
-        agent.start();
-        adapter = new KOVA::KOVAClientAdapter(
-            kova::enginetesting::clientItems("bench", agent.agentProxyString(),
-                                             {std::string(kAgentKey) + "=" + agent.agentProxyString()}),
-            "bench");
-        engine = std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter);
-        kova::enginetesting::requireReachable(*engine);
-        produceProxy = KOVA::KOVAClientLibImplProbe::produceProxy(*engine);
-        pool = std::make_unique<kova::enginetesting::CompletionPool>(adapter->getMaxClientPoolSize());
+    BenchWorld() : client(benchAgentOptions()) {
+        produceProxy = KOVA::KOVAClientLibImplProbe::produceProxy(*client.engine);
+        pool = std::make_unique<kova::enginetesting::CompletionPool>(client.adapter->getMaxClientPoolSize());
     }
-    ~BenchWorld() {
-        pool.reset();
-        engine.reset();
-        adapter = 0;
-        agent.stop();
-    }
+    ~BenchWorld() { pool.reset(); }
 
     static kova::standin::StandinAgentOptions benchAgentOptions() {
         kova::standin::StandinAgentOptions options;
-        options.recordCalls = false;
         options.keepMessages = false;
         return options;
     }
 
-    kova::standin::StandinAgent agent;
-    KOVA::KOVAClientAdapterPtr adapter;
-    KOVA::KOVAClientLibImplPtr engine;
+    kova::enginetesting::BenchClient client;
     KOVA::KOVAAgentPrx produceProxy;
     std::unique_ptr<kova::enginetesting::CompletionPool> pool;
 };
@@ -79,7 +62,7 @@ void EngineSync(benchmark::State& state) {
     const KOVAMsg::KOVABatchMessage batch = smallBatch(static_cast<int>(state.range(0)));
     const KOVA::COMMON::KOVAProperties properties;
     for (auto _ : state) {
-        if (w.engine->Produce(kResource, "", batch, properties) != 0) {
+        if (w.client.engine->Produce(kResource, "", batch, properties) != 0) {
             state.SkipWithError("engine produce failed");
             break;
         }
@@ -108,7 +91,7 @@ void EngineAsync(benchmark::State& state) {
     for (auto _ : state) {
         countdown->reset(inFlight);
         for (int i = 0; i < inFlight; ++i) {
-            const int issued = w.engine->Produce(
+            const int issued = w.client.engine->Produce(
                 kResource, "", batch, properties, [](int, void* ck) { static_cast<Countdown*>(ck)->done(); },
                 countdown.get(), w.pool->service());
             if (issued != 0) {

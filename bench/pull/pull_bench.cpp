@@ -20,12 +20,10 @@
 #include "KOVAClientLibImpl.h"
 #include "PublicTools.h"
 #include "bench_pairs.h"
-#include "client_items.h"
 #include "standin_agent.h"
 
 namespace {
 
-const char* const kAgentKey = "BenchAgent";
 const int kRecords = 100;
 const size_t kBodyBytes = 1024;
 
@@ -58,36 +56,18 @@ KOVAMsg::KOVABatchMessage standingBatch(bool zstd) {
 }
 
 struct BenchWorld {
-    BenchWorld() : agent(agentOptions()) {
-        agent.start();
-        agent.setStandingBatch("raw", standingBatch(false));
-        agent.setStandingBatch("zstd", standingBatch(true));
-        adapter = new KOVA::KOVAClientAdapter(
-            kova::enginetesting::clientItems("bench", agent.agentProxyString(),
-                                             {std::string(kAgentKey) + "=" + agent.agentProxyString()}),
-            "bench");
-        engine = std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter);
+    BenchWorld() : client(kova::standin::StandinAgentOptions()) {
+        client.agent.setStandingBatch("raw", standingBatch(false));
+        client.agent.setStandingBatch("zstd", standingBatch(true));
         // Same settings as the engine's own pull proxy.
-        bare = KOVA::KOVAAgentPrx::checkedCast(adapter->getCommunicator()->stringToProxy(agent.agentProxyString()))
+        bare = KOVA::KOVAAgentPrx::checkedCast(
+                   client.adapter->getCommunicator()->stringToProxy(client.agent.agentProxyString()))
                    ->ice_connectionCached(false)
                    ->ice_locatorCacheTimeout(5);
-        kova::enginetesting::requireReachable(*engine);
     }
-    ~BenchWorld() {
-        engine.reset();
-        bare = 0;
-        adapter = 0;
-        agent.stop();
-    }
-    static kova::standin::StandinAgentOptions agentOptions() {
-        kova::standin::StandinAgentOptions options;
-        options.recordCalls = false;
-        return options;
-    }
+    ~BenchWorld() { bare = 0; }
 
-    kova::standin::StandinAgent agent;
-    KOVA::KOVAClientAdapterPtr adapter;
-    KOVA::KOVAClientLibImplPtr engine;
+    kova::enginetesting::BenchClient client;
     KOVA::KOVAAgentPrx bare;
 };
 
@@ -113,7 +93,7 @@ void PullPair(benchmark::State& state, const std::string& rid) {
         const KOVA::ConsumeResultInfo reply = w.bare->Consume(rid, "bench-sid", kRecords, 0, records);
         const Clock::time_point middle = Clock::now();
         std::string sid;
-        KOVA::ConsumeStatusPtr status = w.engine->Consume(rid, sid, kRecords, {}, 0);
+        KOVA::ConsumeStatusPtr status = w.client.engine->Consume(rid, sid, kRecords, {}, 0);
         const Clock::time_point end = Clock::now();
         if (reply.code != 0 || records.size() != static_cast<size_t>(kRecords) || status->Status() != 0 ||
             status->msgList.size() != static_cast<size_t>(kRecords) ||

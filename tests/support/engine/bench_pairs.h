@@ -1,9 +1,9 @@
 // For benchmarks that run each "Bare/<case>" directly before its
 // "<Subject>/<case>" (so both see the same machine state): a console reporter
 // that also prints the subject/bare ratio of the time per iteration of every
-// case, the main() body that runs them, and the check that the engine under
-// test reaches its agent. Header-only, as only benchmark binaries (which link
-// Google Benchmark) include it.
+// case, the main() body that runs them, and the stand-in agent with an engine
+// that reaches it. Header-only, as only benchmark binaries (which link Google
+// Benchmark) include it.
 // Thread-safety: used from the benchmark's main thread only.
 #pragma once
 
@@ -13,10 +13,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "KOVAClientAdapter.h"
 #include "KOVAClientLibImpl.h"
+#include "client_items.h"
+#include "standin_agent.h"
 
 namespace kova::enginetesting {
 
@@ -27,6 +31,39 @@ inline void requireReachable(KOVA::KOVAClientLibImpl& engine) {
         std::exit(1);
     }
 }
+
+// A stand-in agent that records no calls (`options` says the rest) and an
+// engine on agent key "BenchAgent" of an adapter of its own named "bench".
+// Exits the process when the engine cannot reach the agent.
+struct BenchClient {
+    static constexpr const char* kAgentKey = "BenchAgent";
+
+    explicit BenchClient(kova::standin::StandinAgentOptions options) : agent(withoutCallRecords(options)) {
+        agent.start();
+        adapter = new KOVA::KOVAClientAdapter(
+            clientItems("bench", agent.agentProxyString(), {std::string(kAgentKey) + "=" + agent.agentProxyString()}),
+            "bench");
+        engine = std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter);
+        requireReachable(*engine);
+    }
+    ~BenchClient() {
+        engine.reset();
+        adapter = 0;
+        agent.stop();
+    }
+    BenchClient(const BenchClient&) = delete;
+    BenchClient& operator=(const BenchClient&) = delete;
+
+    kova::standin::StandinAgent agent;
+    KOVA::KOVAClientAdapterPtr adapter;
+    KOVA::KOVAClientLibImplPtr engine;
+
+private:
+    static kova::standin::StandinAgentOptions withoutCallRecords(kova::standin::StandinAgentOptions options) {
+        options.recordCalls = false;
+        return options;
+    }
+};
 
 struct PairRatioOptions {
     std::string subject;             // "Engine" pairs "Engine/<case>" with "Bare/<case>"
