@@ -6,6 +6,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include "KOVAAmiCallback.h"
@@ -21,8 +22,6 @@ namespace {
 
 using namespace kova::enginetest;
 using kova::enginetesting::eventually;
-using kova::fixtures::SharedInfrastructure;
-using kova::standin::AgentOp;
 using Probe = KOVA::KOVAClientLibImplProbe;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -287,6 +286,24 @@ TEST_F(EngineProduceTest, CompletionQueuedOnAStoppedIoContextDoesNotKeepItAlive)
     EXPECT_TRUE(watch.expired()) << "the queued completion holds its own io_context";
     EXPECT_EQ(0u, completions.total());
     EXPECT_EQ(1u, agent_->callCount(AgentOp::Produce));
+}
+
+// The completion threads are the manager's: a caller's callback that is empty
+// or throws must not end one of them (an exception leaving a std::thread ends
+// the process), and later completions still arrive.
+TEST_F(EngineProduceTest, EmptyOrThrowingCallbackLeavesTheCompletionThreadsRunning) {
+    ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(1), {}, KOVA::AsyncProduceCallback(), nullptr,
+                                  pool_.service()));
+    ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(1), {},
+                                  [](int, void*) { throw std::runtime_error("caller's callback failed"); }, nullptr,
+                                  pool_.service()));
+    ASSERT_TRUE(eventually([&] { return agent_->callCount(AgentOp::Produce) == 2; }, seconds(10)));
+    ASSERT_TRUE(pool_.drain(seconds(10)));
+
+    Completions completions(1);
+    ASSERT_EQ(0, produceAsync(*engine_, completions, 0, pool_.service()));
+    ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
+    EXPECT_TRUE(pool_.ownsThread(completions.thread(0)));
 }
 
 TEST_F(EngineProduceTest, SynchronousProduceFromAnIceThreadDoesNotHang) {

@@ -19,8 +19,6 @@ namespace {
 
 using namespace kova::enginetest;
 using kova::enginetesting::routerItems;
-using kova::fixtures::SharedInfrastructure;
-using kova::standin::AgentOp;
 using Probe = KOVA::KOVAClientLibImplProbe;
 
 auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::fixtures::InfrastructureTeardown);

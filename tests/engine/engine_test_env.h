@@ -22,6 +22,8 @@ namespace kova::enginetest {
 
 using kova::enginetesting::CompletionPool;
 using kova::enginetesting::routedAgentItems;
+using kova::fixtures::SharedInfrastructure;
+using kova::standin::AgentOp;
 
 // A client adapter of its own (so its own communicator and router connection)
 // with the test binary's log directory and a default agent that satisfies the
