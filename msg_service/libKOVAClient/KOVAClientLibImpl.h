@@ -148,6 +148,8 @@ public:
                 const KOVA::COMMON::KOVAProperties& properties);
     // Returns 0 when issued (then ocb(code, ck) runs exactly once, later, on a
     // thread of the engine's completion io_context) or 100 (then ocb never runs).
+    // An empty ocb is skipped; an exception thrown by ocb is logged (ERROR) and
+    // goes no further.
     int Produce(const std::string& rid, const std::string& _sid, const KOVAMsg::KOVABatchMessage& datas,
                 const KOVA::COMMON::KOVAProperties& properties, KOVA::AsyncProduceCallback ocb, void* ck,
                 std::shared_ptr<boost::asio::io_context> asycPullService);

@@ -36,8 +36,24 @@ struct ProduceCompletion {
 // Ice thread that saw the reply. The posted handler carries only the callback
 // and cookie: were it to hold the io_context too, a handler left queued on a
 // stopped io_context would keep that io_context alive for ever.
+// The completion threads belong to the caller's io_context (the manager's
+// pool): an empty callback is skipped and an exception thrown by the callback
+// stops here, since leaving a thread's function it would end the process.
+void callBack(const AsyncProduceCallback& ocb, int code, void* ck) {
+    if (!ocb) {
+        return;
+    }
+    try {
+        ocb(code, ck);
+    } catch (const std::exception& e) {
+        LOG_ERROR("Produce callback threw for code:%d exception:%s", code, e.what());
+    } catch (...) {
+        LOG_ERROR("Produce callback threw for code:%d exception:%s", code, "unknown");
+    }
+}
+
 void deliver(const std::shared_ptr<ProduceCompletion>& completion, int code) {
-    boost::asio::post(*completion->service, std::bind(completion->ocb, code, completion->ck));
+    boost::asio::post(*completion->service, std::bind(callBack, completion->ocb, code, completion->ck));
 }
 
 // Ice names without the leading "::" of ice_id().
