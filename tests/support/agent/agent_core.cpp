@@ -97,12 +97,12 @@ void AgentCore::serveConsume(AgentOp op, ConsumeReply reply, const std::string& 
         auto info = std::make_shared<KOVA::ConsumeResultInfo>(makeResult(rid, code, step.delay.value_or(0), batch));
         auto messages = std::make_shared<KOVAMsg::KOVABatchMessage>(std::move(batch.messages));
         deliver(step, [this, reply, ticket, info, messages] {
+            calls.consumeAnswered(ticket, info->code, static_cast<int>(messages->size()), info->commit, info->delay);
             try {
                 reply(*info, *messages);
             } catch (const Ice::Exception&) {
                 // The caller is gone; the answer has nowhere to go.
             }
-            calls.consumeAnswered(ticket, info->code, static_cast<int>(messages->size()), info->commit, info->delay);
         });
     };
 

@@ -183,8 +183,10 @@ void StandinAgentServant::Produce_async(const KOVA::AMD_KOVAAgent_ProducePtr& cb
     // Answered even after a scripted close: an unanswered dispatch would keep
     // the communicator from ever being destroyed.
     core_.deliver(step, [this, cb, code, ticket] {
-        answerQuietly(cb, code);
+        // Recorded before the reply leaves, so a caller that has its answer also
+        // finds it in the call log.
         core_.calls.answered(ticket, code);
+        answerQuietly(cb, code);
     });
 }
 
@@ -224,8 +226,10 @@ void StandinCallbackAgentServant::Commit_async(const KOVA::AMD_KOVACallbackAgent
     const bool closed = core_.closeIfScripted(step, current, ticket);
     const int code = closed ? step.code.value_or(0) : core_.commitCode(step, commit);
     core_.deliver(step, [this, cb, code, ticket] {
-        answerQuietly(cb, code);
+        // Recorded before the reply leaves, so a caller that has its answer also
+        // finds it in the call log.
         core_.calls.answered(ticket, code);
+        answerQuietly(cb, code);
     });
 }
 
