@@ -56,6 +56,9 @@ std::string TransConfigWithVar(const std::string& value);
 void initkovaLogger(const std::string& logDir, const std::string& appName, const std::string& logLevel,
                     const std::string& logName);
 
+// Destroys a communicator that a renewal replaced (internal to the adapter).
+class RetiredCommunicator;
+
 class KOVAClientAdapter : virtual public IceUtil::Shared {
 public:
     // File form: cfgFile is an Ice configuration file. List form: each element is one
@@ -117,7 +120,9 @@ public:
     // Makes the listener object reachable. A non-empty cb replaces the stored push
     // callback (an empty one keeps it). With force and a router, rebuilds the
     // communicator and the router session. True when the listener is served.
-    // Must not be called from a dispatch of this adapter's communicator.
+    // A dispatch of this adapter's communicator may call it without force (a
+    // renewal does not wait for it under the lock), never with force: the
+    // renewal waits for the old communicator's dispatches to end.
     bool ActiveAdapter(const KOVAPushCallback& cb, bool force);
 
 private:
@@ -141,10 +146,11 @@ private:
     void run(const KOVAPushCallback& cb, std::promise<bool>* activated);
     bool createClientProxy();
     // Under _adapterMutex: start the adapter thread and wait for its report;
-    // destroy the communicator and build a new one from the stored configuration
-    // (false, with a null communicator, when that fails).
+    // hand the communicator and its adapter thread to `retired` (destroyed and
+    // joined once the caller has released _adapterMutex) and build a new one from
+    // the stored configuration (false, with a null communicator, when that fails).
     bool startAdapterThreadLocked();
-    bool rebuildCommunicatorLocked();
+    bool rebuildCommunicatorLocked(RetiredCommunicator& retired);
     void reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported,
                                  std::promise<bool>* activated, const char* what);
     void setCommunicator(const Ice::CommunicatorPtr& ic);

@@ -12,7 +12,48 @@
 
 namespace KOVA {
 
+// The communicator and adapter thread that a renewal replaced. They are
+// destroyed on a thread of their own and waited for only after _adapterMutex
+// is released: a dispatch of that communicator (a push callback that
+// registers a consumer) may be waiting for _adapterMutex, and destroy() waits
+// for every dispatch to end.
+class RetiredCommunicator {
+public:
+    RetiredCommunicator() = default;
+    RetiredCommunicator(const RetiredCommunicator&) = delete;
+    RetiredCommunicator& operator=(const RetiredCommunicator&) = delete;
+    ~RetiredCommunicator() {
+        if (_destroyer.joinable()) {
+            _destroyer.join();
+        }
+    }
+
+    void retire(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thread>& adapterThread,
+                const std::string& adapterID) {
+        _destroyer = std::thread([ic, adapterThread, adapterID] {
+            if (ic) {
+                try {
+                    // Ends the old adapter thread's wait and takes the routed
+                    // adapter, the router session and every connection with it.
+                    ic->destroy();
+                } catch (const std::exception& e) {
+                    LOG_WARN("Destroy communicator of adapter:%s failed:%s", adapterID.c_str(), e.what());
+                }
+            }
+            if (adapterThread && adapterThread->joinable()) {
+                adapterThread->join();
+            }
+        });
+    }
+
+private:
+    std::thread _destroyer;
+};
+
 bool KOVAClientAdapter::ActiveAdapter(const KOVAPushCallback& cb, bool force) {
+    // Declared before the lock so that it is waited for after the lock is
+    // released: the caller still returns only once the old communicator is gone.
+    RetiredCommunicator retired;
     std::lock_guard<std::mutex> lock(_adapterMutex);
     // _router is written by the adapter thread before it reports through the
     // promise, and read here only after an earlier activation has reported.
@@ -35,12 +76,12 @@ bool KOVAClientAdapter::ActiveAdapter(const KOVAPushCallback& cb, bool force) {
         // router connection has no usable session and may hold a half-made
         // routed adapter, so only a fresh communicator can succeed.
         LOG_WARN("Re Active adapter for client:%s, adapter:%s", _kova_ClientId.c_str(), _adapterID.c_str());
-        if (!rebuildCommunicatorLocked()) {
+        if (!rebuildCommunicatorLocked(retired)) {
             return false;
         }
     } else if (!getCommunicator()) {
         // An earlier rebuild failed; without a communicator nothing can be served.
-        if (!rebuildCommunicatorLocked()) {
+        if (!rebuildCommunicatorLocked(retired)) {
             return false;
         }
     }
@@ -67,7 +108,7 @@ bool KOVAClientAdapter::startAdapterThreadLocked() {
     return createClientProxy();
 }
 
-bool KOVAClientAdapter::rebuildCommunicatorLocked() {
+bool KOVAClientAdapter::rebuildCommunicatorLocked(RetiredCommunicator& retired) {
     Ice::CommunicatorPtr old;
     {
         std::lock_guard<std::mutex> handles(_handleMutex);
@@ -77,18 +118,10 @@ bool KOVAClientAdapter::rebuildCommunicatorLocked() {
         _clientProxy = 0;
     }
     _ok = false;
-    if (old) {
-        try {
-            // Ends the adapter thread's wait and takes the routed adapter, the
-            // router session and every connection with it.
-            old->destroy();
-        } catch (const std::exception& e) {
-            LOG_WARN("Destroy communicator of adapter:%s failed:%s", _adapterID.c_str(), e.what());
-        }
-    }
-    if (_app && _app->joinable()) {
-        _app->join();
-    }
+    // A routed adapter takes no endpoints of its own, so the new communicator
+    // can be built while the old one is still being destroyed.
+    retired.retire(old, _app, _adapterID);
+    _app.reset();
     try {
         if (!_configs.empty()) {
             initCommunicator(_configs);

@@ -2,6 +2,10 @@
 // the listener's identity and proxy, and pushes reaching the caller in order.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <future>
+
 #include "infrastructure_environment.h"
 #include "push_test_env.h"
 #include "standin_agent.h"
@@ -134,6 +138,53 @@ TEST_F(PushModesTest, AForcedActivationBehindTheRouterBuildsANewCommunicatorAndS
               client.adapter()->getListenerProxy()->ice_getIdentity().category);
     // The callback given first still serves the pushes.
     expectPushesFlow(client);
+}
+
+TEST_F(PushModesTest, APushThatActivatesDuringARouterRenewalDoesNotBlockTheRenewal) {
+    // A push callback that registers further consumers activates the adapter
+    // from a dispatch of the communicator that a renewal is destroying.
+    SharedInfrastructure& infra = SharedInfrastructure::get();
+    PushClient client(clientItems(agent.agentProxyString(),
+                                  defaultRouterItems(infra.routerProxy(), SharedInfrastructure::kPassword)));
+    const KOVA::KOVAClientAdapterPtr adapter = client.adapter();
+    std::promise<void> inPush;
+    std::promise<void> resume;
+    std::shared_future<void> resumed = resume.get_future().share();
+    std::atomic<int> activatedInPush{-1};
+    const KOVA::KOVAPushCallback forward = client.forwardingCallback();
+    std::atomic<bool> first{true};
+    KOVA::KOVAPushCallback hooked = [&, forward](const std::string& rid, const std::string& sid,
+                                                 const std::string& cid, const std::vector<KOVAMsg::KOVAMessage>& msgs,
+                                                 const Ice::Current& current) {
+        if (first.exchange(false)) {
+            inPush.set_value();
+            resumed.wait_for(std::chrono::seconds(20));
+            activatedInPush = adapter->ActiveAdapter(forward, false) ? 1 : 0;
+        }
+        return forward(rid, sid, cid, msgs, current);
+    };
+    ASSERT_TRUE(adapter->ActiveAdapter(hooked, false));
+    RecordingConsumer consumer;
+    ASSERT_EQ(0, client.registerConsumer("r1", consumer));
+    agent.push("r1", batchOf({"a"}));
+    ASSERT_EQ(std::future_status::ready, inPush.get_future().wait_for(std::chrono::seconds(10)));
+
+    const Ice::CommunicatorPtr oldCommunicator = adapter->getCommunicator();
+    std::future<bool> renewal =
+        std::async(std::launch::async, [adapter] { return adapter->ActiveAdapter(KOVA::KOVAPushCallback(), true); });
+    // The renewal has begun once the old communicator is no longer handed out.
+    EXPECT_TRUE(eventually([&] { return adapter->getCommunicator() != oldCommunicator; }, std::chrono::seconds(10)));
+    resume.set_value();
+
+    const bool renewalEnded = renewal.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!renewalEnded) {
+        ADD_FAILURE() << "the renewal and the push wait for each other";
+        std::_Exit(1);  // both threads are stuck for good: a clean teardown would hang
+    }
+    EXPECT_TRUE(renewal.get());
+    EXPECT_TRUE(eventually([&] { return activatedInPush != -1; }, std::chrono::seconds(10)));
+    EXPECT_EQ(1, activatedInPush.load());
+    EXPECT_TRUE(adapter->active());
 }
 
 TEST_F(PushModesTest, WrongRouterPasswordLeavesTheListenerUnserved) {
