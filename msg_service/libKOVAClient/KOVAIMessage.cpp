@@ -25,7 +25,11 @@ IMessage::IMessage(void* record) : _etype(COMMON::E_RAW) {
     _sproperties = std::move(wire.s_properties);
     _iproperties = std::move(wire.i_properties);
     _lproperties = std::move(wire.l_properties);
-    _rmessage.assign(wire.message.begin(), wire.message.end());
+    // One block copy: assigning from the byte vector's iterators converts
+    // element by element.
+    if (!wire.message.empty()) {
+        _rmessage.assign(reinterpret_cast<const char*>(wire.message.data()), wire.message.size());
+    }
 
     auto encoding = _properties.find(KOVAMsg::kovasEncodingProperty);
     if (encoding == _properties.end()) {
