@@ -115,10 +115,9 @@ int KOVAClientLibImpl::ConsumeCallback(const std::string& rid, const std::string
               static_cast<int>(_datas.size()));
     try {
         for (const KOVAMsg::KOVAMessage& record : _datas) {
-            // IMessage takes the record's property containers: hand it a copy,
-            // the batch belongs to the dispatch.
-            KOVAMsg::KOVAMessage copy(record);
-            result = info->_cb(info->_cookie, rid, sid, IMessage(&copy));
+            // Built from the const record, copied once: the batch belongs to
+            // the dispatch.
+            result = info->_cb(info->_cookie, rid, sid, IMessage(record));
             if (result != COMMON::SUCCESS) {
                 LOG_WARN("Consume failed for rid:%s, sid:%s, total:%d", rid.c_str(), sid.c_str(),
                          static_cast<int>(_datas.size()));

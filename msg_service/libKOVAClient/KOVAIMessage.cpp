@@ -6,6 +6,7 @@
 
 #include <KOVAMessage.h>
 
+#include <type_traits>
 #include <utility>
 
 namespace KOVA {
@@ -16,15 +17,23 @@ const std::string IMSG_EMPTY_STRING;
 // Never throws for a bad body: whatever cannot be decoded is delivered as the
 // received bytes, marked raw, so a consumer never sees a truncated prefix. The
 // warnings are written here so that their lines name the constructor.
-IMessage::IMessage(void* record) : _etype(COMMON::E_RAW) {
+template <typename Record>
+IMessage::IMessage(Record* record, FromRecord) : _etype(COMMON::E_RAW) {
     if (record == nullptr) {
         return;
     }
-    KOVAMsg::KOVAMessage& wire = *static_cast<KOVAMsg::KOVAMessage*>(record);
-    _properties = std::move(wire.properties);
-    _sproperties = std::move(wire.s_properties);
-    _iproperties = std::move(wire.i_properties);
-    _lproperties = std::move(wire.l_properties);
+    Record& wire = *record;
+    if constexpr (std::is_const_v<Record>) {
+        _properties = wire.properties;
+        _sproperties = wire.s_properties;
+        _iproperties = wire.i_properties;
+        _lproperties = wire.l_properties;
+    } else {
+        _properties = std::move(wire.properties);
+        _sproperties = std::move(wire.s_properties);
+        _iproperties = std::move(wire.i_properties);
+        _lproperties = std::move(wire.l_properties);
+    }
     // One block copy: assigning from the byte vector's iterators converts
     // element by element.
     if (!wire.message.empty()) {
@@ -48,6 +57,10 @@ IMessage::IMessage(void* record) : _etype(COMMON::E_RAW) {
              GetMessageId().c_str(), static_cast<int>(_rmessage.size()));
     std::string().swap(_message);
 }
+
+IMessage::IMessage(void* record) : IMessage(static_cast<KOVAMsg::KOVAMessage*>(record), FromRecord()) {}
+
+IMessage::IMessage(const KOVAMsg::KOVAMessage& record) : IMessage(&record, FromRecord()) {}
 
 IMessage::IMessage(const IMessage& other)
     : IceUtil::Shared(),

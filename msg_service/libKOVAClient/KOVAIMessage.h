@@ -18,6 +18,10 @@
 #include <functional>
 #include <string>
 
+namespace KOVAMsg {
+struct KOVAMessage;
+}
+
 namespace KOVA {
 
 class IMessage : public virtual IceUtil::Shared {
@@ -27,6 +31,9 @@ public:
     // cannot be decoded is kept as received and the message reports E_RAW. A null
     // pointer gives an empty raw message.
     explicit IMessage(void* record);
+    // Copies everything from `record`, which stays as it is: for records the
+    // caller does not own, such as those of a pushed batch. Decoded as above.
+    explicit IMessage(const KOVAMsg::KOVAMessage& record);
 
     IMessage(const IMessage& other);
     IMessage(IMessage&& other) noexcept;
@@ -55,6 +62,12 @@ public:
     std::string ToString() const;
 
 private:
+    struct FromRecord {};
+    // What both record constructors share; `Record` is KOVAMsg::KOVAMessage
+    // (its containers are moved out) or its const form (they are copied).
+    template <typename Record>
+    IMessage(Record* record, FromRecord);
+
     COMMON::IEncodingType _etype;
     COMMON::KOVAProperties _properties;
     std::string _rmessage;

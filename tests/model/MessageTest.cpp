@@ -129,6 +129,31 @@ TEST(IMessageRecord, PropertyListsAreTakenOverAndTheBodyIsCopied) {
     EXPECT_EQ(msg.GetStoreTimestamp(), 200);
 }
 
+TEST(IMessageRecord, AConstRecordIsCopiedWholeAndDecodedAsATakenOne) {
+    const std::string body = CompressibleBody();
+    KOVAMsg::KOVAMessage source = Record(Encoded(3, body), "zstd");
+    source.i_properties = {4, 5};
+    source.l_properties = {100, 200};
+    const KOVAMsg::KOVAMessage record = source;
+    KOVA::IMessage copied(record);
+    KOVA::IMessage taken(&source);
+    EXPECT_EQ(copied.ToString(), taken.ToString());
+    EXPECT_EQ(copied.Message(), body);
+    EXPECT_EQ(copied.GetProperties(), taken.GetProperties());
+    EXPECT_EQ(record.properties.size(), 2u);
+    EXPECT_EQ(record.s_properties, KOVAMsg::kovaInternalProperties{"m1"});
+    EXPECT_EQ(record.i_properties.size(), 2u);
+    EXPECT_EQ(record.l_properties.size(), 2u);
+    EXPECT_EQ(std::string(record.message.begin(), record.message.end()), copied.RMessage());
+
+    // Its warnings name the constructor too.
+    const KOVAMsg::KOVAMessage unknown = Record(Encoded(1, body), "GZIP");
+    LogCapture::NewText();
+    EXPECT_EQ(KOVA::IMessage(unknown).EType(), KOVA::COMMON::E_RAW);
+    const std::string log = LogCapture::NewText();
+    EXPECT_EQ(LogCapture::CountLines(log, "(IMessage) WARN"), 2) << log;
+}
+
 TEST(IMessageRecord, PositionalGettersFallBackWhenListsAreShort) {
     KOVAMsg::KOVAMessage none = Record("", "", {});
     KOVA::IMessage empty(&none);
