@@ -36,6 +36,44 @@ OMessage::OMessage(const std::string& message, COMMON::IEncodingType etype)
 OMessage::OMessage(const char* data, int len, COMMON::IEncodingType etype)
     : _etype(etype), _bornTimestamp(NowMilliseconds()), _message(BytesAt(data, len)), _failStore(false) {}
 
+OMessage::OMessage(const OMessage& other)
+    : IceUtil::Shared(),
+      _etype(other._etype),
+      _bornTimestamp(other._bornTimestamp),
+      _properties(other._properties),
+      _message(other._message),
+      _failStore(other._failStore) {}
+
+OMessage::OMessage(OMessage&& other) noexcept
+    : IceUtil::Shared(),
+      _etype(other._etype),
+      _bornTimestamp(other._bornTimestamp),
+      _properties(std::move(other._properties)),
+      _message(std::move(other._message)),
+      _failStore(other._failStore) {}
+
+OMessage& OMessage::operator=(const OMessage& other) {
+    if (this != &other) {
+        _etype = other._etype;
+        _bornTimestamp = other._bornTimestamp;
+        _properties = other._properties;
+        _message = other._message;
+        _failStore = other._failStore;
+    }
+    return *this;
+}
+
+OMessage& OMessage::operator=(OMessage&& other) noexcept {
+    if (this != &other) {
+        _etype = other._etype;
+        _bornTimestamp = other._bornTimestamp;
+        _properties = std::move(other._properties);
+        _message = std::move(other._message);
+        _failStore = other._failStore;
+    }
+    return *this;
+}
+
 OMessage::~OMessage() = default;
 
 void OMessage::SetMessage(const std::string& message) {

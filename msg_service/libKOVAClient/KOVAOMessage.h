@@ -29,12 +29,10 @@ public:
     OMessage(const char* data, int len, COMMON::IEncodingType etype);
 
     // Copies and moves keep the born time of the source (a copy is not re-stamped).
-    // IceUtil::Shared's own copy constructor and assignment leave the reference
-    // count alone, so the member-wise defaults are right.
-    OMessage(const OMessage& other) = default;
-    OMessage(OMessage&& other) noexcept = default;
-    OMessage& operator=(const OMessage& other) = default;
-    OMessage& operator=(OMessage&& other) noexcept = default;
+    OMessage(const OMessage& other);
+    OMessage(OMessage&& other) noexcept;
+    OMessage& operator=(const OMessage& other);
+    OMessage& operator=(OMessage&& other) noexcept;
     virtual ~OMessage();
 
     // Both leave the body alone when handed the body's own buffer; the pointer form
