@@ -21,6 +21,18 @@ struct DStreamFree {
     void operator()(ZSTD_DStream* d) const { ZSTD_freeDStream(d); }
 };
 
+struct DCtxFree {
+    void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
+};
+
+// Setting up a decompression context costs several times more than decoding a body
+// of a few KiB, and bodies are decoded one by one on every Ice thread, so each thread
+// keeps one. Every single-shot decode starts the context afresh, a failed one too.
+ZSTD_DCtx* ThreadDecompressionContext() {
+    thread_local std::unique_ptr<ZSTD_DCtx, DCtxFree> context(ZSTD_createDCtx());
+    return context.get();
+}
+
 }  // namespace
 
 size_t zstd_bound(size_t isz) { return ZSTD_compressBound(isz); }
@@ -39,7 +51,8 @@ int zstd_compress(const void* in, size_t isz, void* out, size_t& osz) {
 }
 
 int zstd_uncompress(const void* in, size_t isz, void* out, size_t& osz) {
-    size_t written = ZSTD_decompress(out, osz, in, isz);
+    ZSTD_DCtx* context = ThreadDecompressionContext();
+    size_t written = context ? ZSTD_decompressDCtx(context, out, osz, in, isz) : ZSTD_decompress(out, osz, in, isz);
     if (ZSTD_isError(written)) return -1;
     osz = written;
     return 0;

@@ -1,7 +1,8 @@
 // zstand: thin wrappers over the zstd library for the body codec.
 //
-// Thread safety: stateless; every function is reentrant and may be called from any
-// thread. Ownership: callers own every buffer; nothing is kept between calls.
+// Thread safety: every function is reentrant and may be called from any thread.
+// Ownership: callers own every buffer; the only state kept between calls is one
+// decompression context per thread (freed when the thread ends).
 //
 // Sizes are byte counts. `osz` is in/out: the capacity of `out` on entry, the bytes
 // written on success.
