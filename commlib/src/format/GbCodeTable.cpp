@@ -1,0 +1,144 @@
+// The GB2312 code table: loading, the sorted index for reverse lookup, and the
+// one-character converters.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "GbConvert.h"
+
+char Unicode_Library[kGbTableBytes];
+char* Index_Unicode[kGbTableEntries];
+
+namespace {
+
+const unsigned char kFirstLead = 0xB0;
+const unsigned char kLastLead = 0xF7;
+const unsigned char kFirstTrail = 0xA1;
+const unsigned char kLastTrail = 0xFE;
+const int kCellsPerRow = 94;
+
+unsigned short keyOf(char* unit) {
+    unsigned short key;
+    MySetWordA(&key, unit);
+    return key;
+}
+
+unsigned short keyAt(int position) { return keyOf(Index_Unicode[position]); }
+
+// Before the first load the index holds no entries, and nothing may walk it.
+bool indexBuilt() { return Index_Unicode[0] != nullptr; }
+
+bool validRange(int low, int high) { return low >= 0 && high < kGbTableEntries && low <= high; }
+
+// Reads exactly `size` bytes unless the file ends first; the count read, -1 on error.
+ssize_t readUpTo(int fd, char* into, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = read(fd, into + done, size - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+}  // namespace
+
+void MySetWordA(unsigned short* p, char* w) { memcpy(p, w, sizeof *p); }
+
+int Unicode_Lib_Init(char* filename) {
+    const int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) return 1;
+    // Read aside first: a short or unreadable file leaves the loaded table intact.
+    char loaded[kGbTableBytes];
+    const ssize_t got = readUpTo(fd, loaded, sizeof loaded);
+    close(fd);
+    if (got != kGbTableBytes) return 2;
+    memcpy(Unicode_Library, loaded, sizeof loaded);
+    InitUnicodeIndex();
+    SortUnicodeQuick(0, kGbTableEntries - 1);
+    return 0;
+}
+
+void InitUnicodeIndex() {
+    for (int k = 0; k < kGbTableEntries; ++k) Index_Unicode[k] = Unicode_Library + 2 * k;
+}
+
+void SortUnicodeQuick(int LowIndex, int HighIndex) {
+    if (!indexBuilt() || !validRange(LowIndex, HighIndex)) return;
+    const unsigned short pivot = keyAt((LowIndex + HighIndex) / 2);
+    int i = LowIndex, j = HighIndex;
+    while (i <= j) {
+        while (keyAt(i) < pivot) ++i;
+        while (keyAt(j) > pivot) --j;
+        if (i <= j) {
+            std::swap(Index_Unicode[i], Index_Unicode[j]);
+            ++i;
+            --j;
+        }
+    }
+    if (LowIndex < j) SortUnicodeQuick(LowIndex, j);
+    if (i < HighIndex) SortUnicodeQuick(i, HighIndex);
+}
+
+void SortUnicodeBubble() {
+    if (!indexBuilt()) return;
+    for (int front = 0; front < kGbTableEntries - 1; ++front) {
+        int largest = front;
+        for (int k = front + 1; k < kGbTableEntries; ++k) {
+            if (keyAt(k) > keyAt(largest)) largest = k;
+        }
+        std::swap(Index_Unicode[front], Index_Unicode[largest]);
+    }
+}
+
+int HalfSearchUnicode(unsigned short UnicodeValue, int LowIndex, int HighIndex) {
+    if (!indexBuilt() || !validRange(LowIndex, HighIndex)) return -1;
+    while (HighIndex - LowIndex >= 2) {
+        const int mid = (LowIndex + HighIndex) / 2;
+        const unsigned short key = keyAt(mid);
+        if (key == UnicodeValue) return mid;
+        if (key > UnicodeValue) {
+            HighIndex = mid;
+        } else {
+            LowIndex = mid;
+        }
+    }
+    return -1;
+}
+
+int GetIndexOfUnicode(char* Unicode) {
+    if (!indexBuilt() || !Unicode) return -1;
+    const unsigned short key = keyOf(Unicode);
+    if (key == keyAt(0)) return 0;
+    if (key == keyAt(kGbTableEntries - 1)) return kGbTableEntries - 1;
+    return HalfSearchUnicode(key, 0, kGbTableEntries - 1);
+}
+
+int char_gb2unicode(char* gb, char* unicode) {
+    const unsigned char lead = static_cast<unsigned char>(gb[0]);
+    const unsigned char trail = static_cast<unsigned char>(gb[1]);
+    if (lead < kFirstLead || lead > kLastLead || trail < kFirstTrail || trail > kLastTrail) return -1;
+    const int k = (lead - kFirstLead) * kCellsPerRow + (trail - kFirstTrail);
+    if (k >= kGbTableEntries) return -1;
+    const char* entry = Unicode_Library + 2 * k;
+    // An empty cell, or a table not loaded yet.
+    if (entry[0] == 0 && entry[1] == 0) return -1;
+    unicode[0] = entry[0];
+    unicode[1] = entry[1];
+    return 0;
+}
+
+int char_unicode2gb(char* unicode, char* gb) {
+    if (unicode[0] == 0 && unicode[1] == 0) return -1;  // the empty cells' filler, no character
+    const int position = GetIndexOfUnicode(unicode);
+    if (position < 0) return -1;
+    const int k = static_cast<int>(Index_Unicode[position] - Unicode_Library) / 2;
+    gb[0] = static_cast<char>(kFirstLead + k / kCellsPerRow);
+    gb[1] = static_cast<char>(kFirstTrail + k % kCellsPerRow);
+    return 0;
+}
