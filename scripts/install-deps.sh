@@ -2,7 +2,7 @@
 # Installs the Debian 12 (bookworm) packages the client library needs to build, run and test:
 # ZeroC Ice 3.7 (headers/libs, slice2cpp, Glacier2 router, IceGrid registry/node, admin tools, Python binding),
 # Boost 1.74 (-dev packages only), zlib, lz4, zstd, SWIG 4.1 + python3-dev, pytest, nlohmann-json,
-# GoogleTest/GoogleMock, Google Benchmark, valgrind.
+# GoogleTest/GoogleMock, Google Benchmark, valgrind, clang with libFuzzer.
 # Idempotent: if everything is already installed it does nothing (no apt-get update, no network).
 # Must run as root (or via sudo). Verified on Debian 12.11.
 set -euo pipefail
@@ -32,6 +32,8 @@ PACKAGES=(
   nlohmann-json3-dev
   # tests / tooling
   googletest libgtest-dev libgmock-dev libbenchmark-dev valgrind
+  # libFuzzer targets (scripts/run-fuzz.sh): clang 14 and its fuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()
@@ -60,6 +62,7 @@ command -v icegridregistry >/dev/null
 command -v icegridnode >/dev/null
 command -v icegridadmin >/dev/null
 command -v swig >/dev/null
+command -v clang++ >/dev/null
 /usr/bin/python3 -c 'import Ice, pytest' >/dev/null
 test -f /usr/include/Ice/Ice.h
 test -f /usr/include/boost/version.hpp

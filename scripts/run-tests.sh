@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine (as root) and runs every test: a normal build and a
 # build with AddressSanitizer and UndefinedBehaviorSanitizer, each through ctest.
+# Then the libFuzzer targets run for a few seconds each (scripts/run-fuzz.sh).
 # Benchmarks are built in the normal build; run them by hand from build/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,3 +23,5 @@ run_suite build
 echo "== build and test with address and undefined-behaviour sanitizers =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DKOVA_SANITIZE=ON -DKOVA_BENCH=OFF
+echo "== fuzz targets, a few seconds each =="
+KOVA_FUZZ_JOBS=$jobs bash scripts/run-fuzz.sh
