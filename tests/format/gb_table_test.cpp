@@ -109,8 +109,8 @@ TEST(GbTable, PairsOutsideTheHanziAreaGiveNothing) {
         std::string units;
     };
     const std::vector<Case> cases = {
-        {"trail below its range", "\xB0\x80", ""},
-        {"trail 0xA0", "\xB0\xA0", ""},
+        {"trail below its range", "\xB1\x80", ""},
+        {"trail 0xA0", "\xB1\xA0", ""},
         {"trail 0xFF", "\xB0\xFF", ""},
         {"past the last cell", "\xF7\xFA", ""},
         {"punctuation row", "\xA1\xA1", ""},
