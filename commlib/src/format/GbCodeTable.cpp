@@ -20,9 +20,10 @@ const unsigned char kFirstTrail = 0xA1;
 const unsigned char kLastTrail = 0xFE;
 const int kCellsPerRow = 94;
 
-unsigned short keyOf(char* unit) {
+// MySetWordA's reading, kept inline: the search calls it on every step.
+unsigned short keyOf(const char* unit) {
     unsigned short key;
-    MySetWordA(&key, unit);
+    memcpy(&key, unit, sizeof key);
     return key;
 }
 
