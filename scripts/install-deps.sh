@@ -32,6 +32,8 @@ PACKAGES=(
   nlohmann-json3-dev
   # tests / tooling
   googletest libgtest-dev libgmock-dev libbenchmark-dev valgrind
+  # OpenSSL: the reference MD5 of the toolkit benchmark
+  libssl-dev
   # libFuzzer targets (scripts/run-fuzz.sh): clang 14 and its fuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
 )
