@@ -68,9 +68,9 @@ TEST(GbText, IconvWrappersStayInsideTheirOutputAndReportFailure) {
     char out[16] = {0};
     EXPECT_EQ(Gb2312ToUtf8(&gb[0], static_cast<int>(gb.size()), out, sizeof out), 0);
     EXPECT_EQ(std::string(out), "a b\t\xE4\xB8\xAD");
-    std::string bad = "a\xD6";
+    std::vector<char> bad = {'a', '\xD6'};  // cut inside a character, and not terminated
     testing::internal::CaptureStderr();
-    EXPECT_EQ(Gb2312ToUtf8(&bad[0], static_cast<int>(bad.size()), out, sizeof out), -1);
+    EXPECT_EQ(Gb2312ToUtf8(bad.data(), static_cast<int>(bad.size()), out, sizeof out), -1);
     EXPECT_EQ(GbkToUtf8(gb.data(), static_cast<int>(gb.size()), out, 2), -1);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("iconv "), std::string::npos);
 }
