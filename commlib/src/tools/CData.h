@@ -20,9 +20,9 @@
 class CData {
 public:
     // Text reads stop at this many bytes: a longer field is cut to kMaxStringRead - 1.
-    static const ULong kMaxStringRead = 30720;
+    static constexpr ULong kMaxStringRead = 30720;
     // The largest string field: its length must fit the 2-byte prefix.
-    static const ULong kMaxStringField = 0xFFFF;
+    static constexpr ULong kMaxStringField = 0xFFFF;
 
     CData() {}
     CData(const CData&) {}

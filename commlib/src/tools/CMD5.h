@@ -20,10 +20,10 @@ public:
 
     CMD5();  // all zeros
     // The 16 bytes at `data`.
-    explicit CMD5(unsigned int* data);
+    CMD5(unsigned int* data);
     // From hex text: byte k from characters 2k and 2k + 1 (upper or lower case). A
     // null or empty text gives zeros, and so do the bytes a short text does not reach.
-    explicit CMD5(const char* hexText);
+    CMD5(const char* hexText);
 
     void md5_starts(md5_context* ctx);
     void md5_update(md5_context* ctx, unsigned char* input, size_t length);
