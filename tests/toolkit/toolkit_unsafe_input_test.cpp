@@ -14,8 +14,9 @@ namespace {
 // An exact-size heap copy of `text` with its terminator.
 std::vector<char> ExactCopy(const std::string& text) { return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1); }
 
-TEST(ToolkitUnsafeInput, UrlEscapesNearTheEnd) {
+TEST(ToolkitUnsafeInput, UrlEscapes) {
     const std::pair<const char*, const char*> cases[] = {
+        {"a%20b", "a b"}, {"%4a%4A", "JJ"}, {"a+b", "a+b"}, {"%e4%b8%ad", "\xe4\xb8\xad"},  // valid
         {"%", "%"}, {"ab%", "ab%"}, {"%4", "%4"}, {"ab%4", "ab%4"}, {"%41%", "A%"}};
     Tools tools;
     for (const auto& c : cases) {
@@ -95,17 +96,11 @@ TEST(ToolkitUnsafeInput, PacketStringLengths) {
 
 TEST(ToolkitUnsafeInput, HexTextSizes) {
     Tools tools;
-    char output[2] = {'x', 'y'};
-    char longText[] = "00112233";
+    char output[2] = {'x', 'y'}, text[3] = {'x', 'y', 'z'}, longText[] = "00112233", bytes[] = "\x01\x02";
     EXPECT_EQ(-1, tools.ConvertToBuf(output, 2, longText));
     EXPECT_EQ(-1, tools.ConvertToBuf(output, -4, longText));
-    EXPECT_EQ('x', output[0]);
-    char text[3] = {'x', 'y', 'z'};
-    char bytes[] = "\x01\x02";
-    EXPECT_EQ(-1, tools.ConvertToText(text, 2, bytes, -1));
-    EXPECT_EQ(-1, tools.ConvertToText(text, 2, bytes, 2));
-    EXPECT_EQ(-1, tools.ConvertToText(text, 2, bytes, 1 << 30));
-    EXPECT_EQ('x', text[0]);
+    for (int length : {-1, 2, 1 << 30}) EXPECT_EQ(-1, tools.ConvertToText(text, 2, bytes, length));
+    EXPECT_EQ("xyxyz", std::string(output, 2) + std::string(text, 3));  // nothing touched
 }
 
 struct ReplaceCase {
