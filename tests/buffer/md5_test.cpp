@@ -1,6 +1,7 @@
 // MD5 against the RFC 1321 suite and the padding boundaries, in one pass and split at
 // every offset; the byte count across 4 GiB; the hex form of a digest.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <string>
 #include <vector>
@@ -70,15 +71,27 @@ TEST(Md5, RfcSuiteAndPaddingBoundariesInOnePassAndSplitAtEveryOffset) {
     }
 }
 
-TEST(Md5, ByteCountCarriesPastFourGiB) {
-    CMD5 md5;
-    CMD5::md5_context ctx;
-    md5.md5_starts(&ctx);
-    ctx.total[0] = 0xFFFFFFC0u;  // as if 4 GiB - 64 bytes had been hashed
-    std::string data = patterned(67);
-    md5.md5_update(&ctx, reinterpret_cast<unsigned char*>(&data[0]), data.size());
-    EXPECT_EQ(ctx.total[0], 3u);
-    EXPECT_EQ(ctx.total[1], 1u);
+// The count after one update, from a count just under 4 GiB: a short update and one of
+// more than 4 GiB (read-only zero pages, so nothing is allocated).
+TEST(Md5, ByteCountStaysExactPastFourGiB) {
+    struct Case {
+        size_t length;
+        unsigned int low, high;
+    };
+    const size_t fourGiB = size_t(1) << 32;
+    const std::vector<Case> cases = {{67, 3, 1}, {fourGiB + 64, 0, 2}};
+    void* zeros = mmap(nullptr, fourGiB + 64, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(zeros, MAP_FAILED);
+    for (const Case& c : cases) {
+        CMD5 md5;
+        CMD5::md5_context ctx;
+        md5.md5_starts(&ctx);
+        ctx.total[0] = 0xFFFFFFC0u;  // as if 4 GiB - 64 bytes had been hashed
+        md5.md5_update(&ctx, static_cast<unsigned char*>(zeros), c.length);
+        EXPECT_EQ(ctx.total[0], c.low) << c.length;
+        EXPECT_EQ(ctx.total[1], c.high) << c.length;
+    }
+    munmap(zeros, fourGiB + 64);
 }
 
 TEST(Md5, HexTextInEitherCaseShortOrNullGivesTheBytesItNames) {
