@@ -1,5 +1,6 @@
-// Tools: the toolkit's static routines. Stateless; every function is reentrant and
-// may be called from any thread.
+// Tools: the toolkit's static routines. Every function is reentrant and may be called
+// from any thread; the only state kept between calls is one LZ4 block compressor per
+// thread (freed when the thread ends).
 #pragma once
 
 #include <string>
@@ -9,8 +10,9 @@ public:
     // One LZ4 frame (256 KiB linked blocks, no checksums, no content size) appended to
     // strOut. 1 on success, 0 on failure; failures are printed on standard output.
     static int LZ4Compress(std::string& strIn, std::string& strOut);
-    // Decodes the first LZ4 frame of strIn and appends it to strOut; bytes after the
-    // frame are ignored. 1 on success, 0 on failure (what was decoded stays appended).
+    // Decodes every LZ4 frame of strIn in order, skipping skippable frames, and appends
+    // the result to strOut. 1 on success; 0 when any frame fails, or bytes follow that
+    // are not a frame (what was decoded before the failure stays appended).
     static int LZ4Decompress(std::string& strIn, std::string& strOut);
 
     // The host's first private IPv4 address (10/8, 192.168/16, 172.16/12), skipping
