@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "DecodeReserve.h"
 #include "KOVACommon.h"
 #include "KOVALog.h"
 #include "Tools.h"
@@ -28,9 +29,6 @@ const size_t kGzipDecodeBufferMin = 4096;
 const size_t kGzipDecodeBufferMax = 1 << 20;
 const int kGzipMaxIdleReads = 16;
 const int kGzipWindowBits = 15;
-// The result is sized from the trailer, which anyone can forge: a claim is believed
-// up to this many times the input (beyond, the result grows as data really comes).
-const size_t kGzipTrustedRatio = 64;
 
 // Thrown for zstd failures; deliberately not a std::exception, so callers log it as
 // an unknown exception.
@@ -82,12 +80,13 @@ private:
     size_t pos_ = 0;
 };
 
-// The trailer's ISIZE (the decoded size modulo 2^32), capped at what is believed.
+// The trailer's ISIZE (the decoded size modulo 2^32), which anyone can forge, as far
+// as decode_reserve believes it.
 size_t GzipDecodedSizeHint(const std::string& strIn) {
     if (strIn.size() < 18) return 0;
     const unsigned char* tail = reinterpret_cast<const unsigned char*>(strIn.data()) + strIn.size() - 4;
     size_t isize = tail[0] | tail[1] << 8 | tail[2] << 16 | static_cast<size_t>(tail[3]) << 24;
-    return std::min(isize, strIn.size() * kGzipTrustedRatio);
+    return decode_reserve::Believable(isize, strIn.size());
 }
 
 // The decompressor is read directly, without a stream chain, and inflates straight
@@ -110,7 +109,7 @@ bool GzipDecode(const std::string& strIn, std::string& strOut) {
         filled += static_cast<size_t>(got);
     }
     decompressor.close(source, BOOST_IOS::in);
-    result.resize(filled);
+    decode_reserve::Trim(result, filled);
     strOut.swap(result);
     return true;
 }
@@ -126,26 +125,28 @@ bool ZstdEncode(const std::string& strIn, std::string& strOut) {
     return true;
 }
 
-// Only the first frame is decoded. Its declared size is trusted only up to what its
-// blocks can hold, so a forged header cannot make us allocate; a frame without a
-// declared size (from a streaming producer) is decoded as a stream.
+// Every frame is decoded in order; skippable frames are passed over. Declared sizes
+// are trusted only up to what the blocks can hold, so a forged header cannot make us
+// allocate; and the result is sized from them in one step only as far as
+// decode_reserve believes a claim. Beyond that, or when a frame declares no size (a
+// streaming producer), the body is decoded as a stream that grows with its output.
 bool ZstdDecode(const std::string& strIn, std::string& strOut) {
     const ZstandFailure failure{"zstand uncompress failed."};
-    ZstdFrameFacts frame;
-    if (zstd_first_frame(strIn.data(), strIn.size(), frame) != 0) throw failure;
-    if (!frame.hasContentSize) {
+    ZstdBodyFacts body;
+    if (zstd_body_facts(strIn.data(), strIn.size(), body) != 0) throw failure;
+    if (body.hasContentSize && body.contentSize > body.decodedLimit) throw failure;
+    if (!body.hasContentSize || decode_reserve::Believable(body.contentSize, strIn.size()) < body.contentSize) {
         std::string result;
-        if (zstd_uncompress_stream(strIn.data(), frame.frameBytes, result, frame.decodedLimit) != 0)
-            throw failure;
+        if (zstd_uncompress_stream(strIn.data(), strIn.size(), result, body.decodedLimit) != 0) throw failure;
+        decode_reserve::Trim(result, result.size());
         strOut.swap(result);
         return true;
     }
-    if (frame.contentSize > frame.decodedLimit) throw failure;
-    size_t capacity = static_cast<size_t>(frame.contentSize);
+    size_t capacity = static_cast<size_t>(body.contentSize);
     strOut.resize(capacity + 1);
     strOut[capacity] = 0;
     size_t written = capacity;
-    if (zstd_uncompress(strIn.data(), frame.frameBytes, &strOut[0], written) != 0) throw failure;
+    if (zstd_uncompress(strIn.data(), strIn.size(), &strOut[0], written) != 0) throw failure;
     strOut.resize(written);
     return true;
 }

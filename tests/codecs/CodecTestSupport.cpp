@@ -19,10 +19,10 @@ std::string RandomBody(size_t size, unsigned seed) {
     return body;
 }
 
-std::string CompressibleBody(size_t size) {
+std::string CompressibleBody(size_t size, unsigned seed) {
     static const char* const kWords[] = {"queue", "message", "resource", "commit", "offset",
                                          "agent", "batch", "pull", "push", "produce"};
-    std::mt19937 gen(7);
+    std::mt19937 gen(seed);
     std::string body;
     body.reserve(size + 16);
     while (body.size() < size) {

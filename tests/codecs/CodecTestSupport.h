@@ -11,7 +11,7 @@ namespace codec_test {
 // Bytes that do not compress (fixed seed, so failures reproduce).
 std::string RandomBody(size_t size, unsigned seed = 1);
 // Text-like bytes that compress well but not trivially.
-std::string CompressibleBody(size_t size);
+std::string CompressibleBody(size_t size, unsigned seed = 7);
 
 // The sizes every codec must round-trip: empty, exactly one LZ4 input slice, one
 // byte more, and a body spanning several LZ4 blocks.

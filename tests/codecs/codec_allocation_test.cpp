@@ -1,9 +1,10 @@
-// A zstd header may declare any size, a gzip trailer too. The zstd decoder must refuse
-// a declared 8 GiB that the frame cannot hold without ever asking for the memory; the
-// gzip decoder must not size its result from a forged trailer. This binary replaces the
+// A zstd or LZ4 header may declare any size, a gzip trailer too. The zstd decoder must
+// refuse a declared 8 GiB that the frame cannot hold without ever asking for the
+// memory; no decoder may reserve more than a few times its input for a forged claim. This binary replaces the
 // global operator new to watch every allocation (and refuses huge ones, so a
 // regression fails fast instead of exhausting the machine).
 #include <gtest/gtest.h>
+#include <lz4frame.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <new>
 
 #include "CodecTestSupport.h"
+#include "KOVACommon.h"
 #include "PublicTools.h"
 
 namespace {
@@ -63,16 +65,67 @@ TEST(ZstdAllocationGuard, SameLayoutDeclaringZeroDecodes) {
     EXPECT_EQ("", out);
 }
 
-TEST(GzipAllocationGuard, ForgedTrailerSizeIsNotAllocated) {
-    const std::string body = codec_test::CompressibleBody(4096);
+// Each body below claims far more than its 1 MiB of content: gzip and zstd 4 GiB, LZ4
+// 200 MiB (within the 255:1 that LZ4 can expand, so the claim is plausible).
+std::string GzipClaimingFourGib(const std::string& body) {
     std::string gz;
-    ASSERT_TRUE(TQPublicTool::EncodeContentGzip(body, gz));
-    for (int i = 1; i <= 4; ++i) gz[gz.size() - i] = '\xff';  // ISIZE: 4 GiB - 1
+    EXPECT_TRUE(TQPublicTool::EncodeContentGzip(body, gz));
+    for (int i = 1; i <= 4; ++i) gz[gz.size() - i] = '\xff';  // ISIZE
+    return gz;
+}
+
+std::string Lz4Claiming200Mib(const std::string& body) {
+    LZ4F_preferences_t prefs{};
+    prefs.frameInfo.contentSize = 200ULL << 20;
+    std::string frame(LZ4F_compressFrameBound(body.size(), &prefs), '\0');
+    LZ4F_cctx* cctx = nullptr;
+    EXPECT_FALSE(LZ4F_isError(LZ4F_createCompressionContext(&cctx, LZ4F_VERSION)));
+    size_t fill = LZ4F_compressBegin(cctx, &frame[0], frame.size(), &prefs);
+    fill += LZ4F_compressUpdate(cctx, &frame[fill], frame.size() - fill, body.data(), body.size(), nullptr);
+    fill += LZ4F_flush(cctx, &frame[fill], frame.size() - fill, nullptr);
+    LZ4F_freeCompressionContext(cctx);
+    frame.resize(fill);
+    return frame + std::string(4, '\0');  // end mark
+}
+
+std::string ZstdClaimingFourGib(const std::string& body) {
+    std::string frame;
+    EXPECT_TRUE(TQPublicTool::EncodeContentZSTD(body, frame));
+    EXPECT_EQ(0x80, static_cast<unsigned char>(frame[4]) & 0xC0) << "4-byte size field expected";
+    const size_t field = 5 + ((frame[4] & 0x20) ? 0 : 1);  // after the window byte, if any
+    for (int i = 0; i < 4; ++i) frame[field + i] = '\xff';
+    return frame;
+}
+
+struct ForgedClaim {
+    const char* name;
+    int ce;
+    std::string (*make)(const std::string& body);
+    bool decodes;  // gzip does not check ISIZE
+};
+
+void PrintTo(const ForgedClaim& claim, std::ostream* os) { *os << claim.name; }
+
+class ForgedSizeClaim : public ::testing::TestWithParam<ForgedClaim> {};
+
+TEST_P(ForgedSizeClaim, ReservesAFewTimesTheInputAtMost) {
+    const std::string body = codec_test::RandomBody(1 << 20);
+    const std::string forged = GetParam().make(body);
     std::string out;
     largestRequest = 0;
-    ASSERT_TRUE(TQPublicTool::DecodeContentGzip(gz, out));  // the size is not checked
-    EXPECT_EQ(body, out);
-    EXPECT_LT(largestRequest.load(), size_t(4) << 20);
+    EXPECT_EQ(GetParam().decodes, TQPublicTool::DecodeContent(GetParam().ce, forged, out));
+    EXPECT_LT(largestRequest.load(), 16 * forged.size());
+    EXPECT_LE(out.capacity(), 2 * body.size()) << "the reserve outlives the decode";
+    if (GetParam().decodes) {
+        EXPECT_TRUE(out == body);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    AllCodecs, ForgedSizeClaim,
+    ::testing::Values(ForgedClaim{"gzip", KOVA::COMMON::E_GZIP, GzipClaimingFourGib, true},
+                      ForgedClaim{"lz4", KOVA::COMMON::E_LZ4, Lz4Claiming200Mib, false},
+                      ForgedClaim{"zstd", KOVA::COMMON::E_ZSTD, ZstdClaimingFourGib, false}),
+    [](const ::testing::TestParamInfo<ForgedClaim>& info) { return info.param.name; });
 
 }  // namespace

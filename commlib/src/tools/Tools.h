@@ -4,7 +4,8 @@
 // prefix, per-uid passwords, user-id range mapping, the thread id and command names;
 // also the LZ4 body codec and the local-address discovery of the client.
 //
-// Thread safety: the static routines keep no state and may be called from any thread.
+// Thread safety: the static routines may be called from any thread; the only state they
+// keep between calls is one LZ4 block compressor per thread (freed when the thread ends).
 // A Tools object fills its two suffix lists on first use behind a plain flag, so one
 // object must not be used by two threads at once. ShowHex switches the number base of
 // std::cout while it runs; ReplaceString, ShowHex and HexShow write to standard output.
@@ -27,8 +28,9 @@ public:
     // One LZ4 frame (256 KiB linked blocks, no checksums, no content size) appended to
     // strOut. 1 on success, 0 on failure; failures are printed on standard output.
     static int LZ4Compress(std::string& strIn, std::string& strOut);
-    // Decodes the first LZ4 frame of strIn and appends it to strOut; bytes after the
-    // frame are ignored. 1 on success, 0 on failure (what was decoded stays appended).
+    // Decodes every LZ4 frame of strIn in order, skipping skippable frames, and appends
+    // the result to strOut. 1 on success; 0 when any frame fails, or bytes follow that
+    // are not a frame (what was decoded before the failure stays appended).
     static int LZ4Decompress(std::string& strIn, std::string& strOut);
 
     // The host's first private IPv4 address (10/8, 192.168/16, 172.16/12), skipping

@@ -2,19 +2,23 @@
 // below the logger.
 #include "Tools.h"
 
+#include <lz4.h>
 #include <lz4frame.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "DecodeReserve.h"
 
 namespace {
 
 // Frame API version the contexts are created with.
 const unsigned kContextVersion = 100;
-// The encoder feeds the input in slices of this size.
-const size_t kSliceSize = 16384;
 
 // 256 KiB linked blocks, no checksums, no content size, fast default level.
 const LZ4F_preferences_t lz4_preferences = {
@@ -26,15 +30,90 @@ const LZ4F_preferences_t lz4_preferences = {
     {0, 0, 0},
 };
 
-// Owns the heap buffers and contexts of one call, so every return path frees them.
-struct Lz4CallResources {
-    LZ4F_cctx* cctx = nullptr;
+const size_t kBlockSize = 1 << 18;  // LZ4F_max256KB
+const size_t kBlockHeaderSize = 4;
+const uint32_t kStoredBlockFlag = 0x80000000u;
+const uint32_t kSkippableMagicMask = 0xFFFFFFF0u;
+const uint32_t kSkippableMagic = 0x184D2A50u;
+// The smallest step by which the decoder's output grows when no header told its size.
+const size_t kMinOutputStep = 4096;
+
+uint32_t ReadLE32(const char* p) {
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
+    return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+}
+
+void WriteLE32(char* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+// The header the frame API writes for lz4_preferences, made once by the library itself
+// so that it always matches the preferences.
+struct FrameHeader {
+    size_t error = 0;  // the library's error code when the header could not be made
+    const char* failure = nullptr;
+    char bytes[LZ4F_HEADER_SIZE_MAX];
+    size_t size = 0;
+};
+
+const FrameHeader& OurFrameHeader() {
+    static const FrameHeader header = [] {
+        FrameHeader made;
+        LZ4F_cctx* cctx = nullptr;
+        size_t rc = LZ4F_createCompressionContext(&cctx, kContextVersion);
+        if (LZ4F_isError(rc)) {
+            made.error = rc;
+            made.failure = "Failed to create LZ4 context: error %zu\n";
+            return made;
+        }
+        rc = LZ4F_compressBegin(cctx, made.bytes, sizeof made.bytes, &lz4_preferences);
+        LZ4F_freeCompressionContext(cctx);
+        if (LZ4F_isError(rc)) {
+            made.error = rc;
+            made.failure = "Failed to start compression: error %zu\n";
+        } else {
+            made.size = rc;
+        }
+        return made;
+    }();
+    return header;
+}
+
+struct StreamFree {
+    void operator()(LZ4_stream_t* s) const { LZ4_freeStream(s); }
+};
+
+// Creating a frame context costs more than compressing a small body (it zero-fills
+// hundreds of KiB), so each thread keeps one block compressor, with room for one
+// compressed block. The frame container around the blocks is written here, as the
+// frame API would write it for lz4_preferences.
+struct BlockCompressor {
+    std::unique_ptr<LZ4_stream_t, StreamFree> stream{LZ4_createStream()};
+    std::unique_ptr<char[]> block{new (std::nothrow) char[kBlockSize]};
+};
+
+BlockCompressor& ThreadBlockCompressor() {
+    thread_local BlockCompressor compressor;
+    return compressor;
+}
+
+// Appends one block of a linked frame to `out`, as the frame API makes it: compressed
+// when that saves at least a byte, else stored with the high bit of its size set.
+void AppendBlock(BlockCompressor& compressor, const char* src, size_t size, std::string& out) {
+    char header[kBlockHeaderSize];
+    const int packed = LZ4_compress_fast_continue(compressor.stream.get(), src, compressor.block.get(),
+                                                  static_cast<int>(size), static_cast<int>(size) - 1, 1);
+    const bool stored = packed <= 0 || static_cast<size_t>(packed) >= size;
+    WriteLE32(header, stored ? static_cast<uint32_t>(size) | kStoredBlockFlag : static_cast<uint32_t>(packed));
+    out.append(header, kBlockHeaderSize);
+    out.append(stored ? src : compressor.block.get(), stored ? size : static_cast<size_t>(packed));
+}
+
+// Owns the decompression context of one call, so every return path frees it.
+struct DecompressionContext {
     LZ4F_dctx* dctx = nullptr;
-    char* buffer = nullptr;
-    ~Lz4CallResources() {
-        if (cctx) LZ4F_freeCompressionContext(cctx);
+    ~DecompressionContext() {
         if (dctx) LZ4F_freeDecompressionContext(dctx);
-        free(buffer);
     }
 };
 
@@ -50,145 +129,146 @@ size_t get_block_size(const LZ4F_frameInfo_t& info) {
     }
 }
 
-// Room to reserve for the decoded body of a frame, read from its block headers: a
-// stored block decodes to its own size, a compressed one to at most a block, which
-// every compressed block but the last fills. A lone compressed block gets nothing (a
-// block-sized reserve would waste memory on small bodies), nor does a frame whose
-// walk does not end cleanly in the input.
-size_t DecodedSizeHint(const LZ4F_frameInfo_t& info, const char* frame, size_t size, size_t pos) {
+// The decoded size a frame claims: its content size field, else what its block
+// headers tell (a stored block decodes to its own size, a compressed one to at most
+// a block, which every compressed block but the last fills). A lone compressed block
+// claims nothing (a block-sized claim would waste memory on small bodies), nor does a
+// frame whose walk does not end cleanly in the input.
+size_t DecodedSizeClaim(const LZ4F_frameInfo_t& info, const char* frame, size_t size, size_t pos) {
     if (info.contentSize != 0) return static_cast<size_t>(info.contentSize);
     const size_t blockMax = get_block_size(info);
     const size_t blockTrailer = info.blockChecksumFlag == LZ4F_blockChecksumEnabled ? 4 : 0;
-    size_t hint = 0, blocks = 0, compressed = 0;
-    while (pos + 4 <= size) {
-        const unsigned char* word = reinterpret_cast<const unsigned char*>(frame + pos);
-        uint32_t header = word[0] | word[1] << 8 | word[2] << 16 | static_cast<uint32_t>(word[3]) << 24;
-        if (header == 0) return blocks > 1 || compressed == 0 ? hint : 0;  // end mark
-        size_t stored = header & 0x7fffffffu;
-        const bool isStored = (header & 0x80000000u) != 0;
-        hint += isStored ? stored : blockMax;
+    size_t claim = 0, blocks = 0, compressed = 0;
+    while (pos + kBlockHeaderSize <= size) {
+        uint32_t header = ReadLE32(frame + pos);
+        if (header == 0) return blocks > 1 || compressed == 0 ? claim : 0;  // end mark
+        size_t stored = header & ~kStoredBlockFlag;
+        const bool isStored = (header & kStoredBlockFlag) != 0;
+        claim += isStored ? stored : blockMax;
         compressed += isStored ? 0 : 1;
         ++blocks;
-        pos += 4 + stored + blockTrailer;
+        pos += kBlockHeaderSize + stored + blockTrailer;
     }
     return 0;
+}
+
+// Skips the skippable frame at `pos` (magic, 4-byte length, that many bytes). False
+// when the frame does not end inside the input.
+bool SkipSkippableFrame(const char* input, size_t inputSize, size_t& pos) {
+    if (inputSize - pos < 8) return false;
+    const size_t length = ReadLE32(input + pos + 4);
+    if (inputSize - pos - 8 < length) return false;
+    pos += 8 + length;
+    return true;
+}
+
+bool IsSkippableFrame(const char* input, size_t inputSize, size_t pos) {
+    return inputSize - pos >= 4 && (ReadLE32(input + pos) & kSkippableMagicMask) == kSkippableMagic;
+}
+
+// Decodes the frame at `pos` straight into `out` after its first `filled` bytes,
+// advancing both. `out` is sized ahead only as far as decode_reserve believes the
+// frame's claim; beyond, it grows as decoded bytes arrive.
+int DecodeFrame(LZ4F_dctx* dctx, const char* input, size_t inputSize, size_t& pos, std::string& out,
+                size_t& filled) {
+    LZ4F_frameInfo_t info;
+    size_t headerBytes = inputSize - pos;  // in: bytes available; out: header bytes consumed
+    size_t next = LZ4F_getFrameInfo(dctx, &info, input + pos, &headerBytes);
+    if (LZ4F_isError(next)) {
+        printf("LZ4F_getFrameInfo error: %s\n", LZ4F_getErrorName(next));
+        return 0;
+    }
+    pos += headerBytes;
+    const size_t blockSize = get_block_size(info);
+    const size_t frameStart = filled;
+    const size_t claim = decode_reserve::Believable(DecodedSizeClaim(info, input, inputSize, pos), inputSize - pos);
+    if (out.size() - filled < claim) out.resize(filled + claim);
+
+    while (next != 0) {  // the decoder's hint of further input; 0 once the frame ends
+        if (filled == out.size()) {
+            // Twice what the frame gave so far, or what its compressed rest might give
+            // at an ordinary ratio, within one block: the string's own capacity doubling
+            // keeps the copies linear while only the new room is zero-filled.
+            size_t step = std::max({filled - frameStart, 2 * (inputSize - pos), kMinOutputStep});
+            out.resize(filled + std::min(step, blockSize));
+        }
+        size_t produced = out.size() - filled;
+        size_t consumed = inputSize - pos;
+        next = LZ4F_decompress(dctx, &out[filled], &produced, input + pos, &consumed, nullptr);
+        if (LZ4F_isError(next)) {
+            printf("Decompression error: %s\n", LZ4F_getErrorName(next));
+            return 0;
+        }
+        filled += produced;
+        pos += consumed;
+        if (next != 0 && produced == 0 && consumed == 0) return 0;  // input ends inside the frame
+    }
+    return 1;
 }
 
 }  // namespace
 
 // Output: one LZ4 frame as set by lz4_preferences (header, 256 KiB linked blocks, end
-// mark; no content size, no checksums). The frame is built in a work buffer sized for
-// one slice and flushed into strOut whenever the next slice might not fit, so memory
-// stays bounded whatever the input size.
+// mark; no content size, no checksums), the same bytes the frame API gives when the
+// input is fed in slices. Whole blocks are compressed straight from strIn into
+// strOut; the block compressor starts afresh for every frame, since a reused hash
+// table, although correct, would change the output.
 int Tools::LZ4Compress(std::string& strIn, std::string& strOut) {
-    Lz4CallResources res;
-    size_t rc = LZ4F_createCompressionContext(&res.cctx, kContextVersion);
-    if (LZ4F_isError(rc)) {
-        printf("Failed to create LZ4 context: error %zu\n", rc);
+    const FrameHeader& header = OurFrameHeader();
+    if (header.failure) {
+        printf(header.failure, header.error);
         return 0;
     }
-    const size_t bound = LZ4F_compressBound(kSliceSize, &lz4_preferences);
-    const size_t bufferSize = bound + 23;  // room for the frame header and end mark
-    res.buffer = static_cast<char*>(malloc(bufferSize));
-    if (!res.buffer) {
+    BlockCompressor& compressor = ThreadBlockCompressor();
+    if (!compressor.stream || !compressor.block) {
         printf("Not enough memory\n");
         return 0;
     }
-    char* const buffer = res.buffer;
+    LZ4_initStream(compressor.stream.get(), sizeof(LZ4_stream_t));
 
-    size_t fill = LZ4F_compressBegin(res.cctx, buffer, bufferSize, &lz4_preferences);
-    if (LZ4F_isError(fill)) {
-        printf("Failed to start compression: error %zu\n", fill);
-        return 0;
-    }
-    bool reserved = false;
-    for (size_t offset = 0; offset < strIn.size(); offset += kSliceSize) {
-        size_t slice = std::min(kSliceSize, strIn.size() - offset);
-        size_t produced = LZ4F_compressUpdate(res.cctx, buffer + fill, bufferSize - fill,
-                                              strIn.data() + offset, slice, nullptr);
-        if (LZ4F_isError(produced)) {
-            printf("Compression failed: error %zu\n", produced);
-            return 0;
-        }
-        fill += produced;
-        if (bufferSize - fill < bound + 4) {
-            printf("Writing %zu bytes\n", fill);
-            if (!reserved) {
-                // The first flush shows how the body compresses: reserve for the rest at
-                // that rate, so the output is not copied again at every doubling.
-                reserved = true;
-                size_t consumed = offset + slice;
-                double rate = static_cast<double>(fill) / static_cast<double>(consumed);
-                strOut.reserve(strOut.size() + static_cast<size_t>(rate * strIn.size()) + bound);
-            }
-            strOut.append(buffer, fill);
-            fill = 0;
+    // Room for the largest frame: every block stored, and the end mark.
+    const size_t blocks = (strIn.size() + kBlockSize - 1) / kBlockSize;
+    strOut.reserve(strOut.size() + header.size + strIn.size() + (blocks + 1) * kBlockHeaderSize);
+    size_t reported = strOut.size();  // the encoder reports its output at each full block
+    strOut.append(header.bytes, header.size);
+    for (size_t offset = 0; offset < strIn.size(); offset += kBlockSize) {
+        const size_t block = std::min(kBlockSize, strIn.size() - offset);
+        AppendBlock(compressor, strIn.data() + offset, block, strOut);
+        if (block == kBlockSize) {
+            printf("Writing %zu bytes\n", strOut.size() - reported);
+            reported = strOut.size();
         }
     }
-    size_t ended = LZ4F_compressEnd(res.cctx, buffer + fill, bufferSize - fill, nullptr);
-    if (LZ4F_isError(ended)) {
-        printf("Failed to end compression: error %zu\n", ended);
-        return 0;
-    }
-    strOut.append(buffer, fill + ended);
+    strOut.append(kBlockHeaderSize, '\0');  // end mark
     return 1;
 }
 
-// The frame is read straight from strIn, with no staging copy: a block lying whole in
-// the input is then decoded in place instead of being gathered first.
+// Every frame of strIn, in order, is decoded and appended to strOut; skippable frames
+// are passed over. The frames are read straight from strIn, with no staging copy.
 int Tools::LZ4Decompress(std::string& strIn, std::string& strOut) {
-    Lz4CallResources res;
-    size_t rc = LZ4F_createDecompressionContext(&res.dctx, kContextVersion);
+    DecompressionContext context;
+    size_t rc = LZ4F_createDecompressionContext(&context.dctx, kContextVersion);
     if (LZ4F_isError(rc)) {
         printf("LZ4F_dctx creation error: %s\n", LZ4F_getErrorName(rc));
         return 0;
     }
-
     const char* const input = strIn.data();
     const size_t inputSize = strIn.size();
-    LZ4F_frameInfo_t info;
-    size_t pos = inputSize;  // in: bytes available; out: header bytes consumed
-    size_t next = LZ4F_getFrameInfo(res.dctx, &info, input, &pos);
-    if (LZ4F_isError(next)) {
-        printf("LZ4F_getFrameInfo error: %s\n", LZ4F_getErrorName(next));
-        return 0;
-    }
-    const size_t blockSize = get_block_size(info);
-    res.buffer = static_cast<char*>(malloc(blockSize));
-    if (!res.buffer) {
-        perror("decompress_file(dst)");
-        return 0;
-    }
-    char* const block = res.buffer;
-
-    // When the block headers tell the decoded size, decode straight into strOut (no
-    // copy out of the block, no regrowth); else through the block. LZ4 cannot expand
-    // beyond 255:1, so no larger claim is believed.
-    size_t hint = DecodedSizeHint(info, input, inputSize, pos);
-    const bool inPlace = hint != 0 && hint / 255 <= inputSize;
     size_t filled = strOut.size();
-    if (inPlace) strOut.resize(filled + hint);
     // On every return, strOut ends with exactly what was decoded.
     struct TrimOnExit {
         std::string& out;
         const size_t& filled;
-        bool active;
-        ~TrimOnExit() { if (active) out.resize(filled); }
-    } trim{strOut, filled, inPlace};
+        ~TrimOnExit() { decode_reserve::Trim(out, filled); }
+    } trim{strOut, filled};
 
-    while (next != 0) {  // the decoder's hint of further input; 0 once the frame ends
-        if (pos == inputSize) return 0;  // input ends inside the frame
-        if (inPlace && filled == strOut.size()) strOut.resize(filled + blockSize);  // the hint fell short
-        char* const dst = inPlace ? &strOut[filled] : block;
-        size_t produced = inPlace ? strOut.size() - filled : blockSize;
-        size_t consumed = inputSize - pos;
-        next = LZ4F_decompress(res.dctx, dst, &produced, input + pos, &consumed, nullptr);
-        if (LZ4F_isError(next)) {
-            printf("Decompression error: %s\n", LZ4F_getErrorName(next));
+    size_t pos = 0;
+    do {
+        if (IsSkippableFrame(input, inputSize, pos)) {
+            if (!SkipSkippableFrame(input, inputSize, pos)) return 0;
+        } else if (!DecodeFrame(context.dctx, input, inputSize, pos, strOut, filled)) {
             return 0;
         }
-        if (inPlace) filled += produced; else strOut.append(block, produced);
-        pos += consumed;
-    }
+    } while (pos < inputSize);
     return 1;
 }

@@ -10,11 +10,11 @@ namespace {
 
 const int kCompressionLevel = 3;
 
-// Every block that yields output takes at least 4 bytes of the frame (a 3-byte block
+// Every block that yields output takes at least 4 bytes of its frame (a 3-byte block
 // header and one byte of RLE, raw or compressed content) and yields at most
-// ZSTD_BLOCKSIZE_MAX bytes, so no valid frame expands beyond this.
-unsigned long long StructuralLimit(size_t frameBytes) {
-    return static_cast<unsigned long long>(frameBytes / 4) * ZSTD_BLOCKSIZE_MAX;
+// ZSTD_BLOCKSIZE_MAX bytes, so no valid body expands beyond this.
+unsigned long long StructuralLimit(size_t bodyBytes) {
+    return static_cast<unsigned long long>(bodyBytes / 4) * ZSTD_BLOCKSIZE_MAX;
 }
 
 struct DStreamFree {
@@ -58,19 +58,19 @@ int zstd_uncompress(const void* in, size_t isz, void* out, size_t& osz) {
     return 0;
 }
 
-int zstd_first_frame(const void* in, size_t isz, ZstdFrameFacts& facts) {
-    size_t frameBytes = ZSTD_findFrameCompressedSize(in, isz);
-    if (ZSTD_isError(frameBytes)) return -1;
-    unsigned long long declared = ZSTD_getFrameContentSize(in, frameBytes);
+int zstd_body_facts(const void* in, size_t isz, ZstdBodyFacts& facts) {
+    if (isz == 0) return -1;  // not even one frame
+    // Both walk every frame, skippable ones included, and fail on a truncated or
+    // foreign frame and on bytes after the last frame.
+    unsigned long long declared = ZSTD_findDecompressedSize(in, isz);
     if (declared == ZSTD_CONTENTSIZE_ERROR) return -1;
-    // For a frame without a declared size this walks the blocks; with one it returns
-    // the declared size, hence the structural cap beside it.
-    unsigned long long bound = ZSTD_decompressBound(in, frameBytes);
+    // Frames without a declared size count by their blocks; frames with one count by
+    // it, hence the structural cap beside it.
+    unsigned long long bound = ZSTD_decompressBound(in, isz);
     if (bound == ZSTD_CONTENTSIZE_ERROR) return -1;
-    facts.frameBytes = frameBytes;
     facts.hasContentSize = declared != ZSTD_CONTENTSIZE_UNKNOWN;
     facts.contentSize = facts.hasContentSize ? declared : 0;
-    facts.decodedLimit = std::min(bound, StructuralLimit(frameBytes));
+    facts.decodedLimit = std::min(bound, StructuralLimit(isz));
     return 0;
 }
 
@@ -81,10 +81,12 @@ int zstd_uncompress_stream(const void* in, size_t isz, std::string& out, unsigne
     const size_t step = ZSTD_DStreamOutSize();
     ZSTD_inBuffer input{in, isz, 0};
     size_t hint = 1;
-    while (hint != 0) {
+    // The stream starts the next frame by itself after one ends (0), and passes over
+    // skippable frames.
+    while (hint != 0 || input.pos < input.size) {
         size_t produced = out.size() - start;
-        // At the limit the decoder may still read the frame's checksum, but any
-        // further output would exceed what such a frame can hold.
+        // At the limit the decoder may still read a frame's checksum, but any further
+        // output would exceed what such a body can hold.
         size_t room = static_cast<size_t>(std::min<unsigned long long>(step, limit - produced));
         size_t consumedBefore = input.pos;
         out.resize(out.size() + room);
@@ -92,9 +94,10 @@ int zstd_uncompress_stream(const void* in, size_t isz, std::string& out, unsigne
         hint = ZSTD_decompressStream(stream.get(), &output, &input);
         out.resize(start + produced + output.pos);
         if (ZSTD_isError(hint)) return -1;
-        // The whole frame was given, so a call that moves nothing means the frame
-        // ends early or wants to grow past the limit.
-        if (hint != 0 && output.pos == 0 && input.pos == consumedBefore) return -1;
+        // The whole body was given, so a call that moves nothing before the end means
+        // a frame ends early or wants to grow past the limit.
+        const bool done = hint == 0 && input.pos == input.size;
+        if (!done && output.pos == 0 && input.pos == consumedBefore) return -1;
     }
     return 0;
 }

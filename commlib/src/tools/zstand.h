@@ -19,23 +19,23 @@ size_t zstd_unbound(const void* in, size_t isz);
 // One frame at level 3 with its content size in the header. 0 with `osz` set, -1 on
 // a zstd error (`osz` unchanged).
 int zstd_compress(const void* in, size_t isz, void* out, size_t& osz);
-// Decodes every frame of `in` in one call (so callers pass one frame only). 0 with
-// `osz` set, -1 on a zstd error.
+// Decodes every frame of `in` in one call, skipping skippable frames; each frame
+// must decode to the size its header declares. 0 with `osz` set, -1 on a zstd error.
 int zstd_uncompress(const void* in, size_t isz, void* out, size_t& osz);
 
-// What the first frame of a body tells about itself before it is decoded.
-struct ZstdFrameFacts {
-    size_t frameBytes = 0;        // length of the first frame, its checksum included
-    bool hasContentSize = false;  // false for frames written by a streaming producer
-    unsigned long long contentSize = 0;  // declared size; meaningful when hasContentSize
-    // The most this frame can decode to, from its block structure (never from the
-    // declared size alone, which a damaged or hostile header can set at will).
+// What the frames of a body tell about themselves before they are decoded.
+struct ZstdBodyFacts {
+    bool hasContentSize = false;  // every frame declares its size (streaming producers do not)
+    unsigned long long contentSize = 0;  // the declared sizes added up; meaningful when hasContentSize
+    // The most the body can decode to, from its block structure (never from declared
+    // sizes alone, which a damaged or hostile header can set at will).
     unsigned long long decodedLimit = 0;
 };
-// Reads the facts of the first frame of `in`. 0, or -1 when `in` does not start with
-// one whole, structurally valid frame (truncated, not zstd, unknown format).
-int zstd_first_frame(const void* in, size_t isz, ZstdFrameFacts& facts);
-// Streaming decode of exactly one frame (`in` holds that frame), appended to `out`.
-// Never grows `out` by more than `limit` bytes. 0, or -1 on a zstd error, a frame
-// that decodes past `limit`, or one that ends early.
+// Reads the facts of every frame of `in` (skippable frames count as empty). 0, or -1
+// when `in` is not a sequence of whole, structurally valid frames (empty, truncated,
+// not zstd, bytes after the last frame).
+int zstd_body_facts(const void* in, size_t isz, ZstdBodyFacts& facts);
+// Streaming decode of every frame of `in`, skipping skippable frames, appended to
+// `out`. Never grows `out` by more than `limit` bytes. 0, or -1 on a zstd error, a
+// body that decodes past `limit`, or one that ends inside a frame.
 int zstd_uncompress_stream(const void* in, size_t isz, std::string& out, unsigned long long limit);
