@@ -26,6 +26,7 @@
 
 #include "KOVALog.h"
 #include "KOVANamedLock.h"
+#include "KOVAStoreFileLock.h"
 #include "KOVAStoreHeader.h"
 #include "KOVAStoreRecord.h"
 
@@ -42,11 +43,6 @@ constexpr int64_t kMaxRecordBytes = kWindowBytes - 1;
 constexpr int kNameAttempts = 16;
 
 uint32_t nowSeconds() { return static_cast<uint32_t>(::time(nullptr)); }
-
-std::string baseName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool pathExists(const std::string& path) {
     struct stat st;
@@ -107,7 +103,7 @@ bool KOVAStoreFile::appendRecord(const std::string& rid, const std::string& reco
         // Held from the existence test to the end of the write: a reader deletes or
         // moves an idle file only under this lock, so the record cannot go into a file
         // that is no longer in the directory.
-        KOVANamedLock fileLock(KOVANamedLock::ofFile(baseName(_curWriteFile)));
+        KOVAStoreFileLock fileLock(_mapWFile.get_mapping_handle().handle);
         if (!fileLock.owned()) {
             LOG_WARN("Leave the store file `%s': its lock is busy.", _curWriteFile.c_str());
         } else if (pathExists(_curWriteFile)) {
