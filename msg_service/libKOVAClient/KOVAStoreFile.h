@@ -45,6 +45,12 @@
 #include "KOVACommon.h"
 #include "KOVAMessage.h"
 
+namespace boost {
+namespace interprocess {
+class named_mutex;
+}
+}  // namespace boost
+
 namespace KOVA {
 
 // Hands one stored batch back: resource id, batch, produce properties. True when the
@@ -150,6 +156,8 @@ private:
     int* _readNums = nullptr;
     int* _totalRLen = nullptr;
     int32_t* _readOwner = nullptr;
+    // The claimed file's named semaphore, kept open while the claim lasts.
+    std::shared_ptr<boost::interprocess::named_mutex> _readFileLock;
     // The last read time this object wrote: a different value means another claim.
     uint32_t _claimTime = 0;
 
