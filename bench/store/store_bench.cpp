@@ -26,11 +26,18 @@
 #include "KOVALog.h"
 #include "KOVAMessageSerialization.h"
 #include "KOVAStoreFile.h"
+#include "StoreTestSupport.h"
 #include "temp_dir.h"
 
 namespace {
 
 const KOVA::COMMON::KOVAProperties kProperties{{"born", "bench"}};
+
+// The file-name prefix of this run; its semaphores go when the run ends.
+const kova::test::store::UniquePrefix& prefix() {
+    static const kova::test::store::UniquePrefix runPrefix("bench");
+    return runPrefix;
+}
 
 // Four messages sharing `bytes` of body.
 KOVAMsg::KOVABatchMessage batchOf(size_t bytes) {
@@ -55,7 +62,7 @@ std::string serialise(const KOVAMsg::KOVABatchMessage& batch) {
 void storeBatches(benchmark::State& state, size_t bytes, bool async) {
     const KOVAMsg::KOVABatchMessage batch = batchOf(bytes);
     kova::fixtures::TempDir dir("kova-store-bench");
-    KOVA::KOVAStoreFile store(dir.path().string(), "KovaBench", "", async, 0, 0);
+    KOVA::KOVAStoreFile store(dir.path().string(), prefix().str(), "", async, 0, 0);
     for (auto _ : state) {
         if (!store.Store("bench", batch, kProperties)) state.SkipWithError("Store failed");
     }
@@ -97,10 +104,10 @@ void readBatches(benchmark::State& state, size_t bytes) {
     const KOVAMsg::KOVABatchMessage batch = batchOf(bytes);
     kova::fixtures::TempDir dir("kova-store-bench");
     {
-        KOVA::KOVAStoreFile writer(dir.path().string(), "KovaBench", "", true, 1 << 30, 0);
+        KOVA::KOVAStoreFile writer(dir.path().string(), prefix().str(), "", true, 1 << 30, 0);
         for (int64_t i = 0; i < state.max_iterations; ++i) writer.Store("bench", batch, kProperties);
     }
-    KOVA::KOVAStoreFile reader(dir.path().string(), "KovaBench", "", true, 0, 0);
+    KOVA::KOVAStoreFile reader(dir.path().string(), prefix().str(), "", true, 0, 0);
     const KOVA::readCacheCb accept = [](auto&&...) { return true; };
     for (auto _ : state) {
         if (reader.Read(accept, 5) <= 0) state.SkipWithError("Read handed nothing back");
