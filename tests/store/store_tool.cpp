@@ -1,8 +1,8 @@
 // Helper program of the fail-store tests: a store used from a process of its own.
 //
 //   store_tool write <dir> <prefix> <sync|async> <tag>
-//       prints READY, then stores batches <tag>-0, <tag>-1, ... for ever, printing
-//       "ACK <rid>" after each Store that returned true (until it is killed)
+//       stores batches <tag>-0, <tag>-1, ... for ever, printing "ACK <rid>" after each
+//       Store that returned true (until it is killed), and READY after the first Store
 //   store_tool read <dir> <prefix>
 //       calls Read for ever; the callback prints "GOT <rid> <ok|corrupt>" and accepts
 //       the batch when the next line of standard input is "y" (ends at end of input);
@@ -26,11 +26,13 @@ using kova::test::store::isIntact;
 using kova::test::store::makeBatch;
 
 int writeForever(KOVA::KOVAStoreFile& store, const std::string& tag) {
-    std::printf("READY\n");
-    std::fflush(stdout);
     for (long n = 0;; ++n) {
         const std::string rid = tag + "-" + std::to_string(n);
-        if (store.Store(rid, makeBatch(rid, 300), {{"n", std::to_string(n)}})) std::printf("ACK %s\n", rid.c_str());
+        const bool stored = store.Store(rid, makeBatch(rid, 300), {{"n", std::to_string(n)}});
+        // Ready once the file exists: a kill while its semaphore is being created
+        // would leave a stray entry in /dev/shm.
+        if (n == 0) std::printf("READY\n");
+        if (stored) std::printf("ACK %s\n", rid.c_str());
         std::fflush(stdout);
     }
 }
