@@ -8,8 +8,9 @@
 //       the batch when the next line of standard input is "y" (ends at end of input);
 //       prints "READ <result>" after every Read that handed something back
 //   store_tool fill <dir> <prefix>
-//       stores 64 KiB batches until Store fails, then reads everything back with a
-//       second store; exit 0 when every acknowledged batch came back in order
+//       stores 64 KiB batches until Store fails, then small ones that must fail too,
+//       then reads everything back with a second store; exit 0 when exactly the
+//       acknowledged batches came back, in order
 //
 // Logs go to <dir>.logs/.
 #include <cstdio>
@@ -65,6 +66,10 @@ int fillThenReadBack(const std::string& dir, const std::string& prefix) {
             const std::string rid = "fill-" + std::to_string(n);
             if (!writer.Store(rid, makeBatch(rid, 64 * 1024), {})) break;
             acked.push_back(rid);
+        }
+        // No room for a new file's first window either: refused, not written elsewhere.
+        for (const char* rid : {"late-1", "late-2"}) {
+            if (writer.Store(rid, makeBatch(rid, 100), {})) return 4;
         }
     }
     KOVA::KOVAStoreFile reader(dir, prefix, "", true, 0, 0);
