@@ -1,0 +1,177 @@
+// KOVA::KOVAStoreFile: the fail-store. A directory of fixed-size, memory-mapped store
+// files that keeps every produce batch which could not be delivered, so that a
+// background thread can produce it again later. Any number of processes may share one
+// directory; they coordinate through each file's header and named POSIX semaphores.
+//
+// The implementation is split by purpose:
+//   KOVAStoreFile.cpp          construction, directory check, destruction
+//   KOVAStoreFileWrite.cpp     file creation, write windows, Store
+//   KOVAStoreHeader.h          the file format: the 40-byte header of every file
+//   KOVAStoreFileRead.cpp      Read, claiming, dirty files, clean-up
+//   KOVAStoreRecord*.cpp       the bytes of one record (archive header and body)
+//   KOVANamedLock.cpp          timed named semaphores with orphan recovery
+//   KOVAStoreFileLock.cpp      a lock on a store file that dies with its holder
+//
+// Thread-safety: Store and Read may be called from any threads at once. Store runs
+// under _writeMutex; Read runs under _readMutex for its whole length, including the
+// callback. Lock order: _readMutex, then _writeMutex, then a store file's locks (its
+// named semaphore for creating it, claiming it and advancing its read counters, or
+// the lock on the file itself for writing a record and for removing or moving the
+// file; never both at once); the directory's named semaphore is taken under either
+// mutex but never together with a file's lock. Cross-process locks are taken with a
+// bounded wait.
+// The readCacheCb callback runs on the thread that calls Read, with _readMutex held;
+// it must not call Read.
+//
+// Ownership: held through std::shared_ptr by the client manager; neither copied nor
+// assigned. The destructor flushes and unmaps; it deletes no file and no semaphore.
+//
+// Sharing between users: files get the default permissions of the process (0666 less
+// the umask) and the named semaphores Boost's default (0644, so only their creator can
+// take them). Processes of different users therefore cannot share a store directory
+// safely; give each user a directory of its own.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <boost/interprocess/file_mapping.hpp>
+#include <boost/interprocess/mapped_region.hpp>
+
+#include "KOVACommon.h"
+#include "KOVAMessage.h"
+
+namespace boost {
+namespace interprocess {
+class named_mutex;
+}
+}  // namespace boost
+
+namespace KOVA {
+
+// Hands one stored batch back: resource id, batch, produce properties. True when the
+// batch was produced again; false keeps it pending for the next Read.
+typedef std::function<bool(const std::string&, const KOVAMsg::KOVABatchMessage&,
+                           const KOVA::COMMON::KOVAProperties&)>
+    readCacheCb;
+
+class KOVAStoreFile {
+public:
+    // Checks or creates storeDir; opens no file. A maxSize below 20 MiB counts as
+    // 20 MiB; maxNum is kept for the log only. Throws std::runtime_error when the
+    // directory is empty, cannot be created or is not a directory.
+    KOVAStoreFile(const std::string& storeDir, const std::string& preffix, const std::string& filematch,
+                  bool asyncFlush, int maxSize, int maxNum);
+    ~KOVAStoreFile();
+    KOVAStoreFile(const KOVAStoreFile&) = delete;
+    KOVAStoreFile& operator=(const KOVAStoreFile&) = delete;
+
+    // Appends one record (rid, properties, batch). True when the record is in the file
+    // (in synchronous flush mode: on disk, header included). An empty batch writes
+    // nothing and returns true.
+    bool Store(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
+               const KOVA::COMMON::KOVAProperties& properties);
+
+    // Hands at most one stored batch to readCb. Returns the number of messages handed
+    // back and accepted (> 0); 0 when there was nothing to hand back (no file could be
+    // claimed, nothing unread, a dirty file was moved aside); -1 when the callback
+    // refused the batch (it stays pending and is offered first next time) or a record
+    // could not be read. `interval` is not used.
+    int Read(const readCacheCb& readCb, int interval);
+
+private:
+    // --- construction and directory (KOVAStoreFile.cpp) ---
+    bool checkAndCreate(const std::string& storeDir);
+    int getSeqNumber();
+
+    // --- write side (KOVAStoreFileWrite.cpp); all with _writeMutex held ---
+    enum class Creation { Made, NameTaken, Failed };
+    bool appendRecord(const std::string& rid, const std::string& record, int nums);
+    bool writeRecord(const std::string& rid, const std::string& record, int nums);
+    Creation createFile(const std::string& name, const std::string& path);
+    bool mapNewFile();
+    bool mapNewRegion();
+    bool isEnoughBlock() const;
+    void initWriteMeta();
+    bool writeData(const char* data, size_t len, int nums);
+    void dropWriteFile();
+
+    // --- read side (KOVAStoreFileRead.cpp); all with _readMutex held ---
+    bool renewClaim();
+    bool claimStillOurs() const;
+    int acceptPending();
+    bool loadOneStoreFile(const std::string& storeDir);
+    bool claimOneFile(const std::string& path, const std::string& name);
+    void loadReadMeta();
+    bool ensureReadMapping();
+    int readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, KOVA::COMMON::KOVAProperties& props);
+    bool isIdle() const;
+    bool isCurrentWriteFile(const std::string& path);
+    void moveDirtyFile();
+    bool canReadData() const;
+    bool canDelete() const;
+    void clearFile();
+    void releaseClaim();
+
+    int _pid;
+    std::vector<std::string> _storeFiles;
+    std::set<std::string> _readFiles;
+    std::string _storeDir;
+    std::string _preffix;
+    std::string _filematch;
+    int _maxFileSize;
+    int _maxFileNums;
+    const int _maxIdleTime;
+    bool _asyncFlush;
+
+    // Write side, guarded by _writeMutex.
+    std::mutex _writeMutex;
+    std::string _curWriteFile;
+    boost::interprocess::file_mapping _mapWFile;
+    boost::interprocess::mapped_region _mapWRegion;
+    boost::interprocess::mapped_region _wheaderRegion;
+    int* _writeOffset = nullptr;
+    int* _writeNums = nullptr;
+    uint32_t* _writeTime = nullptr;
+    int* _totalLen = nullptr;
+    int _blockWOffset = 0;
+    char* _wAddr = nullptr;
+
+    // Read side, guarded by _readMutex.
+    std::mutex _readMutex;
+    std::string _curReadFile;
+    // The claimed file, mapped read-only as a whole (opened lazily): records are
+    // decoded from these bytes, which always show what writers have appended.
+    boost::interprocess::mapped_region _readRegion;
+    boost::interprocess::mapped_region _rheaderRegion;
+    int* _readWOffset = nullptr;
+    int* _readWNums = nullptr;
+    uint32_t* _readWTime = nullptr;
+    uint32_t* _readTime = nullptr;
+    int* _readOffset = nullptr;
+    int* _readNums = nullptr;
+    int* _totalRLen = nullptr;
+    int32_t* _readOwner = nullptr;
+    // The claimed file's named semaphore, kept open while the claim lasts.
+    std::shared_ptr<boost::interprocess::named_mutex> _readFileLock;
+    // The last read time this object wrote: a different value means another claim.
+    uint32_t _claimTime = 0;
+
+    // The pending record: decoded, handed to the callback, not yet accepted.
+    std::string _failRid;
+    KOVAMsg::KOVABatchMessage _failDatas;
+    KOVA::COMMON::KOVAProperties _failProps;
+    int _failLen = 0;
+    int _failOffset = 0;
+
+    static std::atomic<int> _seqNumber;
+};
+
+}  // namespace KOVA
