@@ -203,7 +203,8 @@ public:
     // life: kept alive, and registered again after a lost session.
     int RegisterPushConsumer(const std::string& rid, PushConsumerCallback& cb, void* cookie, int maxcount,
                              int maxbatch, boost::asio::io_context& monitorService);
-    // Delivers one pushed batch; the result is the reply to the server.
+    // Delivers one pushed batch; the result is the reply to the server. The
+    // consumer's callback runs on the calling thread (see PushConsumerCallback).
     int ConsumeCallback(const std::string& rid, const std::string& sid, const std::string& cid,
                         const KOVAMsg::KOVABatchMessage& _datas, const Ice::Current& cu);
     void PauseConsume(const std::string& rid);
