@@ -36,9 +36,15 @@
 //
 // Ownership: always held by a std::shared_ptr (KOVAClientLibImplPtr); completions
 // of asynchronous calls keep only a std::weak_ptr to the engine and a shared_ptr
-// to the io_context they post to, so they never reach a destroyed engine. The
-// engine keeps the client adapter alive for its whole life. Destruction makes no
-// remote call: sessions and registrations are left to expire on the server side.
+// to the io_context they post to, so they never reach a destroyed engine. A
+// completion that takes a strong reference on an Ice thread hands it over to
+// the completion io_context instead of releasing it there: the engine releases
+// the client adapter, whose communicator cannot be destroyed from one of its
+// own threads. So the engine refers to its io_context weakly (a handler queued
+// on a stopped io_context must not keep that io_context alive through the
+// engine it holds). The engine keeps the client adapter alive for its whole
+// life. Destruction makes no remote call: sessions and registrations are left
+// to expire on the server side.
 #pragma once
 
 #include <Glacier2/Router.h>
@@ -197,7 +203,8 @@ public:
     // life: kept alive, and registered again after a lost session.
     int RegisterPushConsumer(const std::string& rid, PushConsumerCallback& cb, void* cookie, int maxcount,
                              int maxbatch, boost::asio::io_context& monitorService);
-    // Delivers one pushed batch; the result is the reply to the server.
+    // Delivers one pushed batch; the result is the reply to the server. The
+    // consumer's callback runs on the calling thread (see PushConsumerCallback).
     int ConsumeCallback(const std::string& rid, const std::string& sid, const std::string& cid,
                         const KOVAMsg::KOVABatchMessage& _datas, const Ice::Current& cu);
     void PauseConsume(const std::string& rid);
@@ -234,11 +241,14 @@ private:
     std::shared_ptr<boost::asio::io_context> adoptAsyncService(
         const std::shared_ptr<boost::asio::io_context>& offered);
     std::shared_ptr<boost::asio::io_context> currentAsyncService() const;
+    // Releases a reference taken on an Ice thread on the completion io_context
+    // (in place only when the engine has none).
+    static void releaseOffIceThread(std::shared_ptr<KOVAClientLibImpl> self);
 
     // Drops every agent-derived proxy when `e` means the agent session is gone:
     // a destroyed communicator always; a lost connection (or, when
-    // refusedCountsAsLoss, a refused one) only behind a router. Matching is by
-    // exception text, so a loss reported inside UnknownLocalException counts.
+    // refusedCountsAsLoss, a refused one) only behind a router, where the
+    // router's report of a loss behind it counts too (KOVAIceFailure.h).
     // Returns true when the proxies were dropped.
     bool dropProxiesAfter(const Ice::Exception& e, bool refusedCountsAsLoss = false);
 
@@ -312,42 +322,54 @@ private:
     // Lookup under the table's leaf lock; null when rid has no consumer.
     ConsumerInfoPtr findConsumer(const std::string& rid) const;
 
-    // Build serialisation of the agent session (ordered lock, see above).
+    // ---- Constant after construction ----
+    const std::string _agentID;
+    const std::string _clientID;
+    const KOVAClientAdapterPtr _clientAdapter;
+    PushMonitorTimings _monitorTimings;  // written by the constructor only
+
+    // ---- Lock-free ----
+    // Remaining direct-pull budget; each direct pull spends one unit with a
+    // single atomic decrement.
+    std::atomic<int> _directPullCount;
+
+    // ---- _consumerMutex (ordered, first): serialises registration, pause
+    // and resume, held across their remote calls; guards no field itself ----
+    std::mutex _consumerMutex;
+
+    // ---- _agentProxyMutex (ordered, after _consumerMutex): serialises the
+    // build of the agent session, held across its remote calls ----
     std::mutex _agentProxyMutex;
-    // Handle lock of _agentProxy, _router and _sessionPrx.
+
+    // ---- _agentHandleMutex (leaf) guards ----
     mutable std::mutex _agentHandleMutex;
     KOVAAgentPrx _agentProxy;
+    Glacier2::RouterPrx _router;  // once set, never cleared
+    IceGrid::SessionPrx _sessionPrx;
 
+    // ---- _producePxyMutex (leaf) guards ----
     mutable std::mutex _producePxyMutex;
     KOVAAgentPrx _agentProduceProxy;
 
+    // ---- _pullPxyMutex (leaf) guards ----
     mutable std::mutex _pullPxyMutex;
     KOVAAgentPrx _agentPullProxy;
     KOVACallbackAgentPrx _directPullProxy;
-    std::atomic<int> _directPullCount;
 
+    // ---- _asyncPullPxyMutex (leaf) guards ----
     mutable std::mutex _asyncPullPxyMutex;
     KOVAAgentPrx _asyncAgentPullProxy;
-    std::shared_ptr<boost::asio::io_context> _asyncPullService;
+    std::weak_ptr<boost::asio::io_context> _asyncPullService;
 
+    // ---- _rid2RegPxysMutex (leaf) guards ----
     std::mutex _rid2RegPxysMutex;
     std::map<std::string, KOVAAgentPrx> _mapRid2RegisterPxys;
     std::map<std::string, std::string> _mapRid2RegisterPxyIDs;
 
-    const std::string _agentID;
-    const std::string _clientID;
-    const KOVAClientAdapterPtr _clientAdapter;
-
-    // Serialises registration, pause and resume (held across their remote calls).
-    std::mutex _consumerMutex;
-    // Leaf lock of the table itself: shared for lookups (deliveries on Ice
-    // threads), exclusive for inserts (under _consumerMutex).
+    // ---- _consumersTableMutex (leaf) guards: shared for lookups
+    // (deliveries), exclusive for inserts (made under _consumerMutex) ----
     mutable std::shared_mutex _consumersTableMutex;
     std::unordered_map<std::string, ConsumerInfoPtr> _consumers;
-    PushMonitorTimings _monitorTimings;
-
-    Glacier2::RouterPrx _router;  // once set, never cleared
-    IceGrid::SessionPrx _sessionPrx;
 };
 
 typedef std::shared_ptr<KOVAClientLibImpl> KOVAClientLibImplPtr;

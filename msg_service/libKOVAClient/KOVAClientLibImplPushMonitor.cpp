@@ -5,9 +5,19 @@
 // session and registers the consumer again on a fresh connection.
 #include "KOVAClientLibImpl.h"
 #include "KOVAClientLibImplPushShared.h"
+#include "KOVAIceFailure.h"
 #include "KOVALog.h"
 
 namespace KOVA {
+
+namespace {
+
+// The two failures that mean the router session is gone.
+bool routerSessionGone(const Ice::Exception& e) {
+    return ice_failure::isConnectionLost(e) || ice_failure::isConnectionRefused(e);
+}
+
+}  // namespace
 
 void KOVAClientLibImpl::addKeepAliveWork(ConsumerInfoPtr info, boost::asio::io_context& monitorService) {
     armSessionMonitor(info, std::make_shared<boost::asio::steady_timer>(monitorService), _monitorTimings.firstTick);
@@ -74,9 +84,11 @@ void KOVAClientLibImpl::keepConsumerAlive(const ConsumerInfoPtr& info) {
         // agent answers the same cid while it still knows the listener.
         std::string cid = endpoint.cid;
         const std::string sid = millisecondsNow() + "-" + _clientID;
+        // Known before the registration, so a new cid is never lost to a
+        // failure after the agent has handed it out.
+        const std::string sessionText = push::sessionTextOf(info->_rid, endpoint.pxy);
         const int result = registerListener(endpoint.pxy, info->_rid, sid, info->_count, info->_batch, cid);
         if (result == COMMON::SUCCESS && cid != endpoint.cid) {
-            const std::string sessionText = push::sessionTextOf(info->_rid, endpoint.pxy);
             push::setRegistration(info, cid, sessionText);
             LOG_WARN("Re-Register consumer success for rid:%s, client:%s, new-server:%s, cid:%s",
                      info->_rid.c_str(), _clientID.c_str(), sessionText.c_str(), cid.c_str());
@@ -92,7 +104,7 @@ bool KOVAClientLibImpl::recoverConsumerSession(const ConsumerInfoPtr& info, cons
     LOG_FATAL("For rid:%s,  status:%s, client:%s get session exception:%s, exception-name:%s", info->_rid.c_str(),
               push::statusName(status), _clientID.c_str(), e.what(), e.ice_id().c_str());
 
-    if (routed() && push::lostOrRefused(e) && !renewRouterSession(info->_rid)) {
+    if (routed() && routerSessionGone(e) && !renewRouterSession(info->_rid)) {
         return false;
     }
     return adoptFreshRegisterProxy(info);
@@ -129,8 +141,11 @@ void KOVAClientLibImpl::reRegisterConsumer(const ConsumerInfoPtr& info) {
     try {
         const push::ConsumerEndpoint endpoint = push::endpointOf(info);
         std::string cid = endpoint.cid;
-        const int result = registerListener(endpoint.pxy, info->_rid, sid, info->_count, info->_batch, cid);
+        // The cid and the session text are stored together, and only once
+        // both are known: nothing may fail between the registration and the
+        // store, or the consumer would keep a cid the agent no longer knows.
         const std::string sessionText = push::sessionTextOf(info->_rid, endpoint.pxy);
+        const int result = registerListener(endpoint.pxy, info->_rid, sid, info->_count, info->_batch, cid);
         if (result == COMMON::SUCCESS) {
             push::setRegistration(info, cid, sessionText);
             LOG_WARN("Re-Register consumer success for rid:%s, client:%s, new-server:%s", info->_rid.c_str(),
@@ -142,7 +157,7 @@ void KOVAClientLibImpl::reRegisterConsumer(const ConsumerInfoPtr& info) {
     } catch (const Ice::Exception& e) {
         LOG_FATAL("For rid:%s, client:%s get session exception:%s, try again later.", info->_rid.c_str(),
                   _clientID.c_str(), e.what());
-        if (routed() && push::lostOrRefused(e)) {
+        if (routed() && routerSessionGone(e)) {
             uninitAllproxy();
         }
     }

@@ -3,6 +3,9 @@
 
 #include <IceUtil/Time.h>
 
+#include <boost/asio/post.hpp>
+
+#include "KOVAIceFailure.h"
 #include "KOVALog.h"
 
 namespace KOVA {
@@ -47,10 +50,10 @@ const char* masked(const std::string& password) { return password.empty() ? "" :
 }  // namespace
 
 KOVAClientLibImpl::KOVAClientLibImpl(const std::string& agentID, const KOVAClientAdapterPtr& clientAdapter)
-    : _directPullCount(0),
-      _agentID(agentID),
+    : _agentID(agentID),
       _clientID(clientAdapter->getClientID()),
       _clientAdapter(clientAdapter),
+      _directPullCount(0),
       _consumers(10) {}
 
 KOVAClientLibImpl::~KOVAClientLibImpl() {}
@@ -144,24 +147,21 @@ KOVAAgentPrx KOVAClientLibImpl::getRegisterProxyByRid(const std::string& rid, bo
     try {
         KOVAAgentPrx agent = initKOVAAgentSession(force);
         // A fixed proxy bound to the very connection the agent (or the router)
-        // is reached on, so pushes come back over a connection we know.
+        // is reached on, so pushes come back over a connection we know. Ice
+        // gives a fixed proxy no default invocation timeout: it takes the
+        // agent proxy's, so an agent that never answers cannot hold
+        // registration, pause, resume or the monitor for ever.
         Ice::ConnectionPtr connection = agent->ice_getConnection();
-        KOVAAgentPrx registerProxy = KOVAAgentPrx::checkedCast(connection->createProxy(agent->ice_getIdentity()));
+        KOVAAgentPrx registerProxy = KOVAAgentPrx::checkedCast(
+            connection->createProxy(agent->ice_getIdentity())->ice_invocationTimeout(agent->ice_getInvocationTimeout()));
         const std::string endpoint = connection->getEndpoint()->toString();
         std::lock_guard<std::mutex> lock(_rid2RegPxysMutex);
         _mapRid2RegisterPxyIDs[rid] = endpoint;
         _mapRid2RegisterPxys[rid] = registerProxy;
         return registerProxy;
-    } catch (const Ice::ConnectionLostException& e) {
-        LOG_FATAL("Get an exception:%s, while get register push proxy for rid:%s", e.what(), rid.c_str());
-        if (routed()) {
-            uninitAllproxy();
-        }
-    } catch (const Ice::CommunicatorDestroyedException& e) {
-        uninitAllproxy();
-        LOG_FATAL("Get an exception:%s, while get register push proxy for rid:%s", e.what(), rid.c_str());
     } catch (const Ice::Exception& e) {
         LOG_FATAL("Get an exception:%s, while get register push proxy for rid:%s", e.what(), rid.c_str());
+        dropProxiesAfter(e);
     }
     return KOVAAgentPrx();
 }
@@ -245,14 +245,10 @@ void KOVAClientLibImpl::uninitAllproxy() {
 }
 
 bool KOVAClientLibImpl::dropProxiesAfter(const Ice::Exception& e, bool refusedCountsAsLoss) {
-    const std::string text = e.what();
     // Proxies of a destroyed communicator are dead whatever the path; the next
     // call builds new ones on the adapter's current communicator.
-    const bool destroyed = dynamic_cast<const Ice::CommunicatorDestroyedException*>(&e) != nullptr ||
-                           text.find("CommunicatorDestroyedException") != std::string::npos;
-    const bool lost = text.find("ConnectionLostException") != std::string::npos ||
-                      (refusedCountsAsLoss && text.find("ConnectionRefusedException") != std::string::npos);
-    if (destroyed || (lost && routed())) {
+    const bool lost = ice_failure::isConnectionLost(e) || (refusedCountsAsLoss && ice_failure::isConnectionRefused(e));
+    if (ice_failure::isCommunicatorDestroyed(e) || (lost && routed())) {
         uninitAllproxy();
         return true;
     }
@@ -283,15 +279,29 @@ Glacier2::RouterPrx KOVAClientLibImpl::currentRouter() const { return copyOf(_ag
 std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::adoptAsyncService(
     const std::shared_ptr<boost::asio::io_context>& offered) {
     std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
-    if (!_asyncPullService) {
+    std::shared_ptr<boost::asio::io_context> kept = _asyncPullService.lock();
+    if (!kept) {
         _asyncPullService = offered;
+        kept = offered;
     }
-    return _asyncPullService;
+    return kept;
 }
 
 std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::currentAsyncService() const {
     std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
-    return _asyncPullService;
+    return _asyncPullService.lock();
+}
+
+void KOVAClientLibImpl::releaseOffIceThread(KOVAClientLibImplPtr self) {
+    if (!self) {
+        return;
+    }
+    std::shared_ptr<boost::asio::io_context> service = self->currentAsyncService();
+    if (service) {
+        // Moved into the handler: whichever of the two goes last, the
+        // handler's run or its destruction with the io_context, is off Ice.
+        boost::asio::post(*service, [held = std::move(self)]() {});
+    }
 }
 
 std::string KOVAClientLibImpl::microsecondsNow() {
