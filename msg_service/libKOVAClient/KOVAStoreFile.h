@@ -13,7 +13,8 @@
 // Thread-safety: Store and Read may be called from any threads at once. Store runs
 // under _writeMutex; Read runs under _readMutex for its whole length, including the
 // callback. Lock order: _readMutex, then _writeMutex, then a store file's named
-// lock; the directory's named lock is never held together with a file's named lock.
+// lock; the directory's named lock is taken under either mutex but never together
+// with a file's named lock. Named locks are taken with a bounded wait.
 // The readCacheCb callback runs on the thread that calls Read, with _readMutex held;
 // it must not call Read.
 //
@@ -79,29 +80,33 @@ private:
     int getSeqNumber();
 
     // --- write side (KOVAStoreFileWrite.cpp); all with _writeMutex held ---
+    enum class Creation { Made, NameTaken, Failed };
+    bool appendRecord(const std::string& rid, const std::string& record, int nums);
+    bool writeRecord(const std::string& rid, const std::string& record, int nums);
+    Creation createFile(const std::string& name, const std::string& path);
     bool mapNewFile();
     bool mapNewRegion();
     bool isEnoughBlock() const;
     void initWriteMeta();
     bool writeData(const char* data, size_t len, int nums);
-    bool appendRecord(const std::string& rid, const std::string& record, int nums);
     void dropWriteFile();
 
     // --- read side (KOVAStoreFileRead.cpp); all with _readMutex held ---
-    int readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, KOVA::COMMON::KOVAProperties& props);
+    bool renewClaim();
+    bool claimStillOurs() const;
+    int acceptPending();
     bool loadOneStoreFile(const std::string& storeDir);
-    bool claimOneFile(const std::string& path, const std::string& baseName);
+    bool claimOneFile(const std::string& path, const std::string& name);
     void loadReadMeta();
+    bool ensureReadMapping();
+    int readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, KOVA::COMMON::KOVAProperties& props);
+    bool isIdle() const;
+    bool isCurrentWriteFile(const std::string& path);
+    void moveDirtyFile();
     bool canReadData() const;
     bool canDelete() const;
     void clearFile();
-    bool ensureReadMapping();
-    bool claimStillOurs() const;
-    int acceptRecord(size_t len, int nums);
-    void moveDirtyFile();
     void releaseClaim();
-    bool isCurrentWriteFile(const std::string& path);
-    bool isIdle() const;
 
     int _pid;
     std::vector<std::string> _storeFiles;
