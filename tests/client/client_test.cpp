@@ -46,7 +46,8 @@ protected:
     // Starts one scenario; the client logs to the test's directory, its
     // fail-store (when `store`) lives in store/.
     std::unique_ptr<kova::fixtures::ChildProcess> run(const std::string& scenario, bool store,
-                                                      const std::string& storeName = "store") {
+                                                      const std::string& storeName = "store",
+                                                      const std::vector<std::string>& extra = {}) {
         auto child = std::make_unique<kova::fixtures::ChildProcess>();
         stderrFile_ = dir_.file(scenario + ".stderr");
         kova::fixtures::ChildOptions options;
@@ -55,6 +56,7 @@ protected:
         if (store) {
             options.argv.push_back("store=" + dir_.file(storeName) + "/");
         }
+        options.argv.insert(options.argv.end(), extra.begin(), extra.end());
         options.logFile = stderrFile_;
         options.pipeStdin = options.pipeStdout = true;
         child->start(options);
@@ -185,7 +187,10 @@ TEST_F(ClientScenarioTest, ExitWithWorkInFlightCallsEveryCallbackOnce) {
         agent_->command("release");
         agent_->command("clear");
         agent_->command("hold produce 1000");
-        auto busy = run("exit-busy", true, "store-" + std::to_string(run_));
+        // A resource of its own per run: the agent keeps pushing to the
+        // listeners that earlier runs registered.
+        const std::string tag = std::to_string(run_);
+        auto busy = run("exit-busy", true, "store-" + tag, {"tag=" + tag});
         expectLine(*busy, "EXITING");
         expectLine(*busy, "VERIFIED");
         ASSERT_EQ(exitWithin(*busy, seconds(5)), 0) << "run " << run_;

@@ -138,7 +138,8 @@ void exitBusyScenario(const ScenarioArgs& args) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return 0;
     };
-    check(client->RegisterPushConsumer("exit-push", push, nullptr), "push registration");
+    const std::string pushed = "exit-push-" + args.at("tag");
+    check(client->RegisterPushConsumer(pushed, push, nullptr), "push registration");
     for (int pull = 0; pull < 8; ++pull) {
         std::string sid;
         void* slot = takeSlot();
@@ -150,7 +151,7 @@ void exitBusyScenario(const ScenarioArgs& args) {
     for (int produce = 0; produce < 16; ++produce) {
         void* slot = takeSlot();
         KOVA::AsyncProduceCallback cb = [](int, void* cookie) { calledBack(cookie); };
-        noteIssued(slot, client->Produce("exit-push", "", messages({"m"}), cb, slot, {}, 0) == 0);
+        noteIssued(slot, client->Produce(pushed, "", messages({"m"}), cb, slot, {}, 0) == 0);
     }
     check(client->Produce("exit-store", "", messages({"s"}), {{"STORE", ""}}, 0) == 200, "stored for re-produce");
     check(eventually([] { return g_pushes > 0; }), "pushes arrive");
