@@ -7,7 +7,8 @@ add_library(kova_store STATIC
   ${KOVA_STORE_DIR}/KOVAStoreFileRead.cpp
   ${KOVA_STORE_DIR}/KOVAStoreRecord.cpp
   ${KOVA_STORE_DIR}/KOVAStoreRecordCheck.cpp
-  ${KOVA_STORE_DIR}/KOVANamedLock.cpp)
+  ${KOVA_STORE_DIR}/KOVANamedLock.cpp
+  ${KOVA_STORE_DIR}/KOVAStoreFileLock.cpp)
 target_include_directories(kova_store PUBLIC ${KOVA_STORE_DIR})
 target_link_libraries(kova_store
   PUBLIC kova_logging kova_slice Boost::headers Threads::Threads

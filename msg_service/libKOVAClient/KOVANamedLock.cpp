@@ -39,6 +39,13 @@ bool failedLongEnough(const std::string& name) {
     return !inserted.second && now - inserted.first->second >= KOVANamedLock::kOrphanAfter;
 }
 
+// True when the name could not be obtained lately: it is tried without waiting, so a
+// lock left by a dead process costs one wait, not one per attempt.
+bool failedLately(const std::string& name) {
+    std::lock_guard<std::mutex> guard(gFailuresMutex);
+    return gFirstFailures.count(name) != 0;
+}
+
 }  // namespace
 
 constexpr std::chrono::milliseconds KOVANamedLock::kDefaultWait;
@@ -49,6 +56,7 @@ std::string KOVANamedLock::ofFile(const std::string& baseName) { return "/" + ba
 
 KOVANamedLock::KOVANamedLock(const std::string& name, std::chrono::milliseconds wait) : _name(name) {
     try {
+        if (failedLately(_name)) wait = std::chrono::milliseconds(0);
         _owned = lockWithin(wait) || (failedLongEnough(_name) && recoverOrphan());
         if (_owned) forgetFailure(_name);
         else LOG_WARN("The lock `%s' is busy, skip it for now.", _name.c_str());

@@ -8,13 +8,16 @@
 //   KOVAStoreFileWrite.cpp     file creation, write windows, Store (file format there)
 //   KOVAStoreFileRead.cpp      Read, claiming, dirty files, clean-up
 //   KOVAStoreRecord*.cpp       the bytes of one record (archive header and body)
-//   KOVANamedLock.cpp          timed cross-process locks with orphan recovery
+//   KOVANamedLock.cpp          timed named semaphores with orphan recovery
+//   KOVAStoreFileLock.cpp      a lock on a store file that dies with its holder
 //
 // Thread-safety: Store and Read may be called from any threads at once. Store runs
 // under _writeMutex; Read runs under _readMutex for its whole length, including the
-// callback. Lock order: _readMutex, then _writeMutex, then a store file's named
-// lock; the directory's named lock is taken under either mutex but never together
-// with a file's named lock. Named locks are taken with a bounded wait.
+// callback. Lock order: _readMutex, then _writeMutex, then a store file's locks (its
+// named semaphore for creating and claiming it, or the lock on the file itself for
+// writing a record and for removing or moving it, never both at once); the
+// directory's named semaphore is taken under either mutex but never together with a
+// file's lock. Cross-process locks are taken with a bounded wait.
 // The readCacheCb callback runs on the thread that calls Read, with _readMutex held;
 // it must not call Read.
 //

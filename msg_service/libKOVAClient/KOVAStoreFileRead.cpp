@@ -11,6 +11,7 @@
 // the header's readOffset: the bytes are those the writers copied, however recently.
 #include "KOVAStoreFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@
 
 #include "KOVALog.h"
 #include "KOVANamedLock.h"
+#include "KOVAStoreFileLock.h"
 #include "KOVAStoreHeader.h"
 #include "KOVAStoreRecord.h"
 
@@ -48,6 +50,17 @@ bool pathExists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
 }
+
+// A descriptor of a file to lock before removing or moving it.
+struct OpenedFile {
+    explicit OpenedFile(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {
+        if (fd < 0) throw std::runtime_error("open " + path + ": " + std::strerror(errno));
+    }
+    ~OpenedFile() { ::close(fd); }
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
+    int fd;
+};
 
 }  // namespace
 
@@ -309,7 +322,8 @@ void KOVAStoreFile::moveDirtyFile() {
     const std::string target = destination + baseName(_curReadFile);
     try {
         std::lock_guard<std::mutex> writeGuard(_writeMutex);
-        KOVANamedLock lock(KOVANamedLock::ofFile(baseName(_curReadFile)));
+        OpenedFile file(_curReadFile);
+        KOVAStoreFileLock lock(file.fd);
         if (!lock.owned()) {
             // tried again after the claim lapses
         } else if (_curReadFile == _curWriteFile || !isIdle()) {
@@ -344,7 +358,10 @@ void KOVAStoreFile::clearFile() {
             if (!_wheaderRegion.flush(0, 0, false) || !_mapWRegion.flush(0, 0, false))
                 LOG_FATAL("Flush the write file `%s' failed.", path.c_str());
         }
-        KOVANamedLock lock(KOVANamedLock::ofFile(baseName(path)));
+        // Our own write file is guarded by _writeMutex, every other by its writer's
+        // file lock: a record cannot slip in between this test and the removal.
+        OpenedFile file(path);
+        KOVAStoreFileLock lock(file.fd);
         if (!lock.owned()) return;  // still claimed; tried again by the next Read
         if (!canDelete()) {
             LOG_WARN("Clear the file:`%s' failed, data updated! total-offset:`%d', total-nums:`%d', reproduce-nums: "

@@ -17,6 +17,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@
 
 #include "KOVALog.h"
 #include "KOVANamedLock.h"
+#include "KOVAStoreFileLock.h"
 #include "KOVAStoreHeader.h"
 #include "KOVAStoreRecord.h"
 
@@ -43,11 +45,6 @@ constexpr int kNameAttempts = 16;
 
 uint32_t nowSeconds() { return static_cast<uint32_t>(::time(nullptr)); }
 
-std::string baseName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 bool pathExists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
@@ -63,6 +60,15 @@ bool writeAll(int fd, const char* data, size_t len, off_t offset) {
         offset += n;
     }
     return true;
+}
+
+// msync of the pages holding [offset, offset + len) of a region. (mapped_region::flush
+// misplaces ranges that do not start on a page boundary.)
+bool flushRange(const bip::mapped_region& region, size_t offset, size_t len, bool async) {
+    static const uintptr_t pageMask = ~(static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE)) - 1);
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(region.get_address()) + offset;
+    const uintptr_t pageBegin = begin & pageMask;
+    return ::msync(reinterpret_cast<void*>(pageBegin), begin + len - pageBegin, async ? MS_ASYNC : MS_SYNC) == 0;
 }
 
 // Makes the new file's directory entry durable (synchronous mode only).
@@ -107,7 +113,7 @@ bool KOVAStoreFile::appendRecord(const std::string& rid, const std::string& reco
         // Held from the existence test to the end of the write: a reader deletes or
         // moves an idle file only under this lock, so the record cannot go into a file
         // that is no longer in the directory.
-        KOVANamedLock fileLock(KOVANamedLock::ofFile(baseName(_curWriteFile)));
+        KOVAStoreFileLock fileLock(_mapWFile.get_mapping_handle().handle);
         if (!fileLock.owned()) {
             LOG_WARN("Leave the store file `%s': its lock is busy.", _curWriteFile.c_str());
         } else if (pathExists(_curWriteFile)) {
@@ -153,28 +159,37 @@ bool KOVAStoreFile::writeRecord(const std::string& rid, const std::string& recor
 }
 
 KOVAStoreFile::Creation KOVAStoreFile::createFile(const std::string& name, const std::string& path) {
-    // Held until the file is complete: a reader that finds the name waits here and
-    // then sees the whole header and the full size.
-    KOVANamedLock lock(KOVANamedLock::ofFile(name));
-    if (!lock.owned()) return Creation::NameTaken;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (errno == EEXIST) return Creation::NameTaken;
+    int fd = -1;
+    {
+        // Held until the file is complete: a reader that finds the name waits here
+        // and then sees the whole header and the full size.
+        KOVANamedLock lock(KOVANamedLock::ofFile(name));
+        if (!lock.owned()) return Creation::NameTaken;
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) return Creation::NameTaken;
+            LOG_FATAL("Create new file `%s' failed, get exception: %s", path.c_str(), std::strerror(errno));
+            return Creation::Failed;
+        }
+        char header[storeheader::kLength];
+        storeheader::initial(header, _pid, nowSeconds());
+        const char zero = 0;
+        if (!writeAll(fd, header, sizeof(header), 0) || !writeAll(fd, &zero, 1, _maxFileSize - 1)) {
+            LOG_FATAL("Create new file `%s' failed, get exception: %s", path.c_str(), std::strerror(errno));
+            ::unlink(path.c_str());
+            ::close(fd);
+            return Creation::Failed;
+        }
+    }
+    // Synchronous mode: the file and its name survive a power cut before any record
+    // in it is acknowledged. (Outside the lock: it may take a while.)
+    if (!_asyncFlush && (::fsync(fd) != 0 || !syncDirectory(_storeDir))) {
         LOG_FATAL("Create new file `%s' failed, get exception: %s", path.c_str(), std::strerror(errno));
-        return Creation::Failed;
-    }
-    char header[storeheader::kLength];
-    storeheader::initial(header, _pid, nowSeconds());
-    const char zero = 0;
-    bool made = writeAll(fd, header, sizeof(header), 0) && writeAll(fd, &zero, 1, _maxFileSize - 1);
-    if (made && !_asyncFlush) made = ::fsync(fd) == 0 && syncDirectory(_storeDir);
-    const int error = errno;
-    ::close(fd);
-    if (!made) {
-        LOG_FATAL("Create new file `%s' failed, get exception: %s", path.c_str(), std::strerror(error));
         ::unlink(path.c_str());
+        ::close(fd);
         return Creation::Failed;
     }
+    ::close(fd);
     return Creation::Made;
 }
 
@@ -249,7 +264,7 @@ bool KOVAStoreFile::writeData(const char* data, size_t len, int nums) {
     std::memcpy(_wAddr, data, len);
     // Synchronous mode: the record reaches the disk before the header counts it. A
     // record that did not is not counted; the next one overwrites it.
-    if (!_asyncFlush && !_mapWRegion.flush(static_cast<size_t>(_blockWOffset), len, false)) {
+    if (!_asyncFlush && !flushRange(_mapWRegion, static_cast<size_t>(_blockWOffset), len, false)) {
         LOG_FATAL("Write data failed, data len:%d, nums:%d", ilen, nums);
         return false;
     }
@@ -258,8 +273,8 @@ bool KOVAStoreFile::writeData(const char* data, size_t len, int nums) {
     storeheader::store(_writeOffset, storeheader::load(_writeOffset) + ilen);
     storeheader::store(_totalLen, storeheader::load(_totalLen) + ilen);
     storeheader::store(_writeNums, storeheader::load(_writeNums) + nums);
-    const bool flushed = _asyncFlush ? _mapWRegion.flush(static_cast<size_t>(_blockWOffset - ilen), len, true)
-                                     : _wheaderRegion.flush(0, 0, false);
+    const bool flushed = _asyncFlush ? flushRange(_mapWRegion, static_cast<size_t>(_blockWOffset - ilen), len, true)
+                                     : flushRange(_wheaderRegion, 0, storeheader::kLength, false);
     if (!flushed) {
         LOG_FATAL("Write data failed, data len:%d, nums:%d", ilen, nums);
         return false;
