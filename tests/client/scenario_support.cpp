@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <thread>
 
 namespace kova::test::client {
@@ -58,6 +59,17 @@ std::vector<KOVA::OMessage> messages(const std::vector<std::string>& bodies) {
         out.emplace_back(body, KOVA::COMMON::E_RAW);
     }
     return out;
+}
+
+bool logMentions(const std::string& logDir, const std::string& text) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(logDir)) {
+        std::ifstream file(entry.path());
+        const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (content.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int threadsNamed(const std::string& name) {

@@ -33,6 +33,8 @@ std::vector<std::string> clientItems(const ScenarioArgs& args, const std::string
 KOVA::KOVAClientLibPtr requireClient(const ScenarioArgs& args, const std::vector<std::string>& extra = {});
 
 std::vector<KOVA::OMessage> messages(const std::vector<std::string>& bodies);
+// Whether a file in `logDir` holds `text`.
+bool logMentions(const std::string& logDir, const std::string& text);
 // How many threads of this process carry `name`.
 int threadsNamed(const std::string& name);
 // Polls `condition` until it holds or a generous bound passes.

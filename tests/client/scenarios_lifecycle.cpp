@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <mutex>
 #include <sstream>
@@ -17,21 +15,6 @@
 #include "scenario_support.h"
 
 namespace kova::test::client {
-
-namespace {
-
-bool logMentions(const std::string& logDir, const std::string& text) {
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(logDir)) {
-        std::ifstream file(entry.path());
-        const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        if (content.find(text) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
 
 void instanceScenario(const ScenarioArgs& args) {
     ScenarioArgs unreachable(args);

@@ -47,11 +47,14 @@ void storeManyScenario(const ScenarioArgs& args) {
     waitForQuit();
 }
 
-// A client on a store directory; its re-produce thread does the work.
+// A client on a store directory; its re-produce thread does the work. The
+// agent takes every batch, so none may have been refused on the way (as when
+// the re-produce thread ran before the client was complete).
 void forwardScenario(const ScenarioArgs& args) {
     KOVA::KOVAClientLibPtr client = requireClient(args);
     announce("READY");
     waitForQuit();
+    check(!logMentions(args.at("log"), "Re produce rid:"), "no re-produce failed");
 }
 
 void replacementScenario(const ScenarioArgs& args) {
