@@ -116,6 +116,9 @@ protected:
 AgentProcess* ClientScenarioTest::agent_ = nullptr;
 
 const milliseconds kScenarioBound = seconds(60);
+// A pass that finds the store busy (another process's claim or lock) rests
+// 20 s before the next one.
+const milliseconds kReProduceBound = seconds(90);
 
 TEST_F(ClientScenarioTest, NullForAnUnreachableAgentThenOneClientWhateverTheArguments) {
     EXPECT_EQ(exitWithin(*run("instance", false), kScenarioBound), 0);
@@ -137,7 +140,7 @@ TEST_F(ClientScenarioTest, StoredBatchesReachTheAgentThroughTheReProduceThread) 
 
     auto forward = run("forward", true);
     expectLine(*forward, "READY");
-    ASSERT_TRUE(kova::enginetesting::eventually([&] { return reProduced().size() >= 3; }, seconds(30)));
+    ASSERT_TRUE(kova::enginetesting::eventually([&] { return reProduced().size() >= 3; }, kReProduceBound));
     std::set<std::string> rids;
     for (auto& call : reProduced()) {
         rids.insert(call["rid"]);
@@ -155,7 +158,7 @@ TEST_F(ClientScenarioTest, BatchesOfAKilledProcessArriveOnce) {
 
     auto forward = run("forward", true);
     expectLine(*forward, "READY");
-    ASSERT_TRUE(kova::enginetesting::eventually([&] { return reProduced().size() >= 5; }, seconds(30)));
+    ASSERT_TRUE(kova::enginetesting::eventually([&] { return reProduced().size() >= 5; }, kReProduceBound));
     std::this_thread::sleep_for(milliseconds(200));  // room for a duplicate to show
     std::map<std::string, int> arrivals;
     for (auto& call : reProduced()) {
