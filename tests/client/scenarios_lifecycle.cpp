@@ -92,6 +92,7 @@ namespace {
 constexpr int kSlots = 64;
 std::array<std::atomic<int>, kSlots> g_callbacks{};
 std::array<bool, kSlots> g_issued{};
+std::array<bool, kSlots> g_lost{};  // a produce called back with anything but "stored"
 std::atomic<int> g_nextSlot{0};
 std::atomic<int> g_pushes{0};
 
@@ -102,9 +103,9 @@ void noteIssued(void* cookie, bool issued) { g_issued[reinterpret_cast<intptr_t>
 // Registered before the client exists, so it runs after the client stopped.
 void verifyCallbacksAfterStop() {
     for (int slot = 0; slot < g_nextSlot; ++slot) {
-        if (g_callbacks[slot] != (g_issued[slot] ? 1 : 0)) {
-            std::fprintf(stderr, "SCENARIO FAILED: call %d issued:%d called back %d times\n", slot,
-                         g_issued[slot] ? 1 : 0, g_callbacks[slot].load());
+        if (g_callbacks[slot] != (g_issued[slot] ? 1 : 0) || g_lost[slot]) {
+            std::fprintf(stderr, "SCENARIO FAILED: call %d issued:%d called back %d times, lost:%d\n", slot,
+                         g_issued[slot] ? 1 : 0, g_callbacks[slot].load(), g_lost[slot] ? 1 : 0);
             std::_Exit(3);
         }
     }
@@ -133,7 +134,11 @@ void exitBusyScenario(const ScenarioArgs& args) {
     // The agent holds produce replies and pushes each batch back.
     for (int produce = 0; produce < 16; ++produce) {
         void* slot = takeSlot();
-        KOVA::AsyncProduceCallback cb = [](int, void* cookie) { calledBack(cookie); };
+        // Replies are held: at exit each produce fails and must be stored.
+        KOVA::AsyncProduceCallback cb = [](int code, void* cookie) {
+            g_lost[reinterpret_cast<intptr_t>(cookie)] = code != KOVA::COMMON::PRODUCE_MESSAGE_CACHED;
+            calledBack(cookie);
+        };
         noteIssued(slot, client->Produce(pushed, "", messages({"m"}), cb, slot, {}, 0) == 0);
     }
     check(client->Produce("exit-store", "", messages({"s"}), {{"STORE", ""}}, 0) == 200, "stored for re-produce");
