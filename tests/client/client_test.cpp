@@ -88,25 +88,20 @@ protected:
         return code;
     }
 
-    CallRecords produceCalls() {
+    // The agent's produce calls, those with session id `sid` when given.
+    CallRecords produceCalls(const std::string& sid = "") {
         CallRecords calls;
         for (const std::string& line : agent_->command("calls produce")) {
             if (line.compare(0, 4, "CALL") == 0) {
                 calls.push_back(parseFields(line));
+                if (!sid.empty() && calls.back()["sid"] != sid) {
+                    calls.pop_back();
+                }
             }
         }
         return calls;
     }
-
-    CallRecords reProduced() {
-        CallRecords matching;
-        for (auto& call : produceCalls()) {
-            if (call["sid"] == "dummysid") {
-                matching.push_back(call);
-            }
-        }
-        return matching;
-    }
+    CallRecords reProduced() { return produceCalls("dummysid"); }
 
     kova::fixtures::TempDir dir_{"kova-client"};
     std::string stderrFile_;

@@ -11,6 +11,15 @@ namespace {
 const KOVA::COMMON::KOVAProperties kStoreAsked{{"STORE", ""}, {"app", "kept"}};
 const KOVA::COMMON::KOVAProperties kPlain{{"app", "kept"}};
 
+// A client whose re-produce thread has found its store empty and rests 20 s:
+// what is stored next stays for the process that comes after this one.
+KOVA::KOVAClientLibPtr restingClient(const ScenarioArgs& args) {
+    KOVA::KOVAClientLibPtr client = requireClient(args);
+    check(eventually([&] { return logMentions(args.at("log"), "There is not valid re-produce data"); }),
+          "the re-produce thread's first pass");
+    return client;
+}
+
 }  // namespace
 
 void storeWithoutFailStoreScenario(const ScenarioArgs& args) {
@@ -24,7 +33,7 @@ void storeWithoutFailStoreScenario(const ScenarioArgs& args) {
 
 // The agent answers the first two produce calls with 9.
 void storeFillScenario(const ScenarioArgs& args) {
-    KOVA::KOVAClientLibPtr client = requireClient(args);
+    KOVA::KOVAClientLibPtr client = restingClient(args);
     check(client->Produce("sf-key", "", messages({"by-key"}), kStoreAsked, 0) == 200, "\"STORE\": stored");
     check(client->Produce("sf-refused", "", messages({"refused"}), kPlain, 0) == 200, "refused batch stored");
     std::promise<int> outcome;
@@ -38,7 +47,7 @@ void storeFillScenario(const ScenarioArgs& args) {
 
 // Stores five batches and waits to be killed.
 void storeManyScenario(const ScenarioArgs& args) {
-    KOVA::KOVAClientLibPtr client = requireClient(args);
+    KOVA::KOVAClientLibPtr client = restingClient(args);
     for (int batch = 0; batch < 5; ++batch) {
         const std::string rid = "killed-" + std::to_string(batch);
         check(client->Produce(rid, "", messages({rid}), kStoreAsked, 0) == 200, "stored " + rid);
