@@ -89,10 +89,10 @@ namespace {
 
 // Every asynchronous call of the exit scenario has a slot: issued calls must
 // have been called back exactly once when the client has stopped.
-constexpr int kSlots = 64;
+constexpr int kSlots = 64;  // 8 pulls, each with a produce at exit, and 16 produces
 std::array<std::atomic<int>, kSlots> g_callbacks{};
 std::array<bool, kSlots> g_issued{};
-std::array<bool, kSlots> g_lost{};  // a produce called back with anything but "stored"
+std::array<bool, kSlots> g_lost{};  // a produce called back with anything but 0 ("stored")
 std::atomic<int> g_nextSlot{0};
 std::atomic<int> g_pushes{0};
 
@@ -112,11 +112,37 @@ void verifyCallbacksAfterStop() {
     announce("VERIFIED " + std::to_string(g_nextSlot.load()));
 }
 
+// No produce reply ever comes (the agent holds them): each produce fails at
+// exit and must be stored, which this client reports as 0.
+void produceCalledBack(int code, void* cookie) {
+    g_lost[reinterpret_cast<intptr_t>(cookie)] = code != 0;
+    calledBack(cookie);
+}
+
+void produceAsync(const KOVA::KOVAClientLibPtr& client, const std::string& rid) {
+    void* slot = takeSlot();
+    KOVA::AsyncProduceCallback cb = produceCalledBack;
+    noteIssued(slot, client->Produce(rid, "", messages({"m"}), cb, slot, {}, 0) == 0);
+}
+
+// A pull failing at exit produces from its callback, through the instance
+// that GetInstance still returns then; the communicator is gone, so the
+// produce cannot be issued and is stored.
+void pullCalledBack(const std::string&, const std::string&, KOVA::ConsumeStatusPtr status, void* cookie) {
+    calledBack(cookie);
+    if (status->Status() == KOVA::COMMON::INTERNAL_ERROR) {
+        KOVA::KOVAClientLibPtr client = KOVA::KOVAClientLib::GetInstance(std::vector<std::string>{}, "any");
+        check(client.get() != nullptr, "the client during exit");
+        produceAsync(client, "exit-late");
+    }
+}
+
 }  // namespace
 
 void exitBusyScenario(const ScenarioArgs& args) {
     std::atexit(verifyCallbacksAfterStop);
-    KOVA::KOVAClientLibPtr client = requireClient(args, {"Ice.ThreadPool.Client.SizeMax=4"});
+    KOVA::KOVAClientLibPtr client =
+        requireClient(args, {"Ice.ThreadPool.Client.SizeMax=4", "scenario.Fail.EnableSucc=1"});
     KOVA::PushConsumerCallback push = [](void*, const std::string&, const std::string&, KOVA::IMessage&&) {
         ++g_pushes;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -127,21 +153,14 @@ void exitBusyScenario(const ScenarioArgs& args) {
     for (int pull = 0; pull < 8; ++pull) {
         std::string sid;
         void* slot = takeSlot();
-        KOVA::PullConsumerCallback cb = [](const std::string&, const std::string&, KOVA::ConsumeStatusPtr,
-                                           void* cookie) { calledBack(cookie); };
+        KOVA::PullConsumerCallback cb = pullCalledBack;
         noteIssued(slot, client->Consume("exit-pull", sid, cb, slot, 1, {}, 10000) == 0);
     }
-    // The agent holds produce replies and pushes each batch back.
+    // The agent pushes each batch back.
     for (int produce = 0; produce < 16; ++produce) {
-        void* slot = takeSlot();
-        // Replies are held: at exit each produce fails and must be stored.
-        KOVA::AsyncProduceCallback cb = [](int code, void* cookie) {
-            g_lost[reinterpret_cast<intptr_t>(cookie)] = code != KOVA::COMMON::PRODUCE_MESSAGE_CACHED;
-            calledBack(cookie);
-        };
-        noteIssued(slot, client->Produce(pushed, "", messages({"m"}), cb, slot, {}, 0) == 0);
+        produceAsync(client, pushed);
     }
-    check(client->Produce("exit-store", "", messages({"s"}), {{"STORE", ""}}, 0) == 200, "stored for re-produce");
+    check(client->Produce("exit-store", "", messages({"s"}), {{"STORE", ""}}, 0) == 0, "stored for re-produce");
     check(eventually([] { return g_pushes > 0; }), "pushes arrive");
     announce("EXITING");
 }
