@@ -79,19 +79,19 @@
 //
 // PushConsumerCallback  int(void* cookie, const std::string& rid,
 //                           const std::string& sid, KOVA::IMessage&& msg)
-//   Thread: an Ice thread that dispatches the server's push, inside that call;
-//   several batches (also of one resource) may be delivered at once on
-//   different threads. Messages of one batch come in order on one thread.
+//   Thread: with a listener adapter of its own (endpoints configured), the Ice
+//   server thread that dispatches the server's push; when pushes arrive over
+//   the client's own connection or through a router, a thread of the client's
+//   push pool. Either way it runs inside the server's call, which waits for
+//   the reply. Several batches (also of one resource) may be delivered at once
+//   on different threads. Messages of one batch come in order on one thread.
 //   Result: 0 accepts the message; a non-zero result stops the batch and is the
 //   reply to the server (which delivers the rest again).
 //   Runs: later, from the moment the server accepted the registration (possibly
 //   before RegisterPushConsumer() returned) until step 3 of exit; pausing
 //   stops new batches only.
 //   May call: any operation of the client. Keep it short: the server waits for
-//   the reply with a timeout, and while it runs it holds an Ice thread, so a
-//   synchronous remote call made from it needs a free thread in the pool that
-//   receives its reply (Ice.ThreadPool.Client.SizeMax of 2 or more when pushes
-//   arrive over the client's own connection or through a router).
+//   the reply with a timeout, and the thread serves no other push meanwhile.
 //
 // PullConsumerCallback  void(const std::string& rid, const std::string& sid,
 //                            KOVA::ConsumeStatusPtr status, void* cookie)
@@ -262,7 +262,8 @@ typedef KOVAClientLib::KOVAClientLibPtr KOVAClientLibPtr;
 
 // Delivers one pushed batch of `rid` to its consumer; the result is the reply to
 // the server: 0, the first non-zero callback result, 99 for an empty batch, 8
-// when `rid` has no consumer (or the client is exiting). Runs on Ice threads.
+// when `rid` has no consumer (or the client is exiting). Runs on Ice server
+// threads or the push pool (see PushConsumerCallback).
 int pushConsumerCallback(const std::string& rid, const std::string& sid, const std::string& cid,
                          const std::vector<KOVAMsg::KOVAMessage>& datas, const Ice::Current& cu);
 
