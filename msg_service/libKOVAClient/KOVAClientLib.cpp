@@ -2,6 +2,9 @@
 // consumers and pulls. Produce and re-produce are in KOVAClientLibProduce.cpp.
 #include "KOVAClientLib.h"
 
+#include <Glacier2/Router.h>
+#include <IceGrid/Session.h>
+
 #include <atomic>
 #include <exception>
 #include <memory>
@@ -19,55 +22,75 @@ namespace {
 const int kPushMaxCount = 100;
 const int kPushMaxBatch = 1;
 
+// Guards the creation of the client. Constant-initialised and without work at
+// exit, so it is usable at any time.
+std::mutex _kovaCliMutex;
+// Views of the client for every thread; set once the client is complete and
+// cleared only after it has stopped.
 std::atomic<KOVAClientManager*> g_liveManager{nullptr};
+std::atomic<KOVAClientLib*> g_instance{nullptr};
 
-// The facade's statics. Built by the first GetInstance(), that is after every
-// namespace-scope static of the library and of Ice, so at exit they go before
-// any of those: the client stops while everything it uses still exists.
+// Owns the client until exit. Statics are destroyed in the reverse order of
+// their construction, and Ice, the generated Slice code and this library make
+// some of theirs on first use: this holder is built only once the client is
+// complete, after everything its construction touched, so at exit it goes (and
+// the client stops) while those still exist.
 struct ClientStatics {
     KOVAClientManagerPtr _kovaCliManager;
     KOVAClientLibPtr _clientInstance;
-    std::mutex _kovaCliMutex;
 
-    // The manager stops first, while the instance handle is still held, so a
+    // The manager stops first, while the instance is still held, so a
     // callback running during the stop sequence that asks GetInstance() gets
     // the client and not a released handle.
     ~ClientStatics() {
         _kovaCliManager.reset();
         g_liveManager = nullptr;
+        g_instance = nullptr;
     }
 };
 
-ClientStatics& clientStatics() {
-    static ClientStatics statics;
-    return statics;
+void holdUntilExit(const KOVAClientManagerPtr& manager, const KOVAClientLibPtr& instance) {
+    static ClientStatics statics{manager, instance};
+}
+
+// Type ids that the engine first needs after start-up (a pull's callback
+// agent, the listener, a router session) are made now, before the holder
+// above, so that they outlive the client's stop at exit.
+void makeTypeIdsNow() {
+    KOVA::KOVAAgent::ice_staticId();
+    KOVA::KOVACallbackAgent::ice_staticId();
+    KOVA::KOVAMessageListener::ice_staticId();
+    KOVA::KOVAClient::ice_staticId();
+    Glacier2::Router::ice_staticId();
+    IceGrid::Session::ice_staticId();
 }
 
 // `makeFacade` builds the facade object; only the facade's own members may.
 template <typename Configuration, typename Factory>
 KOVAClientLibPtr getInstanceFrom(const Configuration& configuration, const std::string& item,
                                  const Factory& makeFacade) {
-    ClientStatics& statics = clientStatics();
     // Taken every time: a first call is rare and a lock-free read of the
     // handle would race with its creation.
-    std::lock_guard<std::mutex> lock(statics._kovaCliMutex);
-    if (statics._clientInstance) {
-        return statics._clientInstance;
+    std::lock_guard<std::mutex> lock(_kovaCliMutex);
+    if (KOVAClientLib* existing = g_instance.load()) {
+        return existing;
     }
     try {
         auto manager = std::make_shared<KOVAClientManager>(configuration, item, true, ReProduceCb);
         KOVAClientLibPtr instance = makeFacade();
-        statics._kovaCliManager = manager;
+        makeTypeIdsNow();
+        holdUntilExit(manager, instance);
         g_liveManager = manager.get();
-        statics._clientInstance = instance;
+        g_instance = instance.get();
         // Only now may the re-produce thread call back into the facade.
         manager->StartReProduce();
+        return instance;
     } catch (const std::exception& e) {
         LOG_FATAL("Init kova client:%s instance error:%s", item.c_str(), e.what());
     } catch (...) {
         LOG_FATAL("Init kova client:%s instance unknow error", item.c_str());
     }
-    return statics._clientInstance;
+    return g_instance.load();
 }
 
 TQPublicTool::KOVALog* processLog() { return TQPublicTool::KOVALog::getLogInstance("", "", ""); }
