@@ -2,10 +2,10 @@
 // facade's source files.
 //
 // Thread-safety: currentClientManager() may be called from any thread. The
-// pointer is published once, after the manager is fully built and before the
-// facade object exists, and withdrawn only after the manager's stop sequence
-// has ended, when no thread of the client is left. Callbacks that the client
-// runs during that stop sequence therefore still find it.
+// pointer is published once, when the client is complete (before its
+// re-produce thread starts), and withdrawn only after the manager's stop
+// sequence has ended, when no thread of the client is left. Callbacks that the
+// client runs during that stop sequence therefore still find it.
 // Ownership: the facade's statics own the manager; this is a plain view.
 #pragma once
 
