@@ -31,28 +31,24 @@ protected:
     static void SetUpTestSuite() {
         kova::fixtures::AgentProcessOptions options;
         options.autoPush = true;
-        agent_ = new AgentProcess(options);
+        agent_ = std::make_unique<AgentProcess>(options);
         agent_->start();
     }
-    static void TearDownTestSuite() {
-        delete agent_;
-        agent_ = nullptr;
-    }
+    static void TearDownTestSuite() { agent_.reset(); }
     void SetUp() override {
         agent_->command("clear");
         agent_->command("reset_script");
     }
 
-    // Starts one scenario; the client logs to the test's directory, its
-    // fail-store (when `store`) lives in store/.
+    // Starts one scenario; its fail-store (when `store`) lives in the test's
+    // directory, under `storeName`.
     std::unique_ptr<kova::fixtures::ChildProcess> run(const std::string& scenario, bool store,
                                                       const std::string& storeName = "store",
                                                       const std::vector<std::string>& extra = {}) {
         auto child = std::make_unique<kova::fixtures::ChildProcess>();
         stderrFile_ = dir_.file(scenario + ".stderr");
         kova::fixtures::ChildOptions options;
-        options.argv = {KOVA_CLIENT_SCENARIOS, scenario, "agent=" + agent_->agentProxyString(),
-                        "log=" + dir_.file("log")};
+        options.argv = {KOVA_CLIENT_SCENARIOS, scenario, "agent=" + agent_->agentProxyString()};
         if (store) {
             options.argv.push_back("store=" + dir_.file(storeName) + "/");
         }
@@ -105,10 +101,10 @@ protected:
 
     kova::fixtures::TempDir dir_{"kova-client"};
     std::string stderrFile_;
-    static AgentProcess* agent_;
+    static std::unique_ptr<AgentProcess> agent_;
 };
 
-AgentProcess* ClientScenarioTest::agent_ = nullptr;
+std::unique_ptr<AgentProcess> ClientScenarioTest::agent_;
 
 const milliseconds kScenarioBound = seconds(60);
 // A pass that finds the store busy (another process's claim or lock) rests

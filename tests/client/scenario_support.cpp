@@ -1,12 +1,14 @@
 #include "scenario_support.h"
 
+#include "client_items.h"
+#include "waits.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <thread>
 
 namespace kova::test::client {
 
@@ -31,20 +33,13 @@ void waitForQuit() {
 
 std::vector<std::string> clientItems(const ScenarioArgs& args, const std::string& item,
                                      const std::vector<std::string>& extra) {
-    std::vector<std::string> items{item + ".LogDir=" + args.at("log"), item + ".LogLevel=INFO",
-                                   item + "Server.Proxy=" + args.at("agent"),
-                                   // Required by the configuration check; a direct proxy ignores it.
-                                   item + "Server.Proxy.Locator=TGrid/Locator:tcp -h 127.0.0.1 -p 9",
-                                   "Ice.Default.InvocationTimeout=15000"};
+    std::vector<std::string> items;
     auto store = args.find("store");
     if (store != args.end()) {
-        items.push_back(item + ".Fail.CacheDir=" + store->second);
-        // 200 instead of 0 for a stored batch, so a stored batch is told apart
-        // from a delivered one.
-        items.push_back(item + ".Fail.EnableSucc=0");
+        items = {item + ".Fail.CacheDir=" + store->second, item + ".Fail.EnableSucc=0"};
     }
     items.insert(items.end(), extra.begin(), extra.end());
-    return items;
+    return kova::enginetesting::testClientItems(item, args.at("agent"), items);
 }
 
 KOVA::KOVAClientLibPtr requireClient(const ScenarioArgs& args, const std::vector<std::string>& extra) {
@@ -61,8 +56,8 @@ std::vector<KOVA::OMessage> messages(const std::vector<std::string>& bodies) {
     return out;
 }
 
-bool logMentions(const std::string& logDir, const std::string& text) {
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(logDir)) {
+bool logMentions(const std::string& text) {
+    for (const auto& entry : std::filesystem::directory_iterator(kova::enginetesting::processLogDir())) {
         std::ifstream file(entry.path());
         const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         if (content.find(text) != std::string::npos) {
@@ -84,14 +79,7 @@ int threadsNamed(const std::string& name) {
 }
 
 bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return kova::enginetesting::eventually(condition, std::chrono::seconds(20), std::chrono::milliseconds(5));
 }
 
 }  // namespace kova::test::client

@@ -26,15 +26,16 @@ void announce(const std::string& line);
 void waitForQuit();
 
 // Items of a client named `item` on the agent args["agent"], logging to
-// args["log"]; a fail-store in args["store"] when given; then `extra`.
+// kova::enginetesting::processLogDir(); a fail-store in args["store"] when
+// given (a stored batch reported as 200); then `extra`.
 std::vector<std::string> clientItems(const ScenarioArgs& args, const std::string& item,
                                      const std::vector<std::string>& extra = {});
 // The process's client from clientItems(); ends the process when it is null.
 KOVA::KOVAClientLibPtr requireClient(const ScenarioArgs& args, const std::vector<std::string>& extra = {});
 
 std::vector<KOVA::OMessage> messages(const std::vector<std::string>& bodies);
-// Whether a file in `logDir` holds `text`.
-bool logMentions(const std::string& logDir, const std::string& text);
+// Whether this process's client log holds `text`.
+bool logMentions(const std::string& text);
 // How many threads of this process carry `name`.
 int threadsNamed(const std::string& name);
 // Polls `condition` until it holds or a generous bound passes.

@@ -15,7 +15,7 @@ const KOVA::COMMON::KOVAProperties kPlain{{"app", "kept"}};
 // what is stored next stays for the process that comes after this one.
 KOVA::KOVAClientLibPtr restingClient(const ScenarioArgs& args) {
     KOVA::KOVAClientLibPtr client = requireClient(args);
-    check(eventually([&] { return logMentions(args.at("log"), "There is not valid re-produce data"); }),
+    check(eventually([&] { return logMentions("There is not valid re-produce data"); }),
           "the re-produce thread's first pass");
     return client;
 }
@@ -63,7 +63,7 @@ void forwardScenario(const ScenarioArgs& args) {
     KOVA::KOVAClientLibPtr client = requireClient(args);
     announce("READY");
     waitForQuit();
-    check(!logMentions(args.at("log"), "Re produce rid:"), "no re-produce failed");
+    check(!logMentions("Re produce rid:"), "no re-produce failed");
 }
 
 void replacementScenario(const ScenarioArgs& args) {
