@@ -54,7 +54,15 @@ const char* const KOVANamedLock::kDirectoryLock = "/KOVAFaileStoreDir.lock";
 
 std::string KOVANamedLock::ofFile(const std::string& baseName) { return "/" + baseName + ".lock"; }
 
-KOVANamedLock::KOVANamedLock(const std::string& name, std::chrono::milliseconds wait) : _name(name) {
+KOVANamedLock::KOVANamedLock(const std::string& name, std::chrono::milliseconds wait) : _name(name) { lock(wait); }
+
+KOVANamedLock::KOVANamedLock(const std::string& name, Handle& handle, std::chrono::milliseconds wait)
+    : _name(name), _mutex(handle) {
+    lock(wait);
+    handle = _mutex;
+}
+
+void KOVANamedLock::lock(std::chrono::milliseconds wait) {
     try {
         if (failedLately(_name)) wait = std::chrono::milliseconds(0);
         _owned = lockWithin(wait) || (failedLongEnough(_name) && recoverOrphan());
@@ -76,7 +84,9 @@ KOVANamedLock::~KOVANamedLock() {
 }
 
 bool KOVANamedLock::lockWithin(std::chrono::milliseconds wait) {
-    _mutex.reset(new boost::interprocess::named_mutex(boost::interprocess::open_or_create, _name.c_str()));
+    if (!_mutex)
+        _mutex = std::make_shared<boost::interprocess::named_mutex>(boost::interprocess::open_or_create,
+                                                                    _name.c_str());
     const boost::posix_time::ptime deadline =
         boost::posix_time::microsec_clock::universal_time() + boost::posix_time::milliseconds(wait.count());
     return _mutex->timed_lock(deadline);
@@ -87,7 +97,7 @@ bool KOVANamedLock::recoverOrphan() {
              _name.c_str(), static_cast<int>(kOrphanAfter.count()));
     _mutex.reset();
     boost::interprocess::named_mutex::remove(_name.c_str());
-    _mutex.reset(new boost::interprocess::named_mutex(boost::interprocess::open_or_create, _name.c_str()));
+    _mutex = std::make_shared<boost::interprocess::named_mutex>(boost::interprocess::open_or_create, _name.c_str());
     return _mutex->try_lock();
 }
 

@@ -32,8 +32,14 @@ public:
     static constexpr std::chrono::milliseconds kDefaultWait{1000};
     static constexpr std::chrono::seconds kOrphanAfter{60};
 
+    using Handle = std::shared_ptr<boost::interprocess::named_mutex>;
+
     // Tries to lock `name` (e.g. "/KOVAFaileStoreDir.lock") for up to `wait`.
     explicit KOVANamedLock(const std::string& name, std::chrono::milliseconds wait = kDefaultWait);
+    // The same through `handle`, the semaphore of `name` kept open by the caller for
+    // repeated use (opening one costs far more than taking it); opened here when
+    // empty, replaced when an orphan was re-created.
+    KOVANamedLock(const std::string& name, Handle& handle, std::chrono::milliseconds wait = kDefaultWait);
     ~KOVANamedLock();
     KOVANamedLock(const KOVANamedLock&) = delete;
     KOVANamedLock& operator=(const KOVANamedLock&) = delete;
@@ -47,11 +53,12 @@ public:
     static const char* const kDirectoryLock;
 
 private:
+    void lock(std::chrono::milliseconds wait);
     bool lockWithin(std::chrono::milliseconds wait);
     bool recoverOrphan();
 
     std::string _name;
-    std::unique_ptr<boost::interprocess::named_mutex> _mutex;
+    Handle _mutex;
     bool _owned = false;
 };
 

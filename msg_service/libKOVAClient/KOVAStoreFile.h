@@ -5,7 +5,8 @@
 //
 // The implementation is split by purpose:
 //   KOVAStoreFile.cpp          construction, directory check, destruction
-//   KOVAStoreFileWrite.cpp     file creation, write windows, Store (file format there)
+//   KOVAStoreFileWrite.cpp     file creation, write windows, Store
+//   KOVAStoreHeader.h          the file format: the 40-byte header of every file
 //   KOVAStoreFileRead.cpp      Read, claiming, dirty files, clean-up
 //   KOVAStoreRecord*.cpp       the bytes of one record (archive header and body)
 //   KOVANamedLock.cpp          timed named semaphores with orphan recovery
@@ -14,10 +15,11 @@
 // Thread-safety: Store and Read may be called from any threads at once. Store runs
 // under _writeMutex; Read runs under _readMutex for its whole length, including the
 // callback. Lock order: _readMutex, then _writeMutex, then a store file's locks (its
-// named semaphore for creating and claiming it, or the lock on the file itself for
-// writing a record and for removing or moving it, never both at once); the
-// directory's named semaphore is taken under either mutex but never together with a
-// file's lock. Cross-process locks are taken with a bounded wait.
+// named semaphore for creating it, claiming it and advancing its read counters, or
+// the lock on the file itself for writing a record and for removing or moving the
+// file; never both at once); the directory's named semaphore is taken under either
+// mutex but never together with a file's lock. Cross-process locks are taken with a
+// bounded wait.
 // The readCacheCb callback runs on the thread that calls Read, with _readMutex held;
 // it must not call Read.
 //
@@ -25,8 +27,9 @@
 // assigned. The destructor flushes and unmaps; it deletes no file and no semaphore.
 //
 // Sharing between users: files get the default permissions of the process (0666 less
-// the umask) and the named semaphores Boost's default (0644). Processes of different
-// users can share a directory only when their umask and the directory allow it.
+// the umask) and the named semaphores Boost's default (0644, so only their creator can
+// take them). Processes of different users therefore cannot share a store directory
+// safely; give each user a directory of its own.
 #pragma once
 
 #include <atomic>
@@ -44,6 +47,12 @@
 
 #include "KOVACommon.h"
 #include "KOVAMessage.h"
+
+namespace boost {
+namespace interprocess {
+class named_mutex;
+}
+}  // namespace boost
 
 namespace KOVA {
 
@@ -150,6 +159,8 @@ private:
     int* _readNums = nullptr;
     int* _totalRLen = nullptr;
     int32_t* _readOwner = nullptr;
+    // The claimed file's named semaphore, kept open while the claim lasts.
+    std::shared_ptr<boost::interprocess::named_mutex> _readFileLock;
     // The last read time this object wrote: a different value means another claim.
     uint32_t _claimTime = 0;
 

@@ -151,7 +151,7 @@ int KOVAStoreFile::acceptPending() {
         // Under the file's lock nobody can claim the file between the test and the
         // update; without the claim another reader owns the offsets, and the batch
         // goes back to it (handed back once more rather than skipped).
-        KOVANamedLock lock(KOVANamedLock::ofFile(baseName(_curReadFile)));
+        KOVANamedLock lock(KOVANamedLock::ofFile(baseName(_curReadFile)), _readFileLock);
         if (lock.owned() && claimStillOurs() && load(_readOffset) == _failOffset) {
             storeheader::store(_readOffset, _failOffset + _failLen);
             storeheader::store(_readNums, load(_readNums) + nums);
@@ -205,7 +205,8 @@ bool KOVAStoreFile::loadOneStoreFile(const std::string& storeDir) {
 
 bool KOVAStoreFile::claimOneFile(const std::string& path, const std::string& name) {
     try {
-        KOVANamedLock lock(KOVANamedLock::ofFile(name));
+        KOVANamedLock::Handle semaphore;
+        KOVANamedLock lock(KOVANamedLock::ofFile(name), semaphore);
         if (!lock.owned()) return false;  // maybe left locked by a dead process: next walk
         bip::file_mapping file(path.c_str(), bip::read_write);
         bip::mapped_region header(file, bip::read_write, 0, storeheader::kLength);
@@ -224,6 +225,7 @@ bool KOVAStoreFile::claimOneFile(const std::string& path, const std::string& nam
         _claimTime = now;
         _curReadFile = path;
         _rheaderRegion.swap(header);
+        _readFileLock = semaphore;
         loadReadMeta();
         return true;
     } catch (const std::exception& e) {
@@ -387,6 +389,7 @@ void KOVAStoreFile::releaseClaim() {
     _curReadFile.clear();
     bip::mapped_region().swap(_readRegion);
     bip::mapped_region().swap(_rheaderRegion);
+    _readFileLock.reset();
     _readOwner = nullptr;
     _readTime = _readWTime = nullptr;
     _readOffset = _readNums = _readWOffset = _readWNums = _totalRLen = nullptr;

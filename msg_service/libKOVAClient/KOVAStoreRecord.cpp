@@ -56,6 +56,16 @@ void Encode(const std::string& rid, const KOVA::COMMON::KOVAProperties& properti
             const KOVAMsg::KOVABatchMessage& datas, std::string& out) {
     static const char kSignature[] = "serialization::archive";
     out.clear();
+    // Room for the whole record at once: bodies dominate, and growing the string
+    // step by step would copy them several times.
+    size_t estimate = kArchiveHeaderLen + 64 + rid.size();
+    for (const auto& property : properties) estimate += 16 + property.first.size() + property.second.size();
+    for (const KOVAMsg::KOVAMessage& msg : datas) {
+        estimate += 96 + msg.message.size() + 4 * msg.i_properties.size() + 8 * msg.l_properties.size();
+        for (const auto& property : msg.properties) estimate += 16 + property.first.size() + property.second.size();
+        for (const std::string& text : msg.s_properties) estimate += 8 + text.size();
+    }
+    out.reserve(estimate);
     appendRaw<uint64_t>(out, sizeof(kSignature) - 1);
     out.append(kSignature, sizeof(kSignature) - 1);
     appendRaw<uint16_t>(out, kWrittenLibraryVersion);

@@ -34,7 +34,7 @@ std::vector<std::string> runWriterAndKill(const std::string& dir, const std::str
 TEST(StoreCrashSafety, HundredKilledWritersLoseNoAcknowledgedBatch) {
     kova::fixtures::TempDir dir("kova-store-crash");
     UniquePrefix prefix("crash");
-    const std::string storeDir = dir.path().string();
+    const std::string storeDir = (dir.path() / "store").string();  // the writers log beside it
     std::mt19937 random(20261207);
     std::map<std::string, std::vector<std::string>> ackedByWriter;
     for (int round = 0; round < 100; ++round) {
@@ -64,7 +64,7 @@ TEST(StoreCrashSafety, HundredKilledWritersLoseNoAcknowledgedBatch) {
         EXPECT_TRUE(std::equal(acked.begin(), acked.end(), read.begin())) << tag;
     }
     EXPECT_GT(ackedTotal, 100u);
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "errKOVAData")) << "a killed writer left a damaged file";
+    EXPECT_FALSE(std::filesystem::exists(storeDir + "/errKOVAData")) << "a killed writer left a damaged file";
     for (const std::string& file : storeFiles(storeDir, prefix.str())) {
         if (std::filesystem::file_size(file) <= 40) continue;  // killed while creating it
         const Header header = readHeader(file);

@@ -20,7 +20,7 @@ protected:
         }
     }
     void startOtherReader() {
-        _other.start({{storeToolPath(), "read", _dir.path().string(), _prefix.str()}, "", true, true});
+        _other.start({{storeToolPath(), "read", _storeDir, _prefix.str()}, "", true, true});
     }
     // The other reader's next line that starts with `kind`.
     std::string otherSays(const std::string& kind) {
@@ -30,13 +30,14 @@ protected:
         return "(nothing)";
     }
     std::string onlyFile() {
-        const std::vector<std::string> files = storeFiles(_dir.path().string(), _prefix.str());
+        const std::vector<std::string> files = storeFiles(_storeDir, _prefix.str());
         return files.size() == 1 ? files.front() : "";
     }
 
     kova::fixtures::TempDir _dir{"kova-store-readers"};
+    const std::string _storeDir = (_dir.path() / "store").string();  // the other reader logs beside it
     UniquePrefix _prefix{"readers"};
-    KOVA::KOVAStoreFile _store{_dir.path().string(), _prefix.str(), "", true, 0, 0};
+    KOVA::KOVAStoreFile _store{_storeDir, _prefix.str(), "", true, 0, 0};
     kova::fixtures::ChildProcess _other;
 };
 

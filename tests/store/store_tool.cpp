@@ -1,15 +1,16 @@
 // Helper program of the fail-store tests: a store used from a process of its own.
 //
 //   store_tool write <dir> <prefix> <sync|async> <tag>
-//       prints READY, then stores batches <tag>-0, <tag>-1, ... for ever, printing
-//       "ACK <rid>" after each Store that returned true (until it is killed)
+//       stores batches <tag>-0, <tag>-1, ... for ever, printing "ACK <rid>" after each
+//       Store that returned true (until it is killed), and READY after the first Store
 //   store_tool read <dir> <prefix>
 //       calls Read for ever; the callback prints "GOT <rid> <ok|corrupt>" and accepts
 //       the batch when the next line of standard input is "y" (ends at end of input);
 //       prints "READ <result>" after every Read that handed something back
 //   store_tool fill <dir> <prefix>
-//       stores 64 KiB batches until Store fails, then reads everything back with a
-//       second store; exit 0 when every acknowledged batch came back in order
+//       stores 64 KiB batches until Store fails, then small ones that must fail too,
+//       then reads everything back with a second store; exit 0 when exactly the
+//       acknowledged batches came back, in order
 //
 // Logs go to <dir>.logs/.
 #include <cstdio>
@@ -26,11 +27,13 @@ using kova::test::store::isIntact;
 using kova::test::store::makeBatch;
 
 int writeForever(KOVA::KOVAStoreFile& store, const std::string& tag) {
-    std::printf("READY\n");
-    std::fflush(stdout);
     for (long n = 0;; ++n) {
         const std::string rid = tag + "-" + std::to_string(n);
-        if (store.Store(rid, makeBatch(rid, 300), {{"n", std::to_string(n)}})) std::printf("ACK %s\n", rid.c_str());
+        const bool stored = store.Store(rid, makeBatch(rid, 300), {{"n", std::to_string(n)}});
+        // Ready once the file exists: a kill while its semaphore is being created
+        // would leave a stray entry in /dev/shm.
+        if (n == 0) std::printf("READY\n");
+        if (stored) std::printf("ACK %s\n", rid.c_str());
         std::fflush(stdout);
     }
 }
@@ -63,6 +66,10 @@ int fillThenReadBack(const std::string& dir, const std::string& prefix) {
             const std::string rid = "fill-" + std::to_string(n);
             if (!writer.Store(rid, makeBatch(rid, 64 * 1024), {})) break;
             acked.push_back(rid);
+        }
+        // No room for a new file's first window either: refused, not written elsewhere.
+        for (const char* rid : {"late-1", "late-2"}) {
+            if (writer.Store(rid, makeBatch(rid, 100), {})) return 4;
         }
     }
     KOVA::KOVAStoreFile reader(dir, prefix, "", true, 0, 0);
