@@ -103,8 +103,10 @@ private:
         ::TQPublicTool::KOVALog* kova_log_ = ::TQPublicTool::KOVALog::getLogInstance();             \
         if (kova_log_->getLogLevel() >= (level)) {                                                  \
             kova_log_->Log_Msg("%s:%d[%d %0x](%s) " word ": " fmt,                                  \
-                               ::TQPublicTool::KovaLogSourceName(__FILE__), __LINE__, (int)getpid(), \
-                               (unsigned)(unsigned long)pthread_self(), __func__, ##__VA_ARGS__);   \
+                               ::TQPublicTool::KovaLogSourceName(__FILE__), __LINE__,               \
+                               static_cast<int>(getpid()),                                          \
+                               static_cast<unsigned>(static_cast<unsigned long>(pthread_self())),   \
+                               __func__, ##__VA_ARGS__);                                            \
         }                                                                                           \
     } while (0)
 

@@ -117,23 +117,23 @@ void initkovaLogger(const std::string& logDir, const std::string& appName, const
 
 KOVAClientAdapter::KOVAClientAdapter(const std::string& item, const std::string& clientConfig,
                                      const std::vector<std::string>& configs)
-    : _argc(0),
-      _argv(),
-      _clientConfig(clientConfig),
+    : _clientConfig(clientConfig),
       _configs(configs),
+      _argc(0),
+      _argv(),
       _clientID(IceUtil::generateUUID()),
       _adapterID(item),
       _serverAdapterID(item + "Server.Proxy"),
       _maxCSize(0),
       _maxSSize(0),
-      _ok(false),
-      _shareConn(false),
-      _endpointless(false),
       _storeDir("/tmp/"),
       _maxStoreSize(kInitialStoreSize),
       _maxStoreNums(kDefaultStoreNums),
       _asyncFlush(true),
-      _failStoreCode(kStoreCachedCode) {}
+      _failStoreCode(kStoreCachedCode),
+      _endpointless(false),
+      _ok(false),
+      _shareConn(false) {}
 
 KOVAClientAdapter::KOVAClientAdapter(const std::string& cfgFile, const std::string& item)
     : KOVAClientAdapter(item, "--Ice.Config=" + cfgFile, std::vector<std::string>()) {
@@ -151,17 +151,22 @@ KOVAClientAdapter::KOVAClientAdapter(const std::vector<std::string>& configs, co
     logConfig();
 }
 
-KOVAClientAdapter::~KOVAClientAdapter() {
-    if (_ic) {
+void DestroyCommunicator(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thread>& adapterThread,
+                         const std::string& adapterID) {
+    if (ic) {
         try {
-            _ic->destroy();
-        } catch (const Ice::Exception& e) {
-            LOG_WARN("Destroy communicator of adapter:%s failed:%s", _adapterID.c_str(), e.what());
+            ic->destroy();
+        } catch (const std::exception& e) {
+            LOG_WARN("Destroy communicator of adapter:%s failed:%s", adapterID.c_str(), e.what());
         }
     }
-    if (_app && _app->joinable()) {
-        _app->join();
+    if (adapterThread && adapterThread->joinable()) {
+        adapterThread->join();
     }
+}
+
+KOVAClientAdapter::~KOVAClientAdapter() {
+    DestroyCommunicator(_ic, _app, _adapterID);
     if (_pushPool) {
         // Every push it ran has been answered: destroy() waited for them.
         _pushPool->join();

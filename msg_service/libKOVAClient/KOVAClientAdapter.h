@@ -69,6 +69,12 @@ void initkovaLogger(const std::string& logDir, const std::string& appName, const
 // Destroys a communicator that a renewal replaced (internal to the adapter).
 class RetiredCommunicator;
 
+// The one tear-down of a communicator (internal to the adapter): destroy() it,
+// which also ends the wait of the adapter thread serving it, then join that
+// thread. Either may be null. A failure is logged, never thrown.
+void DestroyCommunicator(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thread>& adapterThread,
+                         const std::string& adapterID);
+
 }  // namespace KOVA
 
 namespace boost {
@@ -121,7 +127,6 @@ public:
         std::lock_guard<std::mutex> lock(_handleMutex);
         return _ic;
     }
-    Ice::CommunicatorPtr getIc() const { return getCommunicator(); }
 
     // Listener half.
     Ice::ObjectAdapterPtr getAdapter() const {
@@ -182,38 +187,17 @@ private:
     // The push pool, made by the first activation that needs it.
     boost::asio::thread_pool* pushPool();
 
-    int _argc;
+    // ---- Constant after construction (read from any thread without a lock) ----
+    std::string _clientConfig;           // "--Ice.Config=<file>" (file form)
+    std::vector<std::string> _configs;   // the Key=Value items (list form)
+    int _argc;                           // _argv as handed to Ice (file form)
     const char* _argv[64];
-    std::string _clientConfig;
-    std::vector<std::string> _configs;
-    KOVAPushCallback _cb;
-    Ice::CommunicatorPtr _ic;
     std::string _clientID;
-    KOVA::KOVAMessageListenerPrx _clientProxy;
     std::string _adapterID;
     std::string _serverAdapterID;
-    std::mutex _adapterMutex;
-    // Leaf lock of what a renewal replaces: _ic, _adapter, _ident, _clientProxy.
-    mutable std::mutex _handleMutex;
-    Ice::ObjectAdapterPtr _adapter;
     int _maxCSize;
     int _maxSSize;
-    std::shared_ptr<std::thread> _app;
-    std::atomic<bool> _ok;
-    std::atomic<bool> _shareConn;
-    // No endpoints of its own (adapter id or ".Endpoints" empty): settled at
-    // construction; behind a router it names the routed adapter "".
-    bool _endpointless;
-    // The communicator's properties once every computed key was written; a
-    // renewal builds its communicator from a copy.
-    Ice::PropertiesPtr _settledProperties;
-    // Runs the push callbacks of the modes whose pushes arrive on Ice client
-    // threads. Made under _adapterMutex; lives as long as the adapter.
-    std::unique_ptr<boost::asio::thread_pool> _pushPool;
     std::map<std::string, std::string> _rid2ConfigItems;
-    Glacier2::RouterPrx _router;
-    Glacier2::SessionPrx _sessionPrx;
-    Ice::Identity _ident;
     std::string _storeDir;
     std::string _storeFile;
     int _maxStoreSize;
@@ -221,6 +205,36 @@ private:
     bool _asyncFlush;
     std::string _replaceRid;
     int _failStoreCode;
+    // No endpoints of its own (adapter id or ".Endpoints" empty); behind a
+    // router it names the routed adapter "".
+    bool _endpointless;
+    // The communicator's properties once every computed key was written; a
+    // renewal builds its communicator from a copy.
+    Ice::PropertiesPtr _settledProperties;
+
+    // ---- Atomics: written under _adapterMutex, read anywhere ----
+    std::atomic<bool> _ok;         // the object adapter serving the listener is active
+    std::atomic<bool> _shareConn;  // listeners registered by identity over the engine's connection
+
+    // ---- _adapterMutex: serialises activation and renewal; guards ----
+    // (the adapter thread writes _router and _sessionPrx on behalf of the
+    // activating caller, which holds the mutex while it waits for the thread)
+    std::mutex _adapterMutex;
+    KOVAPushCallback _cb;
+    std::shared_ptr<std::thread> _app;
+    Glacier2::RouterPrx _router;
+    Glacier2::SessionPrx _sessionPrx;
+    // Runs the push callbacks of the modes whose pushes arrive on Ice client
+    // threads; made by the first activation that needs it, lives as long as
+    // the adapter.
+    std::unique_ptr<boost::asio::thread_pool> _pushPool;
+
+    // ---- _handleMutex (a leaf): guards what a renewal replaces ----
+    mutable std::mutex _handleMutex;
+    Ice::CommunicatorPtr _ic;
+    Ice::ObjectAdapterPtr _adapter;
+    Ice::Identity _ident;
+    KOVA::KOVAMessageListenerPrx _clientProxy;
 };
 
 typedef IceUtil::Handle<KOVAClientAdapter> KOVAClientAdapterPtr;

@@ -33,20 +33,9 @@ public:
 
     void retire(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thread>& adapterThread,
                 const std::string& adapterID) {
-        _destroyer = std::thread([ic, adapterThread, adapterID] {
-            if (ic) {
-                try {
-                    // Ends the old adapter thread's wait and takes the routed
-                    // adapter, the router session and every connection with it.
-                    ic->destroy();
-                } catch (const std::exception& e) {
-                    LOG_WARN("Destroy communicator of adapter:%s failed:%s", adapterID.c_str(), e.what());
-                }
-            }
-            if (adapterThread && adapterThread->joinable()) {
-                adapterThread->join();
-            }
-        });
+        // Takes the routed adapter, the router session and every connection
+        // with the old communicator.
+        _destroyer = std::thread([ic, adapterThread, adapterID] { DestroyCommunicator(ic, adapterThread, adapterID); });
     }
 
 private:

@@ -203,7 +203,8 @@ public:
     // life: kept alive, and registered again after a lost session.
     int RegisterPushConsumer(const std::string& rid, PushConsumerCallback& cb, void* cookie, int maxcount,
                              int maxbatch, boost::asio::io_context& monitorService);
-    // Delivers one pushed batch; the result is the reply to the server.
+    // Delivers one pushed batch; the result is the reply to the server. The
+    // consumer's callback runs on the calling thread (see PushConsumerCallback).
     int ConsumeCallback(const std::string& rid, const std::string& sid, const std::string& cid,
                         const KOVAMsg::KOVABatchMessage& _datas, const Ice::Current& cu);
     void PauseConsume(const std::string& rid);
@@ -246,8 +247,8 @@ private:
 
     // Drops every agent-derived proxy when `e` means the agent session is gone:
     // a destroyed communicator always; a lost connection (or, when
-    // refusedCountsAsLoss, a refused one) only behind a router. Matching is by
-    // exception text, so a loss reported inside UnknownLocalException counts.
+    // refusedCountsAsLoss, a refused one) only behind a router, where the
+    // router's report of a loss behind it counts too (KOVAIceFailure.h).
     // Returns true when the proxies were dropped.
     bool dropProxiesAfter(const Ice::Exception& e, bool refusedCountsAsLoss = false);
 
@@ -321,42 +322,54 @@ private:
     // Lookup under the table's leaf lock; null when rid has no consumer.
     ConsumerInfoPtr findConsumer(const std::string& rid) const;
 
-    // Build serialisation of the agent session (ordered lock, see above).
+    // ---- Constant after construction ----
+    const std::string _agentID;
+    const std::string _clientID;
+    const KOVAClientAdapterPtr _clientAdapter;
+    PushMonitorTimings _monitorTimings;  // written by the constructor only
+
+    // ---- Lock-free ----
+    // Remaining direct-pull budget; each direct pull spends one unit with a
+    // single atomic decrement.
+    std::atomic<int> _directPullCount;
+
+    // ---- _consumerMutex (ordered, first): serialises registration, pause
+    // and resume, held across their remote calls; guards no field itself ----
+    std::mutex _consumerMutex;
+
+    // ---- _agentProxyMutex (ordered, after _consumerMutex): serialises the
+    // build of the agent session, held across its remote calls ----
     std::mutex _agentProxyMutex;
-    // Handle lock of _agentProxy, _router and _sessionPrx.
+
+    // ---- _agentHandleMutex (leaf) guards ----
     mutable std::mutex _agentHandleMutex;
     KOVAAgentPrx _agentProxy;
+    Glacier2::RouterPrx _router;  // once set, never cleared
+    IceGrid::SessionPrx _sessionPrx;
 
+    // ---- _producePxyMutex (leaf) guards ----
     mutable std::mutex _producePxyMutex;
     KOVAAgentPrx _agentProduceProxy;
 
+    // ---- _pullPxyMutex (leaf) guards ----
     mutable std::mutex _pullPxyMutex;
     KOVAAgentPrx _agentPullProxy;
     KOVACallbackAgentPrx _directPullProxy;
-    std::atomic<int> _directPullCount;
 
+    // ---- _asyncPullPxyMutex (leaf) guards ----
     mutable std::mutex _asyncPullPxyMutex;
     KOVAAgentPrx _asyncAgentPullProxy;
     std::weak_ptr<boost::asio::io_context> _asyncPullService;
 
+    // ---- _rid2RegPxysMutex (leaf) guards ----
     std::mutex _rid2RegPxysMutex;
     std::map<std::string, KOVAAgentPrx> _mapRid2RegisterPxys;
     std::map<std::string, std::string> _mapRid2RegisterPxyIDs;
 
-    const std::string _agentID;
-    const std::string _clientID;
-    const KOVAClientAdapterPtr _clientAdapter;
-
-    // Serialises registration, pause and resume (held across their remote calls).
-    std::mutex _consumerMutex;
-    // Leaf lock of the table itself: shared for lookups (deliveries on Ice
-    // threads), exclusive for inserts (under _consumerMutex).
+    // ---- _consumersTableMutex (leaf) guards: shared for lookups
+    // (deliveries), exclusive for inserts (made under _consumerMutex) ----
     mutable std::shared_mutex _consumersTableMutex;
     std::unordered_map<std::string, ConsumerInfoPtr> _consumers;
-    PushMonitorTimings _monitorTimings;
-
-    Glacier2::RouterPrx _router;  // once set, never cleared
-    IceGrid::SessionPrx _sessionPrx;
 };
 
 typedef std::shared_ptr<KOVAClientLibImpl> KOVAClientLibImplPtr;

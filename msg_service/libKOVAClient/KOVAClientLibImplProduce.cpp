@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "KOVAAmiCallback.h"
+#include "KOVACallerCallback.h"
 #include "KOVAClientLibImpl.h"
 #include "KOVALog.h"
 
@@ -37,19 +38,13 @@ struct ProduceCompletion {
 // and cookie: were it to hold the io_context too, a handler left queued on a
 // stopped io_context would keep that io_context alive for ever.
 // The completion threads belong to the caller's io_context (the manager's
-// pool): an empty callback is skipped and an exception thrown by the callback
-// stops here, since leaving a thread's function it would end the process.
+// pool): an empty callback is skipped.
 void callBack(const AsyncProduceCallback& ocb, int code, void* ck) {
     if (!ocb) {
         return;
     }
-    try {
-        ocb(code, ck);
-    } catch (const std::exception& e) {
-        LOG_ERROR("Produce callback threw for code:%d exception:%s", code, e.what());
-    } catch (...) {
-        LOG_ERROR("Produce callback threw for code:%d exception:%s", code, "unknown");
-    }
+    CallCallerCallback([&] { ocb(code, ck); },
+                       [&] { return "Produce callback threw for code:" + std::to_string(code); });
 }
 
 void deliver(const std::shared_ptr<ProduceCompletion>& completion, int code) {

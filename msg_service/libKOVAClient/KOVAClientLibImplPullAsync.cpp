@@ -4,7 +4,9 @@
 
 #include "ConsumeResultConversion.h"
 #include "KOVAAmiCallback.h"
+#include "KOVACallerCallback.h"
 #include "KOVAClientLibImpl.h"
+#include "KOVAIceFailure.h"
 #include "KOVALog.h"
 
 namespace KOVA {
@@ -14,21 +16,13 @@ namespace {
 typedef std::unique_ptr<_AsyncPullConsumerNode> PullNodePtr;
 
 // Hands the result to the caller; the caller's smart pointer frees the node
-// afterwards, whatever the callback does. An exception escaping here would end
-// a completion thread of the manager's io_context, so it stops at this frame.
+// afterwards, whatever the callback does.
 void asyncDispatch(const _AsyncPullConsumerNode& node, const ConsumeStatusPtr& cstatus) {
     if (!node._cb) {
         return;
     }
-    try {
-        node._cb(node._rid, node._sid, cstatus, node._cookie);
-    } catch (const std::exception& e) {
-        LOG_ERROR("Pull callback threw for rid:%s sid:%s exception:%s", node._rid.c_str(), node._sid.c_str(),
-                  e.what());
-    } catch (...) {
-        LOG_ERROR("Pull callback threw for rid:%s sid:%s exception:%s", node._rid.c_str(), node._sid.c_str(),
-                  "unknown");
-    }
+    CallCallerCallback([&] { node._cb(node._rid, node._sid, cstatus, node._cookie); },
+                       [&] { return "Pull callback threw for rid:" + node._rid + " sid:" + node._sid; });
 }
 
 // A completion that outlived its engine (process exit) still owes the caller
@@ -94,8 +88,8 @@ int KOVAClientLibImpl::Consume(const std::string& rid, std::string& _sid, int ma
         PullNodePtr node(new _AsyncPullConsumerNode(rid, sid, cookie, std::move(cb), false));
         beginPull(currentAsyncPullProxy(), std::move(node), maxFetchCount, properties, timeout);
         result = 0;
-    } catch (const Ice::ConnectionLostException& e) {
-        if (routed()) {
+    } catch (const Ice::Exception& e) {
+        if (ice_failure::isConnectionLost(e) && routed()) {
             // The router dropped our session: build a new one now rather than
             // let the next pull find out the same way.
             try {
@@ -107,11 +101,9 @@ int KOVAClientLibImpl::Consume(const std::string& rid, std::string& _sid, int ma
                       e.what());
         } else {
             LOG_FATAL("Failed Operation for rid:%s sid:%s exception:%s", rid.c_str(), sid.c_str(), e.what());
+            // Proxies of a destroyed communicator would fail every later pull.
+            dropProxiesAfter(e);
         }
-    } catch (const Ice::Exception& e) {
-        LOG_FATAL("Failed Operation for rid:%s sid:%s exception:%s", rid.c_str(), sid.c_str(), e.what());
-        // Proxies of a destroyed communicator would fail every later pull.
-        dropProxiesAfter(e);
     }
     return result;
 }

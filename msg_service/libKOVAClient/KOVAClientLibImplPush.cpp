@@ -4,7 +4,9 @@
 #include <IceUtil/Time.h>
 
 #include "KOVAClientLibImpl.h"
+#include "KOVACallerCallback.h"
 #include "KOVAClientLibImplPushShared.h"
+#include "KOVAIceFailure.h"
 #include "KOVALog.h"
 
 namespace KOVA {
@@ -22,11 +24,8 @@ Ice::Context routedContext() {
 // A connection that is gone for good, whoever closed it: the consumer's fixed
 // register proxy can never be used again and the monitor will register anew.
 bool connectionGone(const Ice::Exception& e) {
-    return dynamic_cast<const Ice::ConnectionLostException*>(&e) != nullptr ||
-           dynamic_cast<const Ice::CloseConnectionException*>(&e) != nullptr ||
-           dynamic_cast<const Ice::ConnectionManuallyClosedException*>(&e) != nullptr ||
-           dynamic_cast<const Ice::CommunicatorDestroyedException*>(&e) != nullptr ||
-           std::string(e.what()).find("ConnectionLostException") != std::string::npos;
+    return ice_failure::isConnectionLost(e) || ice_failure::isConnectionClosed(e) ||
+           ice_failure::isCommunicatorDestroyed(e);
 }
 
 }  // namespace
@@ -113,27 +112,19 @@ int KOVAClientLibImpl::ConsumeCallback(const std::string& rid, const std::string
     int result = COMMON::CONSUME_FAILED;
     LOG_DEBUG("Begin Consume rid:%s, sid:%s, cid:%s, size:%d", rid.c_str(), sid.c_str(), cid.c_str(),
               static_cast<int>(_datas.size()));
-    try {
-        for (const KOVAMsg::KOVAMessage& record : _datas) {
-            // Built from the const record, copied once: the batch belongs to
-            // the dispatch.
-            result = info->_cb(info->_cookie, rid, sid, IMessage(record));
-            if (result != COMMON::SUCCESS) {
-                LOG_WARN("Consume failed for rid:%s, sid:%s, total:%d", rid.c_str(), sid.c_str(),
-                         static_cast<int>(_datas.size()));
-                break;
-            }
+    for (const KOVAMsg::KOVAMessage& record : _datas) {
+        // Built from the const record, copied once: the batch belongs to the
+        // dispatch. Part of the batch may have been accepted when the callback
+        // throws; only a failure makes the service deliver the rest again.
+        if (!CallCallerCallback([&] { result = info->_cb(info->_cookie, rid, sid, IMessage(record)); },
+                                [&] { return "Consume rid:" + rid + ", sid:" + sid + ", cid:" + cid + " failed,"; })) {
+            return COMMON::CONSUME_FAILED;
         }
-    } catch (const std::exception& e) {
-        // Part of the batch may have been accepted; only a failure makes the
-        // service deliver the rest again.
-        LOG_FATAL("Consume rid:%s, sid:%s, cid:%s failed, exception:%s", rid.c_str(), sid.c_str(), cid.c_str(),
-                  e.what());
-        return COMMON::CONSUME_FAILED;
-    } catch (...) {
-        LOG_FATAL("Consume rid:%s, sid:%s, cid:%s failed, exception:%s", rid.c_str(), sid.c_str(), cid.c_str(),
-                  "unknown");
-        return COMMON::CONSUME_FAILED;
+        if (result != COMMON::SUCCESS) {
+            LOG_WARN("Consume failed for rid:%s, sid:%s, total:%d", rid.c_str(), sid.c_str(),
+                     static_cast<int>(_datas.size()));
+            break;
+        }
     }
     LOG_DEBUG("End Consume rid:%s, sid:%s, cid:%s success, ret:%d", rid.c_str(), sid.c_str(), cid.c_str(), result);
     return result;

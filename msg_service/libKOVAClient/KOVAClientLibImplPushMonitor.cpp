@@ -5,9 +5,19 @@
 // session and registers the consumer again on a fresh connection.
 #include "KOVAClientLibImpl.h"
 #include "KOVAClientLibImplPushShared.h"
+#include "KOVAIceFailure.h"
 #include "KOVALog.h"
 
 namespace KOVA {
+
+namespace {
+
+// The two failures that mean the router session is gone.
+bool routerSessionGone(const Ice::Exception& e) {
+    return ice_failure::isConnectionLost(e) || ice_failure::isConnectionRefused(e);
+}
+
+}  // namespace
 
 void KOVAClientLibImpl::addKeepAliveWork(ConsumerInfoPtr info, boost::asio::io_context& monitorService) {
     armSessionMonitor(info, std::make_shared<boost::asio::steady_timer>(monitorService), _monitorTimings.firstTick);
@@ -94,7 +104,7 @@ bool KOVAClientLibImpl::recoverConsumerSession(const ConsumerInfoPtr& info, cons
     LOG_FATAL("For rid:%s,  status:%s, client:%s get session exception:%s, exception-name:%s", info->_rid.c_str(),
               push::statusName(status), _clientID.c_str(), e.what(), e.ice_id().c_str());
 
-    if (routed() && push::lostOrRefused(e) && !renewRouterSession(info->_rid)) {
+    if (routed() && routerSessionGone(e) && !renewRouterSession(info->_rid)) {
         return false;
     }
     return adoptFreshRegisterProxy(info);
@@ -147,7 +157,7 @@ void KOVAClientLibImpl::reRegisterConsumer(const ConsumerInfoPtr& info) {
     } catch (const Ice::Exception& e) {
         LOG_FATAL("For rid:%s, client:%s get session exception:%s, try again later.", info->_rid.c_str(),
                   _clientID.c_str(), e.what());
-        if (routed() && push::lostOrRefused(e)) {
+        if (routed() && routerSessionGone(e)) {
             uninitAllproxy();
         }
     }

@@ -32,12 +32,6 @@ std::string sessionTextOf(const std::string& rid, const KOVAAgentPrx& pxy) {
     return rid + "-";
 }
 
-bool lostOrRefused(const Ice::Exception& e) {
-    const std::string text = e.what();
-    return text.find("ConnectionLostException") != std::string::npos ||
-           text.find("ConnectionRefusedException") != std::string::npos;
-}
-
 const char* statusName(KOVAConsumerStatus status) { return status == RUNNING ? "RUNNING" : "PAUSE"; }
 
 }  // namespace push

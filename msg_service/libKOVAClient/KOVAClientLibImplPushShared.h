@@ -26,11 +26,6 @@ void setRegistration(const ConsumerInfoPtr& info, const std::string& cid, const 
 // proxy's connection (the rid alone with "-" when it has no IP layer).
 std::string sessionTextOf(const std::string& rid, const KOVAAgentPrx& pxy);
 
-// True when the error text names a connection that was lost or refused, the
-// two failures that mean a router session is gone. A loss reported by the
-// router inside UnknownLocalException counts too.
-bool lostOrRefused(const Ice::Exception& e);
-
 const char* statusName(KOVAConsumerStatus status);
 
 }  // namespace push

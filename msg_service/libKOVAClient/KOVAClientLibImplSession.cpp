@@ -5,6 +5,7 @@
 
 #include <boost/asio/post.hpp>
 
+#include "KOVAIceFailure.h"
 #include "KOVALog.h"
 
 namespace KOVA {
@@ -49,10 +50,10 @@ const char* masked(const std::string& password) { return password.empty() ? "" :
 }  // namespace
 
 KOVAClientLibImpl::KOVAClientLibImpl(const std::string& agentID, const KOVAClientAdapterPtr& clientAdapter)
-    : _directPullCount(0),
-      _agentID(agentID),
+    : _agentID(agentID),
       _clientID(clientAdapter->getClientID()),
       _clientAdapter(clientAdapter),
+      _directPullCount(0),
       _consumers(10) {}
 
 KOVAClientLibImpl::~KOVAClientLibImpl() {}
@@ -158,16 +159,9 @@ KOVAAgentPrx KOVAClientLibImpl::getRegisterProxyByRid(const std::string& rid, bo
         _mapRid2RegisterPxyIDs[rid] = endpoint;
         _mapRid2RegisterPxys[rid] = registerProxy;
         return registerProxy;
-    } catch (const Ice::ConnectionLostException& e) {
-        LOG_FATAL("Get an exception:%s, while get register push proxy for rid:%s", e.what(), rid.c_str());
-        if (routed()) {
-            uninitAllproxy();
-        }
-    } catch (const Ice::CommunicatorDestroyedException& e) {
-        uninitAllproxy();
-        LOG_FATAL("Get an exception:%s, while get register push proxy for rid:%s", e.what(), rid.c_str());
     } catch (const Ice::Exception& e) {
         LOG_FATAL("Get an exception:%s, while get register push proxy for rid:%s", e.what(), rid.c_str());
+        dropProxiesAfter(e);
     }
     return KOVAAgentPrx();
 }
@@ -251,14 +245,10 @@ void KOVAClientLibImpl::uninitAllproxy() {
 }
 
 bool KOVAClientLibImpl::dropProxiesAfter(const Ice::Exception& e, bool refusedCountsAsLoss) {
-    const std::string text = e.what();
     // Proxies of a destroyed communicator are dead whatever the path; the next
     // call builds new ones on the adapter's current communicator.
-    const bool destroyed = dynamic_cast<const Ice::CommunicatorDestroyedException*>(&e) != nullptr ||
-                           text.find("CommunicatorDestroyedException") != std::string::npos;
-    const bool lost = text.find("ConnectionLostException") != std::string::npos ||
-                      (refusedCountsAsLoss && text.find("ConnectionRefusedException") != std::string::npos);
-    if (destroyed || (lost && routed())) {
+    const bool lost = ice_failure::isConnectionLost(e) || (refusedCountsAsLoss && ice_failure::isConnectionRefused(e));
+    if (ice_failure::isCommunicatorDestroyed(e) || (lost && routed())) {
         uninitAllproxy();
         return true;
     }

@@ -1,5 +1,6 @@
 // ConsumeStatus::AsyncCommit and its completion.
 #include "KOVAAmiCallback.h"
+#include "KOVACallerCallback.h"
 #include "KOVAConsumeStatus.h"
 #include "KOVAConsumeStatusCommitRule.h"
 
@@ -7,17 +8,19 @@ namespace KOVA {
 
 namespace {
 
-// Runs on the Ice thread that completes the commit. It holds copies of the
-// callback and cookie only, never the ConsumeStatus, which may be gone by now.
+// Runs on the Ice thread that completes the commit (or in AsyncCommit when
+// nothing is sent). It holds copies of the callback and cookie only, never the
+// ConsumeStatus, which may be gone by now.
 void commitComplete(const CommitCallback& cb, void* ck, int result) {
     if (cb) {
-        cb(result, ck);
+        CallCallerCallback([&] { cb(result, ck); },
+                           [&] { return "Commit callback threw for code:" + std::to_string(result); });
     }
 }
 
 // An exception counts as committed (0), as in the synchronous form.
 void commitFailed(const CommitCallback& cb, void* ck, const Ice::Exception& e) {
-    if (commit_rule::IsConnectionLoss(e)) {
+    if (ice_failure::isConnectionLost(e)) {
         LOG_WARN("Commit ignore failed! get exception:%s", e.what());
     } else {
         LOG_FATAL("Commit failed, get un expect exception:%s", e.what());

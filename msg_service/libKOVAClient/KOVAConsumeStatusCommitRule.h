@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "KOVAIceFailure.h"
 #include "KOVAPublic.h"
 #include "KOVALog.h"
 
@@ -55,14 +56,9 @@ inline bool RefuseWithoutAgent(LocalConsmueStatus& state, int committed) {
 inline std::string Describe(const LocalConsmueStatus* state) { return state ? state->ToString() : std::string(); }
 
 // A lost connection is expected when an agent goes away (WARN); anything else
-// is not (FATAL). Behind a router the loss may arrive wrapped, hence the text.
-inline bool IsConnectionLoss(const Ice::Exception& e) {
-    return dynamic_cast<const Ice::ConnectionLostException*>(&e) != nullptr ||
-           std::string(e.what()).find("ConnectionLostException") != std::string::npos;
-}
-
+// is not (FATAL).
 inline void LogCommitException(const Ice::Exception& e, const LocalConsmueStatus& state) {
-    if (IsConnectionLoss(e)) {
+    if (ice_failure::isConnectionLost(e)) {
         LOG_WARN("Commit failed, the remote node is shutdown:%s, commitinfo:%s", e.what(), state.ToString().c_str());
     } else {
         LOG_FATAL("Commit failed, error:%s, commitinfo:%s", e.what(), state.ToString().c_str());

@@ -79,7 +79,12 @@ private:
 
 // Caller's handler of pushed messages: cookie, resource id, session id of the
 // server's push call, and the message (moved in). 0 accepts; the first non-zero
-// result stops the batch and becomes the reply to the server.
+// result stops the batch and becomes the reply to the server. It runs on the
+// thread that delivers the push (see KOVAPushCallback: the adapter's push pool
+// in the shared-connection and router modes, else an Ice server thread), for
+// several resources at once; it may call the client synchronously (pause,
+// resume, produce, pull). An exception it throws is logged at ERROR and
+// answered 99, so the service delivers the batch again.
 typedef std::function<int(void*, const std::string&, const std::string&, KOVA::IMessage&&)> PushConsumerCallback;
 
 }  // namespace KOVA
