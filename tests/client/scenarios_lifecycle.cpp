@@ -159,7 +159,8 @@ void exitBusyScenario(const ScenarioArgs& args) {
     }
     check(client->Produce("exit-store", "", messages({"s"}), {{"STORE", ""}}, 0) == 0, "stored for re-produce");
     check(eventually([] { return g_pushes > 0; }), "pushes arrive");
-    announce("EXITING");
+    announce("BUSY");
+    waitForQuit();
 }
 
 }  // namespace kova::test::client
