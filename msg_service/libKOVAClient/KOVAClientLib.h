@@ -1,0 +1,277 @@
+// KOVA::KOVAClientLib: the client of the message-queue service, one per process.
+//
+// =============================================================================
+// Lifetime of the process-wide client
+// =============================================================================
+//
+// GetInstance() builds the client on its first successful call: the Ice
+// communicator, one engine per separately configured resource plus the default
+// engine (each must answer a ping), and, when a fail-store directory is
+// configured, the fail-store with its re-produce thread. Every later call returns
+// that same client, whatever its arguments. Nothing tears the client down or
+// builds a second one: it lives until the process exits.
+//
+// Threads are started on first use only:
+//   * the re-produce thread, right after a client with a fail-store is built;
+//   * the session-monitor thread, on the first RegisterPushConsumer();
+//   * the asynchronous pool (getMaxClientPoolSize() threads: the larger of
+//     Ice.ThreadPool.Client.Size and .SizeMax, at most the processor count, at
+//     least one), on the first asynchronous Consume() or Produce();
+//   * the adapter thread that serves pushed messages, on the first
+//     RegisterPushConsumer();
+//   * Ice's own client and server thread pools, inside the communicator.
+//
+// Order of exit. When the process exits (return from main, or exit()), the
+// client stops in this order, on the exiting thread:
+//   1. the re-produce thread is told to stop and woken from its back-off sleep;
+//   2. the session monitor is stopped and joined (no more keep-alives);
+//   3. the communicator is destroyed (which ends the adapter thread): this
+//      waits for push callbacks in progress; requests still outstanding complete with
+//      a failure (an asynchronous pull is called back with status 100, an
+//      asynchronous produce with 100, and with the fail-store on it is stored
+//      first, so its callback gets the store-success code);
+//   4. the re-produce thread finishes the batch in hand (which fails and stays
+//      stored for the next run) and is joined;
+//   5. the asynchronous pool runs every completion already queued to its end,
+//      then its threads are joined: every issued asynchronous call has been
+//      called back exactly once when exit goes on;
+//   6. the engines, then the adapter (its thread joined), then the fail-store
+//      are released.
+// No step sleeps. Exit waits only for callbacks in progress and for a
+// keep-alive call that the monitor may have in progress at step 2 (bounded by
+// Ice's invocation timeout). Do not call the client from
+// threads of your own while the process exits; callbacks that the library runs
+// during steps 3 to 5 may still call it (calls then fail fast, see each call).
+//
+// =============================================================================
+// Result codes
+// =============================================================================
+//
+// int results are KOVA::COMMON::CLIENT_CODE values (KOVACommon.h):
+//   0    SUCCESS.
+//   1-51 the server's answer (e.g. 3 RESOURCE_NOT_EXIST, 8 NOT_EXIST,
+//        9 PRODUCE_RESOURCE_FAILED, 16 CONSUME_NONEWMSG, 41 COMMIT_INVALID).
+//   99   CONSUME_FAILED: a pushed batch was empty, or its callback threw.
+//   100  INTERNAL_ERROR: the call failed on the client side or in Ice (agent
+//        unreachable, connection lost, timeout, communicator destroyed); the
+//        reason is in the log (FATAL for synchronous calls).
+//   200  PRODUCE_MESSAGE_CACHED: the batch was not delivered but is kept in the
+//        fail-store and will be produced again by the re-produce thread. A client
+//        configured to report stored batches as success answers 0 instead: this
+//        value is the "store-success code" below.
+//   201  PRODUCE_MESSAGE_CACHED_FAIL: "STORE" was asked for and the batch could
+//        not be stored (no fail-store configured, or the write failed).
+//   -1   a message could not be encoded (produce only): nothing was sent,
+//        stored or called back.
+//
+// =============================================================================
+// Callbacks
+// =============================================================================
+//
+// Every callback gets back the void* cookie given with it; the library never
+// touches the cookie. An exception thrown by a callback is caught and logged
+// and goes no further (a push callback's exception makes the reply to the
+// server 99); do not rely on that, it is a last resort.
+//
+// "Later" below means: never on the calling thread inside the registering
+// call, but possibly on another thread before that call has returned. Make
+// whatever the callback needs ready before the call.
+//
+// PushConsumerCallback  int(void* cookie, const std::string& rid,
+//                           const std::string& sid, KOVA::IMessage&& msg)
+//   Thread: with a listener adapter of its own (endpoints configured), the Ice
+//   server thread that dispatches the server's push; when pushes arrive over
+//   the client's own connection or through a router, a thread of the client's
+//   push pool. Either way it runs inside the server's call, which waits for
+//   the reply. Several batches (also of one resource) may be delivered at once
+//   on different threads. Messages of one batch come in order on one thread.
+//   Result: 0 accepts the message; a non-zero result stops the batch and is the
+//   reply to the server (which delivers the rest again).
+//   Runs: later, from the moment the server accepted the registration (possibly
+//   before RegisterPushConsumer() returned) until step 3 of exit; pausing
+//   stops new batches only.
+//   May call: any operation of the client. Keep it short: the server waits for
+//   the reply with a timeout, and the thread serves no other push meanwhile.
+//
+// PullConsumerCallback  void(const std::string& rid, const std::string& sid,
+//                            KOVA::ConsumeStatusPtr status, void* cookie)
+//   Called exactly once, later, for every asynchronous Consume() that
+//   returned 0, and never for one that returned 100.
+//   Thread: for status 0, a thread of the asynchronous pool; for a non-zero
+//   status or a call that failed after it was issued, the Ice thread that
+//   completed it (also at exit, step 3).
+//   `status` is never null; on failure its status is 100 and it has no
+//   messages. Commit the batch through status->Commit() or AsyncCommit().
+//   May call: any operation of the client, including Consume() again. Do not
+//   block in it: it holds a pool thread or an Ice thread.
+//
+// AsyncProduceCallback  void(int code, void* cookie)
+//   Called exactly once for every asynchronous Produce() that returned 0 (or
+//   true), and never for one that returned anything else; in some cases it has
+//   already run when Produce() returns (see each form).
+//   Thread: a thread of the asynchronous pool, for success and failure alike;
+//   the calling thread where a form says it has already run.
+//   `code`: 0, a server code, 100, or, when the fail-store took the failed
+//   batch, the store-success code.
+//   May call: any operation of the client. Do not block in it.
+//
+// CommitCallback (KOVAConsumeStatus.h) runs on an Ice client thread.
+//
+// =============================================================================
+// Thread safety and ownership
+// =============================================================================
+//
+// Every operation may be called from any thread at once. The facade holds no
+// state and takes no lock of its own (GetInstance() takes the creation mutex).
+// KOVAClientLibPtr is a reference-counted handle; dropping it changes nothing,
+// the client stays until exit.
+#pragma once
+
+#include <Ice/Current.h>
+#include <IceUtil/Handle.h>
+#include <IceUtil/Shared.h>
+
+#include <string>
+#include <vector>
+
+#include "KOVACommon.h"
+#include "KOVAConsumeStatus.h"
+#include "KOVAIMessage.h"
+#include "KOVAMessage.h"
+#include "KOVAOMessage.h"
+
+namespace KOVA {
+
+class KOVAClientLib : virtual public IceUtil::Shared {
+public:
+    typedef IceUtil::Handle<KOVAClientLib> KOVAClientLibPtr;
+
+    // The process's client. `config` is the path of an Ice configuration file,
+    // `item` the adapter id (the prefix of the client's own keys; the default
+    // agent's proxy is the property <item>Server.Proxy).
+    // Null on failure, with the reason logged FATAL as
+    // "Init kova client:<item> instance error:<reason>": an invalid
+    // configuration, or an agent that does not answer its ping. A later call
+    // tries again. Once a client exists every call returns it, whatever the
+    // arguments. Safe to call from several threads at once: one client is built.
+    static KOVAClientLibPtr GetInstance(const std::string& config, const std::string& item);
+    // The same, from Key=Value configuration items instead of a file.
+    static KOVAClientLibPtr GetInstance(const std::vector<std::string>& configs, const std::string& item);
+
+    // The client library's version: "102".
+    static std::string Version();
+
+    // Level of the process's log (one log per process, shared by every caller).
+    void SetLogLevel(KOVA::COMMON::elogLevel logLevel);
+    KOVA::COMMON::elogLevel GetLogLevel();
+
+    // ---- Push ----------------------------------------------------------------
+    // Has the server push the messages of `rid` to `cb` (moved in) until exit.
+    // True: registered (a second registration of `rid` is true as well and keeps
+    // the first callback). False: the listener could not be served (see the
+    // log), or the server refused the registration or could not be reached; `cb`
+    // is not called then. A registered consumer is kept alive by the session
+    // monitor and registered again after a lost session.
+    bool RegisterPushConsumer(const std::string& rid, KOVA::PushConsumerCallback& cb, void* cookie);
+    // Asks the server to stop pushing `rid`. Always true, also for a resource
+    // that has no consumer (failures are logged).
+    bool PauseConsumer(const std::string& rid);
+    // Asks the server to push `rid` again. True when the server agreed, or when
+    // the session was lost (the monitor registers the consumer again). False for
+    // a resource without a consumer (8) or a refusal or failure (logged).
+    bool ResumeConsumer(const std::string& rid);
+
+    // ---- Pull ----------------------------------------------------------------
+    // Pulls up to `maxFetch` messages of `rid`, waiting up to `timeout` on the
+    // server for new ones. An empty `sid` is replaced by a fresh session id,
+    // written back. Never null; status() is 0 with messages, 16 when nothing new
+    // arrived in time, another server code, or 100 (client or Ice failure; also
+    // during exit). Commit what was pulled through the returned status.
+    KOVA::ConsumeStatusPtr Consume(const std::string& rid, std::string& sid, int maxFetch,
+                                   const KOVA::COMMON::KOVAProperties& properties, int timeout);
+    // Asynchronous pull. 0: issued; `cb` (possibly moved from) runs exactly
+    // once later, see PullConsumerCallback. 100: nothing was issued (agent
+    // session could not be built, communicator destroyed); `cb` never runs.
+    int Consume(const std::string& rid, std::string& sid, KOVA::PullConsumerCallback& cb, void* ck, int maxFetch,
+                const KOVA::COMMON::KOVAProperties& properties, int timeout);
+
+    // ---- Produce -------------------------------------------------------------
+    // `publicProperties` travel as the request context of the call. The key
+    // "STORE" (its presence; the value plays no part) asks to store the batch in
+    // the fail-store instead of sending it: the stored properties lack "STORE",
+    // and the re-produce thread sends the batch later. `timeout` is not used
+    // (the configured Ice invocation timeout governs).
+    //
+    // Synchronous. 0: delivered. With "STORE": the store-success code, or 201.
+    // Otherwise, when the server refuses the batch or the call fails and the
+    // fail-store takes it: the store-success code; when there is no fail-store
+    // or it refuses: the server's code or 100. -1: a message could not be
+    // encoded (nothing sent or stored). An empty `datas` is sent as an empty
+    // batch.
+    int Produce(const std::string& rid, const std::string& sid, const std::vector<KOVA::OMessage>& datas,
+                const KOVA::COMMON::KOVAProperties& publicProperties, int timeout);
+    // Asynchronous.
+    //   0  with "STORE": the batch was stored, or could not be, and `cb` has
+    //      already run on the calling thread with the store-success code or 201.
+    //   0  otherwise: issued; `cb` runs once later on the asynchronous pool (a
+    //      failure there is stored first when the fail-store is on, and `cb` then
+    //      gets the store-success code). When the call could not be issued and
+    //      the fail-store took the batch and the store-success code is 0, `cb`
+    //      has already run on the calling thread with 0.
+    //   200 the call could not be issued; the batch is stored; `cb` never runs.
+    //   100 (or another code) the call could not be issued and the batch was not
+    //      stored; `cb` never runs.
+    //   -1 a message could not be encoded; `cb` never runs.
+    int Produce(const std::string& rid, const std::string& sid, const std::vector<KOVA::OMessage>& datas,
+                KOVA::AsyncProduceCallback& cb, void* cookie, const KOVA::COMMON::KOVAProperties& publicProperties,
+                int timeout);
+
+    // ---- Older produce forms -------------------------------------------------
+    // One body, or one message per string, with encoding `etype`. With `trans`
+    // true, etype E_GZIP, E_LZ4 and E_ZSTD mean the body is encoded already and
+    // is sent unchanged, marked with its encoding. The session id is made by the
+    // client. "STORE" has no meaning here and is sent like any property.
+    // True when the batch was delivered, or when it failed and the fail-store
+    // took it; false when a body could not be encoded or the batch is lost.
+    bool Produce(const std::string& rid, const std::string& data, KOVA::COMMON::IEncodingType etype, bool trans,
+                 const KOVA::COMMON::KOVAProperties& properties);
+    bool BatchProduce(const std::string& rid, const std::vector<std::string>& datas,
+                      KOVA::COMMON::IEncodingType etype, bool trans, const KOVA::COMMON::KOVAProperties& properties);
+    // Asynchronous: true when issued (`cb` runs once later, as for the OMessage
+    // form), or when the call could not be issued and the fail-store took the
+    // batch (`cb` has then already run on the calling thread with the
+    // store-success code); false otherwise, and `cb` never runs.
+    bool Produce(const std::string& rid, const std::string& data, const KOVA::AsyncProduceCallback& cb, void* cookie,
+                 KOVA::COMMON::IEncodingType etype, bool trans, const KOVA::COMMON::KOVAProperties& properties);
+    bool BatchProduce(const std::string& rid, const std::vector<std::string>& datas,
+                      const KOVA::AsyncProduceCallback& cb, void* cookie, KOVA::COMMON::IEncodingType etype,
+                      bool trans, const KOVA::COMMON::KOVAProperties& properties);
+
+    virtual ~KOVAClientLib();
+
+private:
+    KOVAClientLib();
+    KOVAClientLib(const KOVAClientLib&);
+    KOVAClientLib& operator=(const KOVAClientLib&);
+};
+
+typedef KOVAClientLib::KOVAClientLibPtr KOVAClientLibPtr;
+
+// ---- Entry points the library's own parts call -------------------------------
+// Not for callers of the client.
+
+// Delivers one pushed batch of `rid` to its consumer; the result is the reply to
+// the server: 0, the first non-zero callback result, 99 for an empty batch, 8
+// when `rid` has no consumer (or the client is exiting). Runs on Ice server
+// threads or the push pool (see PushConsumerCallback).
+int pushConsumerCallback(const std::string& rid, const std::string& sid, const std::string& cid,
+                         const std::vector<KOVAMsg::KOVAMessage>& datas, const Ice::Current& cu);
+
+// Produces one stored batch again, to the configured replacement resource when
+// there is one, else to `rid`, with session id "dummysid". True when the server
+// took it; false leaves it in the store (WARN line). Runs on the re-produce
+// thread.
+bool ReProduceCb(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
+                 const KOVA::COMMON::KOVAProperties& props);
+
+}  // namespace KOVA
