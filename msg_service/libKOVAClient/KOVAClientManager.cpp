@@ -1,0 +1,197 @@
+// The client manager: construction, engine lookup, the lazy io_contexts, the
+// fail-store's write side and the stop sequence. The re-produce loop is in
+// KOVAClientManagerReProduce.cpp.
+#include "KOVAClientManager.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "KOVALog.h"
+
+namespace KOVA {
+
+namespace {
+
+const char* const kFailStorePrefix = "KOVAProduceFail";
+
+}  // namespace
+
+std::shared_ptr<std::thread> KOVAClientManager::startNamedThread(const char* name, std::function<void()> body) {
+    return std::make_shared<std::thread>([name, body = std::move(body)] {
+        pthread_setname_np(pthread_self(), name);
+        body();
+    });
+}
+
+void KOVAClientManager::joinUnlessSelf(const std::shared_ptr<std::thread>& thread) {
+    if (!thread || !thread->joinable()) {
+        return;
+    }
+    if (thread->get_id() == std::this_thread::get_id()) {
+        thread->detach();
+        return;
+    }
+    thread->join();
+}
+
+KOVAClientManager::KOVAClientManager(const std::string& config, const std::string& item, bool valid,
+                                     const readCacheCb& rcb)
+    : _clientAdapter(new KOVAClientAdapter(config, item)), _reProduce(false), _closing(false), _reProduceCb(rcb) {
+    buildEngines(item, valid);
+    openFailStore();
+}
+
+KOVAClientManager::KOVAClientManager(const std::vector<std::string>& configs, const std::string& item, bool valid,
+                                     const readCacheCb& rcb)
+    : _clientAdapter(new KOVAClientAdapter(configs, item)), _reProduce(false), _closing(false), _reProduceCb(rcb) {
+    buildEngines(item, valid);
+    openFailStore();
+}
+
+void KOVAClientManager::buildEngines(const std::string& item, bool valid) {
+    for (const auto& entry : _clientAdapter->getItems()) {
+        KOVAClientLibImplPtr engine = std::make_shared<KOVAClientLibImpl>(entry.second, _clientAdapter);
+        if (valid && !engine->Ping()) {
+            LOG_FATAL("For rid:%s server is not available", entry.first.c_str());
+            throw std::runtime_error("Valid config failed!");
+        }
+        _rid2ClientServer[entry.first] = engine;
+    }
+    // The default agent's key is the adapter id followed directly by "Server.Proxy".
+    _clientProxy = std::make_shared<KOVAClientLibImpl>(item + "Server.Proxy", _clientAdapter);
+    if (valid && _clientAdapter->getItems().empty() && !_clientProxy->Ping()) {
+        LOG_FATAL("For adapter: `%s' config valid failed!", item.c_str());
+        throw std::runtime_error("Valid config failed!");
+    }
+}
+
+void KOVAClientManager::openFailStore() {
+    const KOVAClientAdapterPtr& adapter = _clientAdapter;
+    if (adapter->getStoreDir().empty()) {
+        return;
+    }
+    LOG_WARN("Enable the fail-store, path:`%s', file-match:`%s', maxSize: `%d'", adapter->getStoreDir().c_str(),
+             adapter->getStoreFile().c_str(), adapter->getMaxFileSize());
+    _storeFailHandle =
+        std::make_shared<KOVAStoreFile>(adapter->getStoreDir(), kFailStorePrefix, adapter->getStoreFile(),
+                                        adapter->isAsyncFlush(), adapter->getMaxFileSize(), adapter->getMaxFileNums());
+    _reProduce = true;
+}
+
+KOVAClientLibImplPtr KOVAClientManager::getClientHandleByRes(const std::string& rid) const {
+    auto found = _rid2ClientServer.find(rid);
+    return found != _rid2ClientServer.end() ? found->second : _clientProxy;
+}
+
+std::shared_ptr<boost::asio::io_context> KOVAClientManager::getMonitorService() {
+    initMonitorService();
+    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+    return _monitorService;
+}
+
+std::shared_ptr<boost::asio::io_context> KOVAClientManager::getAsyncPullService() {
+    initAsyncPullService();
+    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+    return _asyncPullService;
+}
+
+// Both services are asked for rarely enough (once per registration or
+// asynchronous call) that the mutex is simply taken every time.
+void KOVAClientManager::initMonitorService() {
+    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+    if (_monitorService || _closing) {
+        return;
+    }
+    auto service = std::make_shared<boost::asio::io_context>();
+    _monitorServiceWork.reset(new WorkGuard(service->get_executor()));
+    _monitorThread = startNamedThread("kova-monitor", [service] { service->run(); });
+    _monitorService = service;
+}
+
+void KOVAClientManager::initAsyncPullService() {
+    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+    if (_asyncPullService || _closing) {
+        return;
+    }
+    auto service = std::make_shared<boost::asio::io_context>();
+    _asyncPullServiceWork.reset(new WorkGuard(service->get_executor()));
+    // A pool without threads would never run a completion.
+    const int threads = std::max(1, _clientAdapter->getMaxClientPoolSize());
+    _asyncPullThreads.resize(threads);
+    for (auto& thread : _asyncPullThreads) {
+        thread = startNamedThread("kova-async", [service] { service->run(); });
+    }
+    _asyncPullService = service;
+}
+
+bool KOVAClientManager::Store(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
+                              const KOVA::COMMON::KOVAProperties& properties) {
+    if (!_storeFailHandle) {
+        LOG_WARN("The fail handle is invalid!");
+        return false;
+    }
+    return _storeFailHandle->Store(rid, datas, properties);
+}
+
+KOVAClientManager::~KOVAClientManager() {
+    _closing = true;
+    wakeReProduce();
+    stopMonitor();
+    destroyCommunicator();
+    joinReProduce();
+    drainAsyncPool();
+    // No thread of the client is left: nothing reads the engine table now.
+    _rid2ClientServer.clear();
+    _clientProxy.reset();
+    // The engines held the adapter too; this is the last handle, so the adapter
+    // thread is joined here.
+    _clientAdapter = nullptr;
+}
+
+void KOVAClientManager::stopMonitor() {
+    std::shared_ptr<boost::asio::io_context> service;
+    std::shared_ptr<std::thread> thread;
+    {
+        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+        service = _monitorService;
+        thread = _monitorThread;
+    }
+    if (service) {
+        // Chains re-arm for ever: they are cut, not drained.
+        service->stop();
+    }
+    joinUnlessSelf(thread);
+}
+
+void KOVAClientManager::destroyCommunicator() {
+    Ice::CommunicatorPtr ic = _clientAdapter->getCommunicator();
+    if (!ic) {
+        return;
+    }
+    // Waits for dispatches in progress (pushes); outstanding asynchronous calls
+    // complete with CommunicatorDestroyedException and post their callbacks to
+    // the asynchronous pool, which is still running.
+    try {
+        ic->destroy();
+    } catch (const Ice::Exception& e) {
+        LOG_WARN("Destroy communicator of client:%s failed:%s", _clientAdapter->getClientID().c_str(), e.what());
+    }
+}
+
+void KOVAClientManager::drainAsyncPool() {
+    std::vector<std::shared_ptr<std::thread>> threads;
+    {
+        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+        // Without the guard run() returns once the queue is empty, so every
+        // completion already posted still reaches its callback exactly once.
+        _asyncPullServiceWork.reset();
+        threads = _asyncPullThreads;
+    }
+    for (const auto& thread : threads) {
+        joinUnlessSelf(thread);
+    }
+}
+
+}  // namespace KOVA

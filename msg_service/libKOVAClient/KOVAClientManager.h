@@ -1,0 +1,146 @@
+// KOVA::KOVAClientManager: everything one client needs behind the facade: the
+// client adapter with its communicator, one engine per separately configured
+// resource plus the default engine, the fail-store, and three kinds of worker:
+// the session-monitor io_context (one thread), the asynchronous pool (an
+// io_context on getMaxClientPoolSize() threads) and the re-produce thread.
+//
+// Thread-safety: every public operation may be called from any thread once the
+// constructor returned. The engine table is written only by the constructor and
+// by the last step of the destructor, when no thread of the client is left;
+// lookups take no lock. _kovaManagerMutex guards the lazy creation of the two
+// io_contexts and the start of the re-produce thread; it is a leaf lock, never
+// held while calling out. _reProduceWaitMutex only pairs with the condition
+// variable that wakes the re-produce thread.
+//
+// Threads and what runs on them:
+//   kova-monitor    the push consumers' session-monitor timers (engine code);
+//   kova-async      asynchronous pull results with status 0 and every
+//                   asynchronous produce completion (the caller's callbacks);
+//   kova-reproduce  KOVAStoreFile::Read, which calls the re-produce callback
+//                   with the fail-store's read mutex held.
+// None runs before it is first needed; the re-produce thread runs only once
+// StartReProduce() (or LoadStore()) is called, which the facade does after it
+// has stored the manager, so the callback always finds it.
+//
+// Ownership: one per process, owned by the facade's static std::shared_ptr. The
+// manager owns the adapter (shared with the engines), the engines, the
+// fail-store, both io_contexts and every thread it starts. The destructor
+// stops the client in this order: the re-produce thread is told to stop and
+// woken; the monitor is stopped and joined; the communicator is destroyed
+// (outstanding calls complete with a failure, pushes in progress end); the
+// re-produce thread is joined; the asynchronous pool runs what is queued to
+// its end and is joined; the engines and then the adapter are released. It
+// must not run on a thread of the client (it would wait for itself).
+#pragma once
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KOVAClientAdapter.h"
+#include "KOVAClientLibImpl.h"
+#include "KOVAStoreFile.h"
+
+namespace KOVA {
+
+class KOVAClientManager {
+public:
+    // How the re-produce loop waits between passes. Empty: a wait on the
+    // manager's condition variable, cut short by the destructor.
+    typedef std::function<void(std::chrono::seconds)> ReProduceSleeper;
+
+    // Builds the adapter, the engines (pinging them when `valid`) and, when a
+    // store directory is configured, the fail-store. Starts no thread. Throws
+    // std::runtime_error ("Valid config failed!", or the adapter's and the
+    // fail-store's own errors); nothing is left running then.
+    KOVAClientManager(const std::string& config, const std::string& item, bool valid, const readCacheCb& rcb);
+    KOVAClientManager(const std::vector<std::string>& configs, const std::string& item, bool valid,
+                      const readCacheCb& rcb);
+    ~KOVAClientManager();
+
+    KOVAClientManager(const KOVAClientManager&) = delete;
+    KOVAClientManager& operator=(const KOVAClientManager&) = delete;
+
+    KOVAClientAdapterPtr getClientAdapter() const { return _clientAdapter; }
+    // The engine of `rid`, else the default engine; null only once the
+    // destructor has released the engines.
+    KOVAClientLibImplPtr getClientHandleByRes(const std::string& rid) const;
+
+    // Created with their threads on the first call. Null once the destructor
+    // has begun, unless created before.
+    std::shared_ptr<boost::asio::io_context> getMonitorService();
+    std::shared_ptr<boost::asio::io_context> getAsyncPullService();
+
+    // Writes one batch to the fail-store; false when it is disabled (WARN) or
+    // the write fails.
+    bool Store(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
+               const KOVA::COMMON::KOVAProperties& properties);
+    // Starts the re-produce thread on `rcb`; true only for the call that
+    // started it, false without a fail-store or once it runs.
+    bool LoadStore(const readCacheCb& rcb);
+    // LoadStore() with the callback given to the constructor.
+    bool StartReProduce();
+    bool ReProduce() const { return _reProduce.load(); }
+    std::shared_ptr<KOVAStoreFile> StoreHandle() const { return _storeFailHandle; }
+
+    // Replaces the re-produce loop's waits (tests record the back-off). Call
+    // before the re-produce thread starts.
+    void setReProduceSleeper(ReProduceSleeper sleeper) { _sleeper = std::move(sleeper); }
+
+private:
+    typedef boost::asio::executor_work_guard<boost::asio::io_context::executor_type> WorkGuard;
+
+    // Everything after the adapter is built; `valid` pings as described above.
+    void buildEngines(const std::string& item, bool valid);
+    void openFailStore();
+    void initMonitorService();
+    void initAsyncPullService();
+    void reProduceLoop(readCacheCb rcb);
+    void sleepBetweenPasses(std::chrono::seconds length);
+    // The stop steps of the destructor.
+    void wakeReProduce();
+    void stopMonitor();
+    void destroyCommunicator();
+    void joinReProduce();
+    void drainAsyncPool();
+    // Threads carry a name so that operators (and tests) can tell the client's
+    // threads apart; at most 15 characters.
+    static std::shared_ptr<std::thread> startNamedThread(const char* name, std::function<void()> body);
+    // A stop step running on one of the threads it waits for would wait for
+    // itself: that thread is left to end on its own.
+    static void joinUnlessSelf(const std::shared_ptr<std::thread>& thread);
+
+    std::mutex _kovaManagerMutex;
+    KOVAClientAdapterPtr _clientAdapter;
+    KOVAClientLibImplPtr _clientProxy;
+    std::map<std::string, KOVAClientLibImplPtr> _rid2ClientServer;
+    std::shared_ptr<std::thread> _monitorThread;
+    std::shared_ptr<boost::asio::io_context> _monitorService;
+    std::unique_ptr<WorkGuard> _monitorServiceWork;
+    std::vector<std::shared_ptr<std::thread>> _asyncPullThreads;
+    std::shared_ptr<boost::asio::io_context> _asyncPullService;
+    std::unique_ptr<WorkGuard> _asyncPullServiceWork;
+    std::shared_ptr<KOVAStoreFile> _storeFailHandle;
+    std::shared_ptr<std::thread> _reProduceThread;
+    std::atomic<bool> _reProduce;
+    // Set first thing by the destructor: no io_context is created afterwards.
+    std::atomic<bool> _closing;
+    readCacheCb _reProduceCb;
+    ReProduceSleeper _sleeper;
+    std::mutex _reProduceWaitMutex;
+    std::condition_variable _reProduceWake;
+};
+
+typedef std::shared_ptr<KOVAClientManager> KOVAClientManagerPtr;
+
+}  // namespace KOVA

@@ -1,0 +1,85 @@
+// The re-produce thread: reads stored batches back and hands them to the
+// re-produce callback, backing off after failures and resting when the store
+// is empty.
+#include "KOVAClientManager.h"
+#include "KOVALog.h"
+
+namespace KOVA {
+
+namespace {
+
+// Read() ignores its interval; the value is kept for its callers' sake.
+const int kReadInterval = 5;
+// After n failures in a row the loop waits n seconds, at most this many.
+const int kMaxBackOffSeconds = 10;
+const std::chrono::seconds kEmptyStoreRest(20);
+
+}  // namespace
+
+bool KOVAClientManager::LoadStore(const readCacheCb& rcb) {
+    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+    if (!_storeFailHandle || _reProduceThread || _closing) {
+        return false;
+    }
+    _reProduceThread = startNamedThread("kova-reproduce", [this, rcb] { reProduceLoop(rcb); });
+    return true;
+}
+
+bool KOVAClientManager::StartReProduce() { return LoadStore(_reProduceCb); }
+
+void KOVAClientManager::reProduceLoop(readCacheCb rcb) {
+    int failures = 0;
+    bool reportEmpty = true;
+    while (ReProduce()) {
+        const int ret = StoreHandle()->Read(rcb, kReadInterval);
+        if (ret < 0) {
+            reportEmpty = true;
+            if (++failures > kMaxBackOffSeconds) {
+                LOG_WARN("ReProducer data failed exceed `%d' times consecutively.", failures);
+                failures = kMaxBackOffSeconds;
+            }
+            sleepBetweenPasses(std::chrono::seconds(failures));
+        } else if (ret == 0) {
+            failures = 0;
+            if (reportEmpty) {
+                reportEmpty = false;
+                LOG_WARN("There is not valid re-produce data in `%s'", _clientAdapter->getStoreDir().c_str());
+            }
+            sleepBetweenPasses(kEmptyStoreRest);
+        } else {
+            failures = 0;
+            reportEmpty = true;
+        }
+        LOG_DEBUG("Reproduce for client:`%s' ret: %d", _clientAdapter->getClientID().c_str(), ret);
+    }
+}
+
+void KOVAClientManager::sleepBetweenPasses(std::chrono::seconds length) {
+    if (_sleeper) {
+        _sleeper(length);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(_reProduceWaitMutex);
+    _reProduceWake.wait_for(lock, length, [this] { return !_reProduce.load(); });
+}
+
+void KOVAClientManager::wakeReProduce() {
+    {
+        // Under the wait mutex, so the flag cannot change between the loop's
+        // test and its wait.
+        std::lock_guard<std::mutex> lock(_reProduceWaitMutex);
+        _reProduce = false;
+    }
+    _reProduceWake.notify_all();
+}
+
+void KOVAClientManager::joinReProduce() {
+    std::shared_ptr<std::thread> thread;
+    {
+        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+        thread = _reProduceThread;
+    }
+    joinUnlessSelf(thread);
+}
+
+}  // namespace KOVA

@@ -1,0 +1,158 @@
+// KOVA::KOVAStoreFile: the fail-store. A directory of fixed-size, memory-mapped store
+// files that keeps every produce batch which could not be delivered, so that a
+// background thread can produce it again later. Any number of processes may share one
+// directory; they coordinate through each file's header and named POSIX semaphores.
+//
+// The implementation is split by purpose:
+//   KOVAStoreFile.cpp          construction, directory check, destruction
+//   KOVAStoreFileWrite.cpp     file creation, write windows, Store (file format there)
+//   KOVAStoreFileRead.cpp      Read, claiming, dirty files, clean-up
+//   KOVAStoreRecord*.cpp       the bytes of one record (archive header and body)
+//   KOVANamedLock.cpp          timed cross-process locks with orphan recovery
+//
+// Thread-safety: Store and Read may be called from any threads at once. Store runs
+// under _writeMutex; Read runs under _readMutex for its whole length, including the
+// callback. Lock order: _readMutex, then _writeMutex, then a store file's named
+// lock; the directory's named lock is never held together with a file's named lock.
+// The readCacheCb callback runs on the thread that calls Read, with _readMutex held;
+// it must not call Read.
+//
+// Ownership: held through std::shared_ptr by the client manager; neither copied nor
+// assigned. The destructor flushes and unmaps; it deletes no file and no semaphore.
+//
+// Sharing between users: files get the default permissions of the process (0666 less
+// the umask) and the named semaphores Boost's default (0644). Processes of different
+// users can share a directory only when their umask and the directory allow it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <boost/interprocess/file_mapping.hpp>
+#include <boost/interprocess/mapped_region.hpp>
+
+#include "KOVACommon.h"
+#include "KOVAMessage.h"
+
+namespace KOVA {
+
+// Hands one stored batch back: resource id, batch, produce properties. True when the
+// batch was produced again; false keeps it pending for the next Read.
+typedef std::function<bool(const std::string&, const KOVAMsg::KOVABatchMessage&,
+                           const KOVA::COMMON::KOVAProperties&)>
+    readCacheCb;
+
+class KOVAStoreFile {
+public:
+    // Checks or creates storeDir; opens no file. A maxSize below 20 MiB counts as
+    // 20 MiB; maxNum is kept for the log only. Throws std::runtime_error when the
+    // directory is empty, cannot be created or is not a directory.
+    KOVAStoreFile(const std::string& storeDir, const std::string& preffix, const std::string& filematch,
+                  bool asyncFlush, int maxSize, int maxNum);
+    ~KOVAStoreFile();
+    KOVAStoreFile(const KOVAStoreFile&) = delete;
+    KOVAStoreFile& operator=(const KOVAStoreFile&) = delete;
+
+    // Appends one record (rid, properties, batch). True when the record is in the file
+    // (in synchronous flush mode: on disk, header included). An empty batch writes
+    // nothing and returns true.
+    bool Store(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
+               const KOVA::COMMON::KOVAProperties& properties);
+
+    // Hands at most one stored batch to readCb. Returns the number of messages handed
+    // back and accepted (> 0); 0 when there was nothing to hand back (no file could be
+    // claimed, nothing unread, a dirty file was moved aside); -1 when the callback
+    // refused the batch (it stays pending and is offered first next time) or a record
+    // could not be read. `interval` is not used.
+    int Read(const readCacheCb& readCb, int interval);
+
+private:
+    // --- construction and directory (KOVAStoreFile.cpp) ---
+    bool checkAndCreate(const std::string& storeDir);
+    int getSeqNumber();
+
+    // --- write side (KOVAStoreFileWrite.cpp); all with _writeMutex held ---
+    bool mapNewFile();
+    bool mapNewRegion();
+    bool isEnoughBlock() const;
+    void initWriteMeta();
+    bool writeData(const char* data, size_t len, int nums);
+    bool appendRecord(const std::string& rid, const std::string& record, int nums);
+    void dropWriteFile();
+
+    // --- read side (KOVAStoreFileRead.cpp); all with _readMutex held ---
+    int readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, KOVA::COMMON::KOVAProperties& props);
+    bool loadOneStoreFile(const std::string& storeDir);
+    bool claimOneFile(const std::string& path, const std::string& baseName);
+    void loadReadMeta();
+    bool canReadData() const;
+    bool canDelete() const;
+    void clearFile();
+    bool ensureReadMapping();
+    bool claimStillOurs() const;
+    int acceptRecord(size_t len, int nums);
+    void moveDirtyFile();
+    void releaseClaim();
+    bool isCurrentWriteFile(const std::string& path);
+    bool isIdle() const;
+
+    int _pid;
+    std::vector<std::string> _storeFiles;
+    std::set<std::string> _readFiles;
+    std::string _storeDir;
+    std::string _preffix;
+    std::string _filematch;
+    int _maxFileSize;
+    int _maxFileNums;
+    const int _maxIdleTime;
+    bool _asyncFlush;
+
+    // Write side, guarded by _writeMutex.
+    std::mutex _writeMutex;
+    std::string _curWriteFile;
+    boost::interprocess::file_mapping _mapWFile;
+    boost::interprocess::mapped_region _mapWRegion;
+    boost::interprocess::mapped_region _wheaderRegion;
+    int* _writeOffset = nullptr;
+    int* _writeNums = nullptr;
+    uint32_t* _writeTime = nullptr;
+    int* _totalLen = nullptr;
+    int _blockWOffset = 0;
+    char* _wAddr = nullptr;
+
+    // Read side, guarded by _readMutex.
+    std::mutex _readMutex;
+    std::string _curReadFile;
+    // The claimed file, mapped read-only as a whole (opened lazily): records are
+    // decoded from these bytes, which always show what writers have appended.
+    boost::interprocess::mapped_region _readRegion;
+    boost::interprocess::mapped_region _rheaderRegion;
+    int* _readWOffset = nullptr;
+    int* _readWNums = nullptr;
+    uint32_t* _readWTime = nullptr;
+    uint32_t* _readTime = nullptr;
+    int* _readOffset = nullptr;
+    int* _readNums = nullptr;
+    int* _totalRLen = nullptr;
+    int32_t* _readOwner = nullptr;
+    // The last read time this object wrote: a different value means another claim.
+    uint32_t _claimTime = 0;
+
+    // The pending record: decoded, handed to the callback, not yet accepted.
+    std::string _failRid;
+    KOVAMsg::KOVABatchMessage _failDatas;
+    KOVA::COMMON::KOVAProperties _failProps;
+    int _failLen = 0;
+    int _failOffset = 0;
+
+    static std::atomic<int> _seqNumber;
+};
+
+}  // namespace KOVA
