@@ -9,7 +9,8 @@ import pytest
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.environ["KOVA_PYTHON_MODULE_DIR"])
 
-from standin_agent import StandinAgent, write_client_config  # noqa: E402
+from kova_client_config import write_client_config  # noqa: E402
+from standin_agent import StandinAgent  # noqa: E402
 
 
 @pytest.fixture(scope="session")

@@ -1,7 +1,6 @@
 """The stand-in agent (kova_agent) as a child process driven through its control
-commands, and the client configuration that points the harness at it."""
+commands."""
 
-import os
 import subprocess
 
 
@@ -78,18 +77,3 @@ class StandinAgent:
             if not answer[0].startswith("OK"):
                 raise RuntimeError("late command failed: %r" % answer)
 
-
-def write_client_config(path, agent_proxy, log_dir, item="KOVAClient"):
-    """An Ice configuration file for the client named `item` whose default agent is
-    `agent_proxy`; pushes come back over the client's own connection."""
-    lines = [
-        "%s.LogDir=%s" % (item, log_dir),
-        "%s.LogLevel=INFO" % item,
-        "%sServer.Proxy=%s" % (item, agent_proxy),
-        # Required beside a direct proxy, which ignores it.
-        "%sServer.Proxy.Locator=TGrid/Locator:tcp -h 127.0.0.1 -p 9" % item,
-        "Ice.Default.InvocationTimeout=15000",
-    ]
-    with open(path, "w") as out:
-        out.write("\n".join(lines) + "\n")
-    return os.fspath(path)

@@ -11,7 +11,8 @@ import time
 from test_harness_calls import messages_text
 
 
-def python_child(script, *args, cwd=None, env=None):
+def python_child(script, *args, cwd=None, **environment):
+    env = dict(os.environ, PYTHONPATH=os.environ["KOVA_PYTHON_MODULE_DIR"], **environment)
     return subprocess.Popen([sys.executable, "-c", textwrap.dedent(script), *args], cwd=cwd, env=env,
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
 
@@ -25,7 +26,7 @@ def test_without_a_client_every_call_answers_at_once(tmp_path):
         print(sorted({t.push_msg("r"), t.pull_msg("r", 1), t.pull_msg_async("r", 1), t.product_msg("r", v),
                       t.product_msg_async("r", v)}) == [k.KOVATest().genMsg()], flush=True)
         t.pull_msg_direct("r", 1)
-        """, cwd=tmp_path, env=dict(os.environ, HOME=str(tmp_path)))
+        """, cwd=tmp_path, HOME=str(tmp_path))
     out, _ = child.communicate(timeout=120)
     assert (child.returncode, out) == (0, "True\nconsume err:100\n")
 
