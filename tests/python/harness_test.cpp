@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace kova::test::python {
 namespace {
 
@@ -101,6 +104,23 @@ TEST(ResultMailbox, StatusIsKeptAndItsMessagesMoveIntoTheSlot) {
     mailbox.putStatus(nullptr);
     EXPECT_FALSE(mailbox.lastStatus());
     EXPECT_EQ(mailbox.take(), noResultText());
+}
+
+// Callback threads fill the slot while the caller copies and clears it.
+TEST(ResultMailbox, FillingWhileTakingAndClearingKeepsWholeTexts) {
+    ResultMailbox mailbox(std::chrono::milliseconds(0), 0);
+    std::atomic<bool> stop{false};
+    std::thread filler([&] {
+        const KOVA::IMessage message = messageOf(std::string(300, 'm'));
+        for (int i = 0; !stop; ++i) i % 2 ? mailbox.putMessage(message) : mailbox.putCode(i);
+    });
+    for (int i = 0; i < 20000; ++i) {
+        const std::string text = mailbox.take();
+        EXPECT_EQ(text.back(), ']');
+        if (i % 3 == 0) mailbox.clear();
+    }
+    stop = true;
+    filler.join();
 }
 
 TEST(LiveObjects, OnlyRegisteredObjectsAreUsed) {
