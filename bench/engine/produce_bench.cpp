@@ -7,10 +7,16 @@
 // The engine side adds the session id, the context merge, the proxy copy and,
 // for the asynchronous form, the hop of each completion onto the io_context.
 // After the runs the ratio engine/bare of the time per iteration is printed.
+// Every case runs twice: with the client pool sized by the adapter's rule (as
+// many threads as processors) and, as "Pool1/<case>", with
+// Ice.ThreadPool.Client.SizeMax=1 in the client's configuration. A single
+// client thread pipelines produce faster, but the listener's pushes in the
+// shared-connection and router modes then share that thread with every reply.
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "KOVAClientAdapter.h"
 #include "KOVAClientLibImpl.h"
@@ -35,7 +41,7 @@ KOVAMsg::KOVABatchMessage smallBatch(int records) {
 
 // Agent, client adapter, engine and completion pool, built once for all runs.
 struct BenchWorld {
-    BenchWorld() : client(benchAgentOptions()) {
+    explicit BenchWorld(const std::vector<std::string>& items) : client(benchAgentOptions(), items) {
         produceProxy = KOVA::KOVAClientLibImplProbe::produceProxy(*client.engine);
         pool = std::make_unique<kova::enginetesting::CompletionPool>(client.adapter->getMaxClientPoolSize());
     }
@@ -52,13 +58,17 @@ struct BenchWorld {
     std::unique_ptr<kova::enginetesting::CompletionPool> pool;
 };
 
-BenchWorld& world() {
-    static BenchWorld instance;
-    return instance;
+BenchWorld& world(bool singleClientThread) {
+    if (singleClientThread) {
+        static BenchWorld single({"Ice.ThreadPool.Client.SizeMax=1"});
+        return single;
+    }
+    static BenchWorld sized({});
+    return sized;
 }
 
-void EngineSync(benchmark::State& state) {
-    BenchWorld& w = world();
+void EngineSync(benchmark::State& state, bool singleClientThread) {
+    BenchWorld& w = world(singleClientThread);
     const KOVAMsg::KOVABatchMessage batch = smallBatch(static_cast<int>(state.range(0)));
     const KOVA::COMMON::KOVAProperties properties;
     for (auto _ : state) {
@@ -70,8 +80,8 @@ void EngineSync(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void BareSync(benchmark::State& state) {
-    BenchWorld& w = world();
+void BareSync(benchmark::State& state, bool singleClientThread) {
+    BenchWorld& w = world(singleClientThread);
     const KOVAMsg::KOVABatchMessage batch = smallBatch(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         if (w.produceProxy->Produce(kResource, "bench-sid", batch) != 0) {
@@ -82,8 +92,8 @@ void BareSync(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void EngineAsync(benchmark::State& state) {
-    BenchWorld& w = world();
+void EngineAsync(benchmark::State& state, bool singleClientThread) {
+    BenchWorld& w = world(singleClientThread);
     const int inFlight = static_cast<int>(state.range(0));
     const KOVAMsg::KOVABatchMessage batch = smallBatch(1);
     const KOVA::COMMON::KOVAProperties properties;
@@ -103,8 +113,8 @@ void EngineAsync(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * inFlight);
 }
 
-void BareAsync(benchmark::State& state) {
-    BenchWorld& w = world();
+void BareAsync(benchmark::State& state, bool singleClientThread) {
+    BenchWorld& w = world(singleClientThread);
     const int inFlight = static_cast<int>(state.range(0));
     const KOVAMsg::KOVABatchMessage batch = smallBatch(1);
     const CountdownPtr countdown = new Countdown;
@@ -125,19 +135,22 @@ void BareAsync(benchmark::State& state) {
 // Each bare run directly precedes its engine run, so both see the same machine
 // state (other processes share it).
 void registerPairs() {
-    for (int records : {1, 100}) {
-        const std::string suffix = "Sync/" + std::to_string(records);
-        benchmark::RegisterBenchmark(("Bare/" + suffix).c_str(), BareSync)->Arg(records)->UseRealTime();
-        benchmark::RegisterBenchmark(("Engine/" + suffix).c_str(), EngineSync)->Arg(records)->UseRealTime();
+    for (bool single : {false, true}) {
+        const std::string pool = single ? "Pool1/" : "";
+        for (int records : {1, 100}) {
+            const std::string suffix = pool + "Sync/" + std::to_string(records);
+            benchmark::RegisterBenchmark(("Bare/" + suffix).c_str(), BareSync, single)->Arg(records)->UseRealTime();
+            benchmark::RegisterBenchmark(("Engine/" + suffix).c_str(), EngineSync, single)->Arg(records)->UseRealTime();
+        }
+        const std::string suffix = pool + "Async/" + std::to_string(kInFlight);
+        benchmark::RegisterBenchmark(("Bare/" + suffix).c_str(), BareAsync, single)->Arg(kInFlight)->UseRealTime();
+        benchmark::RegisterBenchmark(("Engine/" + suffix).c_str(), EngineAsync, single)->Arg(kInFlight)->UseRealTime();
     }
-    const std::string suffix = "Async/" + std::to_string(kInFlight);
-    benchmark::RegisterBenchmark(("Bare/" + suffix).c_str(), BareAsync)->Arg(kInFlight)->UseRealTime();
-    benchmark::RegisterBenchmark(("Engine/" + suffix).c_str(), EngineAsync)->Arg(kInFlight)->UseRealTime();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     // Time summed over repetitions.
-    return kova::enginetesting::runPairs(argc, argv, {"Engine", 1.10, false, 12}, registerPairs);
+    return kova::enginetesting::runPairs(argc, argv, {"Engine", 1.10, false, 18}, registerPairs);
 }

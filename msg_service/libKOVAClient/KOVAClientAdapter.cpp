@@ -4,6 +4,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <boost/asio/thread_pool.hpp>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -126,6 +128,7 @@ KOVAClientAdapter::KOVAClientAdapter(const std::string& item, const std::string&
       _maxSSize(0),
       _ok(false),
       _shareConn(false),
+      _endpointless(false),
       _storeDir("/tmp/"),
       _maxStoreSize(kInitialStoreSize),
       _maxStoreNums(kDefaultStoreNums),
@@ -136,6 +139,7 @@ KOVAClientAdapter::KOVAClientAdapter(const std::string& cfgFile, const std::stri
     : KOVAClientAdapter(item, "--Ice.Config=" + cfgFile, std::vector<std::string>()) {
     RebuildProcessClientId();
     initCommunicator(_clientConfig);
+    _settledProperties = _ic->getProperties()->clone();
     logConfig();
 }
 
@@ -143,6 +147,7 @@ KOVAClientAdapter::KOVAClientAdapter(const std::vector<std::string>& configs, co
     : KOVAClientAdapter(item, std::string(), configs) {
     RebuildProcessClientId();
     initCommunicator(_configs);
+    _settledProperties = _ic->getProperties()->clone();
     logConfig();
 }
 
@@ -156,6 +161,10 @@ KOVAClientAdapter::~KOVAClientAdapter() {
     }
     if (_app && _app->joinable()) {
         _app->join();
+    }
+    if (_pushPool) {
+        // Every push it ran has been answered: destroy() waited for them.
+        _pushPool->join();
     }
 }
 
@@ -225,9 +234,8 @@ void KOVAClientAdapter::startLoggerFrom(const Ice::PropertiesPtr& props) {
 void KOVAClientAdapter::applyCommunicatorSettings() {
     checkAndUpdateConfig();
     const std::string endpoints = _ic->getProperties()->getPropertyWithDefault(_adapterID + ".Endpoints", "");
-    if (_adapterID.empty() || endpoints.empty()) {
-        _shareConn = true;
-    }
+    _endpointless = _adapterID.empty() || endpoints.empty();
+    _shareConn = _endpointless;
 }
 
 void KOVAClientAdapter::checkAndUpdateConfig() {

@@ -5,12 +5,14 @@
 //
 // Thread safety: construction runs on one thread before any engine exists. After
 // that the settings accessors read fields that never change and may be called from
-// any thread without locking. The listener half (ActiveAdapter and the adapter
-// thread) serialises itself on _adapterMutex. The communicator, the object adapter
-// and the listener proxy are replaced when a router session is renewed: their
-// accessors copy the handle under a leaf lock (_handleMutex). share() and active()
-// read atomics; getIdentity() is written by the adapter thread before it reports
-// success and only read afterwards.
+// any thread without locking: the settings and the listener mode are settled once,
+// at construction, and a renewal of the router session builds its communicator
+// from the properties settled then, without computing anything again. The
+// listener half (ActiveAdapter and the adapter thread) serialises itself on
+// _adapterMutex. The communicator, the object adapter, the listener identity and
+// the listener proxy are replaced when a router session is renewed: their
+// accessors copy them under a leaf lock (_handleMutex). share() and active() read
+// atomics.
 //
 // Ownership: held through KOVAClientAdapterPtr (reference counted); the manager
 // and every engine hold a reference. The adapter owns its communicator and its
@@ -42,6 +44,14 @@ namespace KOVA {
 extern std::string _kova_ClientId;
 
 // Hands one pushed batch to the client and returns the reply code for the server.
+// Thread: in the shared-connection and router modes, whose pushes arrive on the
+// client's Ice threads, a thread of the adapter's push pool (as many threads as
+// the server pool's maximum), so that a synchronous remote call made from here
+// (pause, resume, produce, pull, registering another consumer) always finds a
+// free Ice thread for its reply; with a named adapter, the Ice server thread
+// that dispatches the push. Several run at once. It may call the engine and the
+// adapter freely, but must not drop the last reference to either: their
+// destruction waits for the push being answered.
 typedef std::function<int(const std::string& rid, const std::string& sid, const std::string& cid,
                           const std::vector<KOVAMsg::KOVAMessage>& msgs, const Ice::Current& current)>
     KOVAPushCallback;
@@ -58,6 +68,16 @@ void initkovaLogger(const std::string& logDir, const std::string& appName, const
 
 // Destroys a communicator that a renewal replaced (internal to the adapter).
 class RetiredCommunicator;
+
+}  // namespace KOVA
+
+namespace boost {
+namespace asio {
+class thread_pool;
+}  // namespace asio
+}  // namespace boost
+
+namespace KOVA {
 
 class KOVAClientAdapter : virtual public IceUtil::Shared {
 public:
@@ -108,7 +128,12 @@ public:
         std::lock_guard<std::mutex> lock(_handleMutex);
         return _adapter;
     }
-    const Ice::Identity& getIdentity() const { return _ident; }
+    // Name: the client UUID. Category: empty, or behind a router the current
+    // router session's category for callbacks (a renewal changes it).
+    Ice::Identity getIdentity() const {
+        std::lock_guard<std::mutex> lock(_handleMutex);
+        return _ident;
+    }
     KOVA::KOVAMessageListenerPrx getListenerProxy() const {
         std::lock_guard<std::mutex> lock(_handleMutex);
         return _clientProxy;
@@ -154,6 +179,8 @@ private:
     void reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported,
                                  std::promise<bool>* activated, const char* what);
     void setCommunicator(const Ice::CommunicatorPtr& ic);
+    // The push pool, made by the first activation that needs it.
+    boost::asio::thread_pool* pushPool();
 
     int _argc;
     const char* _argv[64];
@@ -166,7 +193,7 @@ private:
     std::string _adapterID;
     std::string _serverAdapterID;
     std::mutex _adapterMutex;
-    // Leaf lock of the handles that a renewal replaces: _ic, _adapter, _clientProxy.
+    // Leaf lock of what a renewal replaces: _ic, _adapter, _ident, _clientProxy.
     mutable std::mutex _handleMutex;
     Ice::ObjectAdapterPtr _adapter;
     int _maxCSize;
@@ -174,6 +201,15 @@ private:
     std::shared_ptr<std::thread> _app;
     std::atomic<bool> _ok;
     std::atomic<bool> _shareConn;
+    // No endpoints of its own (adapter id or ".Endpoints" empty): settled at
+    // construction; behind a router it names the routed adapter "".
+    bool _endpointless;
+    // The communicator's properties once every computed key was written; a
+    // renewal builds its communicator from a copy.
+    Ice::PropertiesPtr _settledProperties;
+    // Runs the push callbacks of the modes whose pushes arrive on Ice client
+    // threads. Made under _adapterMutex; lives as long as the adapter.
+    std::unique_ptr<boost::asio::thread_pool> _pushPool;
     std::map<std::string, std::string> _rid2ConfigItems;
     Glacier2::RouterPrx _router;
     Glacier2::SessionPrx _sessionPrx;

@@ -5,6 +5,9 @@
 
 #include <Glacier2/Glacier2.h>
 
+#include <boost/asio/thread_pool.hpp>
+
+#include <algorithm>
 #include <stdexcept>
 
 #include "KOVALog.h"
@@ -123,11 +126,12 @@ bool KOVAClientAdapter::rebuildCommunicatorLocked(RetiredCommunicator& retired) 
     retired.retire(old, _app, _adapterID);
     _app.reset();
     try {
-        if (!_configs.empty()) {
-            initCommunicator(_configs);
-        } else {
-            initCommunicator(_clientConfig);
-        }
+        // The settings and the listener mode stay as settled at construction:
+        // engines, the manager and the fail-store read them from other threads
+        // without a lock. Only the communicator is new, with the same properties.
+        Ice::InitializationData initData;
+        initData.properties = _settledProperties->clone();
+        setCommunicator(Ice::initialize(initData, ICE_INT_VERSION));
         return true;
     } catch (const std::exception& e) {
         LOG_FATAL("Rebuild the communicator of adapter:%s failed, exception:%s", _adapterID.c_str(), e.what());
@@ -139,21 +143,25 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
     bool reported = false;
     Ice::ObjectAdapterPtr adapter;
     try {
-        KOVAMessageListenerIPtr servant = new KOVAMessageListenerI(cb);
         const Ice::CommunicatorPtr ic = getCommunicator();
         if (!ic) {
             throw std::runtime_error("the client communicator is gone");
         }
-        _ident.name = _clientID;
-        _ident.category = "";
+        Ice::Identity ident;
+        ident.name = _clientID;
 
         const Ice::PropertiesPtr props = ic->getProperties();
         const std::string routerKey = props->getPropertyWithDefault(_adapterID + ".Router", "");
         _router = Glacier2::RouterPrx::uncheckedCast(ic->getDefaultRouter());
 
-        if (!routerKey.empty() || _router) {
+        const bool routed = !routerKey.empty() || _router;
+        // Pushes that arrive over our own outgoing connections (routed or
+        // shared) are dispatched on the client pool, which also reads the
+        // replies of every call a callback makes: they run on the push pool.
+        KOVAMessageListenerIPtr servant =
+            new KOVAMessageListenerI(cb, routed || _endpointless ? pushPool() : nullptr);
+        if (routed) {
             // Behind a router the listener is always registered by proxy.
-            const bool wasShared = _shareConn;
             _shareConn = false;
             std::string user;
             std::string password;
@@ -175,8 +183,10 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
                 LOG_FATAL("create session for client adapter failed get exception:%s, reason:%s", e.what(),
                           e.reason.c_str());
             }
-            _ident.category = _router->getCategoryForClient();
-            adapter = ic->createObjectAdapterWithRouter(wasShared ? "" : _adapterID, _router);
+            // Glacier2 routes callbacks by the session's category, so the
+            // identity follows each new router session.
+            ident.category = _router->getCategoryForClient();
+            adapter = ic->createObjectAdapterWithRouter(_endpointless ? "" : _adapterID, _router);
             LOG_WARN("Active adapter use router:`%s' success for adapterid:%s success.", routerKey.c_str(),
                      _adapterID.c_str());
         } else if (_shareConn) {
@@ -185,11 +195,12 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
         } else {
             adapter = ic->createObjectAdapter(_adapterID);
         }
-        adapter->add(servant, _ident);
+        adapter->add(servant, ident);
         adapter->activate();
         {
             std::lock_guard<std::mutex> handles(_handleMutex);
             _adapter = adapter;
+            _ident = ident;
         }
         _ok = true;
         LOG_INFO("Active kova client success client id:%s, adapter:%s", _clientID.c_str(), _adapterID.c_str());
@@ -222,6 +233,13 @@ void KOVAClientAdapter::reportActivationFailure(const Ice::ObjectAdapterPtr& ada
     activated->set_value(false);
 }
 
+boost::asio::thread_pool* KOVAClientAdapter::pushPool() {
+    if (!_pushPool) {
+        _pushPool.reset(new boost::asio::thread_pool(static_cast<size_t>(std::max(1, _maxSSize))));
+    }
+    return _pushPool.get();
+}
+
 void KOVAClientAdapter::setCommunicator(const Ice::CommunicatorPtr& ic) {
     std::lock_guard<std::mutex> handles(_handleMutex);
     _ic = ic;
@@ -237,7 +255,7 @@ bool KOVAClientAdapter::createClientProxy() {
         if (!adapter) {
             throw IceUtil::NullHandleException(__FILE__, __LINE__);
         }
-        KOVAMessageListenerPrx proxy = KOVAMessageListenerPrx::uncheckedCast(adapter->createProxy(_ident));
+        KOVAMessageListenerPrx proxy = KOVAMessageListenerPrx::uncheckedCast(adapter->createProxy(getIdentity()));
         std::lock_guard<std::mutex> handles(_handleMutex);
         _clientProxy = proxy;
         return true;

@@ -25,8 +25,8 @@
 // client stops in this order, on the exiting thread:
 //   1. the re-produce thread is told to stop and woken from its back-off sleep;
 //   2. the session monitor is stopped and joined (no more keep-alives);
-//   3. the communicator is destroyed and the adapter thread joined: this waits
-//      for push callbacks in progress; requests still outstanding complete with
+//   3. the communicator is destroyed (which ends the adapter thread): this
+//      waits for push callbacks in progress; requests still outstanding complete with
 //      a failure (an asynchronous pull is called back with status 100, an
 //      asynchronous produce with 100, and with the fail-store on it is stored
 //      first, so its callback gets the store-success code);
@@ -35,8 +35,11 @@
 //   5. the asynchronous pool runs every completion already queued to its end,
 //      then its threads are joined: every issued asynchronous call has been
 //      called back exactly once when exit goes on;
-//   6. the engines, the fail-store and the communicator's remains are released.
-// No step waits for the server, and none sleeps. Do not call the client from
+//   6. the engines, then the adapter (its thread joined), then the fail-store
+//      are released.
+// No step sleeps. Exit waits only for callbacks in progress and for a
+// keep-alive call that the monitor may have in progress at step 2 (bounded by
+// Ice's invocation timeout). Do not call the client from
 // threads of your own while the process exits; callbacks that the library runs
 // during steps 3 to 5 may still call it (calls then fail fast, see each call).
 //
@@ -48,7 +51,7 @@
 //   0    SUCCESS.
 //   1-51 the server's answer (e.g. 3 RESOURCE_NOT_EXIST, 8 NOT_EXIST,
 //        9 PRODUCE_RESOURCE_FAILED, 16 CONSUME_NONEWMSG, 41 COMMIT_INVALID).
-//   99   CONSUME_FAILED: a pushed batch was empty.
+//   99   CONSUME_FAILED: a pushed batch was empty, or its callback threw.
 //   100  INTERNAL_ERROR: the call failed on the client side or in Ice (agent
 //        unreachable, connection lost, timeout, communicator destroyed); the
 //        reason is in the log (FATAL for synchronous calls).
@@ -67,30 +70,36 @@
 //
 // Every callback gets back the void* cookie given with it; the library never
 // touches the cookie. An exception thrown by a callback is caught and logged
-// (ERROR) and goes no further; do not rely on that, it is a last resort.
+// and goes no further (a push callback's exception makes the reply to the
+// server 99); do not rely on that, it is a last resort.
+//
+// "Later" below means: never on the calling thread inside the registering
+// call, but possibly on another thread before that call has returned. Make
+// whatever the callback needs ready before the call.
 //
 // PushConsumerCallback  int(void* cookie, const std::string& rid,
 //                           const std::string& sid, KOVA::IMessage&& msg)
-//   Thread: an Ice thread that dispatches the server's push, inside that call;
-//   several batches (also of one resource) may be delivered at once on
-//   different threads. Messages of one batch come in order on one thread.
+//   Thread: with a listener adapter of its own (endpoints configured), the Ice
+//   server thread that dispatches the server's push; when pushes arrive over
+//   the client's own connection or through a router, a thread of the client's
+//   push pool. Either way it runs inside the server's call, which waits for
+//   the reply. Several batches (also of one resource) may be delivered at once
+//   on different threads. Messages of one batch come in order on one thread.
 //   Result: 0 accepts the message; a non-zero result stops the batch and is the
 //   reply to the server (which delivers the rest again).
-//   Runs: from any moment after RegisterPushConsumer() was called (possibly
-//   before it returned) until step 3 of exit; pausing stops new batches only.
+//   Runs: later, from the moment the server accepted the registration (possibly
+//   before RegisterPushConsumer() returned) until step 3 of exit; pausing
+//   stops new batches only.
 //   May call: any operation of the client. Keep it short: the server waits for
-//   the reply with a timeout, and while it runs it holds an Ice thread, so a
-//   synchronous remote call made from it needs a free thread in the pool that
-//   receives its reply (Ice.ThreadPool.Client.SizeMax of 2 or more when pushes
-//   arrive over the client's own connection or through a router).
+//   the reply with a timeout, and the thread serves no other push meanwhile.
 //
 // PullConsumerCallback  void(const std::string& rid, const std::string& sid,
 //                            KOVA::ConsumeStatusPtr status, void* cookie)
-//   Called exactly once for every asynchronous Consume() that returned 0, and
-//   never for one that returned 100; always after that Consume() returned.
+//   Called exactly once, later, for every asynchronous Consume() that
+//   returned 0, and never for one that returned 100.
 //   Thread: for status 0, a thread of the asynchronous pool; for a non-zero
 //   status or a call that failed after it was issued, the Ice thread that
-//   completed it; during exit, also the exiting thread (step 5).
+//   completed it (also at exit, step 3).
 //   `status` is never null; on failure its status is 100 and it has no
 //   messages. Commit the batch through status->Commit() or AsyncCommit().
 //   May call: any operation of the client, including Consume() again. Do not
@@ -100,8 +109,8 @@
 //   Called exactly once for every asynchronous Produce() that returned 0 (or
 //   true), and never for one that returned anything else; in some cases it has
 //   already run when Produce() returns (see each form).
-//   Thread: a thread of the asynchronous pool, for success and failure alike
-//   (the calling thread in the "STORE" case).
+//   Thread: a thread of the asynchronous pool, for success and failure alike;
+//   the calling thread where a form says it has already run.
 //   `code`: 0, a server code, 100, or, when the fail-store took the failed
 //   batch, the store-success code.
 //   May call: any operation of the client. Do not block in it.
@@ -180,9 +189,9 @@ public:
     // during exit). Commit what was pulled through the returned status.
     KOVA::ConsumeStatusPtr Consume(const std::string& rid, std::string& sid, int maxFetch,
                                    const KOVA::COMMON::KOVAProperties& properties, int timeout);
-    // Asynchronous pull. 0: issued; `cb` (moved from) runs exactly once later,
-    // see PullConsumerCallback. 100: nothing was issued (agent session could not
-    // be built, communicator destroyed); `cb` never runs.
+    // Asynchronous pull. 0: issued; `cb` (possibly moved from) runs exactly
+    // once later, see PullConsumerCallback. 100: nothing was issued (agent
+    // session could not be built, communicator destroyed); `cb` never runs.
     int Consume(const std::string& rid, std::string& sid, KOVA::PullConsumerCallback& cb, void* ck, int maxFetch,
                 const KOVA::COMMON::KOVAProperties& properties, int timeout);
 
@@ -191,7 +200,7 @@ public:
     // "STORE" (its presence; the value plays no part) asks to store the batch in
     // the fail-store instead of sending it: the stored properties lack "STORE",
     // and the re-produce thread sends the batch later. `timeout` is not used
-    // (Ice.Override.Timeout and the proxy settings govern).
+    // (the configured Ice invocation timeout governs).
     //
     // Synchronous. 0: delivered. With "STORE": the store-success code, or 201.
     // Otherwise, when the server refuses the batch or the call fails and the
@@ -253,7 +262,8 @@ typedef KOVAClientLib::KOVAClientLibPtr KOVAClientLibPtr;
 
 // Delivers one pushed batch of `rid` to its consumer; the result is the reply to
 // the server: 0, the first non-zero callback result, 99 for an empty batch, 8
-// when `rid` has no consumer (or the client is exiting). Runs on Ice threads.
+// when `rid` has no consumer (or the client is exiting). Runs on Ice server
+// threads or the push pool (see PushConsumerCallback).
 int pushConsumerCallback(const std::string& rid, const std::string& sid, const std::string& cid,
                          const std::vector<KOVAMsg::KOVAMessage>& datas, const Ice::Current& cu);
 

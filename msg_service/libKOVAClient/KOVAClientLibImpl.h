@@ -36,9 +36,15 @@
 //
 // Ownership: always held by a std::shared_ptr (KOVAClientLibImplPtr); completions
 // of asynchronous calls keep only a std::weak_ptr to the engine and a shared_ptr
-// to the io_context they post to, so they never reach a destroyed engine. The
-// engine keeps the client adapter alive for its whole life. Destruction makes no
-// remote call: sessions and registrations are left to expire on the server side.
+// to the io_context they post to, so they never reach a destroyed engine. A
+// completion that takes a strong reference on an Ice thread hands it over to
+// the completion io_context instead of releasing it there: the engine releases
+// the client adapter, whose communicator cannot be destroyed from one of its
+// own threads. So the engine refers to its io_context weakly (a handler queued
+// on a stopped io_context must not keep that io_context alive through the
+// engine it holds). The engine keeps the client adapter alive for its whole
+// life. Destruction makes no remote call: sessions and registrations are left
+// to expire on the server side.
 #pragma once
 
 #include <Glacier2/Router.h>
@@ -234,6 +240,9 @@ private:
     std::shared_ptr<boost::asio::io_context> adoptAsyncService(
         const std::shared_ptr<boost::asio::io_context>& offered);
     std::shared_ptr<boost::asio::io_context> currentAsyncService() const;
+    // Releases a reference taken on an Ice thread on the completion io_context
+    // (in place only when the engine has none).
+    static void releaseOffIceThread(std::shared_ptr<KOVAClientLibImpl> self);
 
     // Drops every agent-derived proxy when `e` means the agent session is gone:
     // a destroyed communicator always; a lost connection (or, when
@@ -328,7 +337,7 @@ private:
 
     mutable std::mutex _asyncPullPxyMutex;
     KOVAAgentPrx _asyncAgentPullProxy;
-    std::shared_ptr<boost::asio::io_context> _asyncPullService;
+    std::weak_ptr<boost::asio::io_context> _asyncPullService;
 
     std::mutex _rid2RegPxysMutex;
     std::map<std::string, KOVAAgentPrx> _mapRid2RegisterPxys;

@@ -61,6 +61,7 @@ void KOVAClientLibImpl::beginPull(const Proxy& proxy, std::unique_ptr<_AsyncPull
                                                    const KOVAMsg::KOVABatchMessage& datas) {
         if (KOVAClientLibImplPtr self = engine.lock()) {
             self->PullConsumeSuccess(issued, csinfo, datas);
+            releaseOffIceThread(std::move(self));
         } else {
             finishWithoutEngine(PullNodePtr(issued));
         }
@@ -68,6 +69,7 @@ void KOVAClientLibImpl::beginPull(const Proxy& proxy, std::unique_ptr<_AsyncPull
     AmiExceptionFunction exception = [engine, issued](const Ice::Exception& e) {
         if (KOVAClientLibImplPtr self = engine.lock()) {
             self->PullConsumeException(issued, e);
+            releaseOffIceThread(std::move(self));
         } else {
             finishWithoutEngine(PullNodePtr(issued));
         }

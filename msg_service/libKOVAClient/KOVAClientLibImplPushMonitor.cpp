@@ -74,9 +74,11 @@ void KOVAClientLibImpl::keepConsumerAlive(const ConsumerInfoPtr& info) {
         // agent answers the same cid while it still knows the listener.
         std::string cid = endpoint.cid;
         const std::string sid = millisecondsNow() + "-" + _clientID;
+        // Known before the registration, so a new cid is never lost to a
+        // failure after the agent has handed it out.
+        const std::string sessionText = push::sessionTextOf(info->_rid, endpoint.pxy);
         const int result = registerListener(endpoint.pxy, info->_rid, sid, info->_count, info->_batch, cid);
         if (result == COMMON::SUCCESS && cid != endpoint.cid) {
-            const std::string sessionText = push::sessionTextOf(info->_rid, endpoint.pxy);
             push::setRegistration(info, cid, sessionText);
             LOG_WARN("Re-Register consumer success for rid:%s, client:%s, new-server:%s, cid:%s",
                      info->_rid.c_str(), _clientID.c_str(), sessionText.c_str(), cid.c_str());
@@ -129,8 +131,11 @@ void KOVAClientLibImpl::reRegisterConsumer(const ConsumerInfoPtr& info) {
     try {
         const push::ConsumerEndpoint endpoint = push::endpointOf(info);
         std::string cid = endpoint.cid;
-        const int result = registerListener(endpoint.pxy, info->_rid, sid, info->_count, info->_batch, cid);
+        // The cid and the session text are stored together, and only once
+        // both are known: nothing may fail between the registration and the
+        // store, or the consumer would keep a cid the agent no longer knows.
         const std::string sessionText = push::sessionTextOf(info->_rid, endpoint.pxy);
+        const int result = registerListener(endpoint.pxy, info->_rid, sid, info->_count, info->_batch, cid);
         if (result == COMMON::SUCCESS) {
             push::setRegistration(info, cid, sessionText);
             LOG_WARN("Re-Register consumer success for rid:%s, client:%s, new-server:%s", info->_rid.c_str(),

@@ -3,6 +3,8 @@
 
 #include <IceUtil/Time.h>
 
+#include <boost/asio/post.hpp>
+
 #include "KOVALog.h"
 
 namespace KOVA {
@@ -144,9 +146,13 @@ KOVAAgentPrx KOVAClientLibImpl::getRegisterProxyByRid(const std::string& rid, bo
     try {
         KOVAAgentPrx agent = initKOVAAgentSession(force);
         // A fixed proxy bound to the very connection the agent (or the router)
-        // is reached on, so pushes come back over a connection we know.
+        // is reached on, so pushes come back over a connection we know. Ice
+        // gives a fixed proxy no default invocation timeout: it takes the
+        // agent proxy's, so an agent that never answers cannot hold
+        // registration, pause, resume or the monitor for ever.
         Ice::ConnectionPtr connection = agent->ice_getConnection();
-        KOVAAgentPrx registerProxy = KOVAAgentPrx::checkedCast(connection->createProxy(agent->ice_getIdentity()));
+        KOVAAgentPrx registerProxy = KOVAAgentPrx::checkedCast(
+            connection->createProxy(agent->ice_getIdentity())->ice_invocationTimeout(agent->ice_getInvocationTimeout()));
         const std::string endpoint = connection->getEndpoint()->toString();
         std::lock_guard<std::mutex> lock(_rid2RegPxysMutex);
         _mapRid2RegisterPxyIDs[rid] = endpoint;
@@ -283,15 +289,29 @@ Glacier2::RouterPrx KOVAClientLibImpl::currentRouter() const { return copyOf(_ag
 std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::adoptAsyncService(
     const std::shared_ptr<boost::asio::io_context>& offered) {
     std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
-    if (!_asyncPullService) {
+    std::shared_ptr<boost::asio::io_context> kept = _asyncPullService.lock();
+    if (!kept) {
         _asyncPullService = offered;
+        kept = offered;
     }
-    return _asyncPullService;
+    return kept;
 }
 
 std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::currentAsyncService() const {
     std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
-    return _asyncPullService;
+    return _asyncPullService.lock();
+}
+
+void KOVAClientLibImpl::releaseOffIceThread(KOVAClientLibImplPtr self) {
+    if (!self) {
+        return;
+    }
+    std::shared_ptr<boost::asio::io_context> service = self->currentAsyncService();
+    if (service) {
+        // Moved into the handler: whichever of the two goes last, the
+        // handler's run or its destruction with the io_context, is off Ice.
+        boost::asio::post(*service, [held = std::move(self)]() {});
+    }
 }
 
 std::string KOVAClientLibImpl::microsecondsNow() {

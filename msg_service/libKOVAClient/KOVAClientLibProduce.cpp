@@ -235,12 +235,9 @@ bool KOVAClientLib::BatchProduce(const std::string& rid, const std::vector<std::
 bool ReProduceCb(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
                  const KOVA::COMMON::KOVAProperties& props) {
     KOVAClientManager* manager = currentClientManager();
-    if (!manager) {
-        return false;
-    }
-    const std::string& replacement = manager->getClientAdapter()->getRepRid();
+    const std::string replacement = manager ? manager->getClientAdapter()->getRepRid() : std::string();
     const std::string& target = replacement.empty() ? rid : replacement;
-    KOVAClientLibImplPtr engine = manager->getClientHandleByRes(target);
+    KOVAClientLibImplPtr engine = engineFor(target);
     const int code = engine ? engine->Produce(target, kReProduceSid, datas, props) : COMMON::INTERNAL_ERROR;
     if (code != 0) {
         LOG_WARN("Re produce rid:`%s' reprid:`%s' data-size:`%d' failed! code:`%d'", rid.c_str(), target.c_str(),

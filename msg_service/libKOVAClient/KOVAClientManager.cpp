@@ -19,10 +19,10 @@ const char* const kFailStorePrefix = "KOVAProduceFail";
 }  // namespace
 
 std::shared_ptr<std::thread> KOVAClientManager::startNamedThread(const char* name, std::function<void()> body) {
-    return std::make_shared<std::thread>([name, body = std::move(body)] {
-        pthread_setname_np(pthread_self(), name);
-        body();
-    });
+    auto thread = std::make_shared<std::thread>(std::move(body));
+    // Named from here, so the name is there as soon as the thread exists.
+    pthread_setname_np(thread->native_handle(), name);
+    return thread;
 }
 
 void KOVAClientManager::joinUnlessSelf(const std::shared_ptr<std::thread>& thread) {

@@ -57,6 +57,7 @@ public:
     // remote call. Results:
     //  * 0 without anything sent for a failed pull (nothing to commit);
     //  * 41 when nothing remains or succSize exceeds what remains (no call);
+    //  * 100 when the reply named no callback agent (no call, nothing advanced);
     //  * the agent's code; a non-zero code takes the advance back, so the same
     //    commit can be repeated and sends the same offset;
     //  * 0 when the call ends in an Ice exception (WARN for a lost connection,
@@ -65,13 +66,15 @@ public:
     //    twice.
     int Commit(const std::string& sid, int status, int succSize);
     // The same commit without waiting. cb (may be empty) gets the result once:
-    // 0 or 41 before this returns when nothing is sent, 0 as well when issuing
+    // 0, 41 or 100 (no callback agent, nothing advanced) before this returns
+    // when nothing is sent, 0 as well when issuing
     // throws; otherwise later, on an Ice thread, the agent's code or 0 for an
     // Ice exception. The advance is never taken back here, whatever the agent
     // answers. Only copies of cb and ck are kept, not this status.
     void AsyncCommit(const std::string& sid, int status, int succSize, CommitCallback cb, void* ck);
     // Pulls again from the callback agent that served this batch (not through an
-    // engine), through the same router if its proxy has one. A status whose own
+    // engine), through the same router if its proxy has one (learnt locally,
+    // so nothing after the pull can lose its batch). A status whose own
     // code is not 0, or that carries no commit state, answers a new status 6
     // (WARN) without a remote call; an Ice failure gives a status 100.
     ConsumeStatusPtr Consume(const std::string& rid, std::string& sid, int maxFetch,

@@ -37,6 +37,10 @@ void ConsumeStatus::AsyncCommit(const std::string& sid, int status, int succSize
             commitComplete(cb, ck, COMMON::COMMIT_INVALID);
             return;
         }
+        if (commit_rule::RefuseWithoutAgent(*state, committed)) {
+            commitComplete(cb, ck, COMMON::INTERNAL_ERROR);
+            return;
+        }
         try {
             state->_commitPrx->begin_Commit(
                 sid, status, state->_commitInfo,

@@ -16,6 +16,9 @@ int ConsumeStatus::Commit(const std::string& sid, int status, int succSize) {
         if (!commit_rule::Advance(*state, succSize, committed)) {
             return COMMON::COMMIT_INVALID;
         }
+        if (commit_rule::RefuseWithoutAgent(*state, committed)) {
+            return COMMON::INTERNAL_ERROR;
+        }
         try {
             result = state->_commitPrx->Commit(sid, status, state->_commitInfo);
             if (result != COMMON::SUCCESS) {

@@ -39,6 +39,19 @@ inline void TakeBack(LocalConsmueStatus& state, int committed) {
     state._size += committed;
 }
 
+// A batch whose reply named no callback agent cannot be committed at all:
+// the advance is taken back and 100 reported, so nothing counts as committed
+// that was never sent. False when there is an agent to send the commit to.
+inline bool RefuseWithoutAgent(LocalConsmueStatus& state, int committed) {
+    if (state._commitPrx) {
+        return false;
+    }
+    TakeBack(state, committed);
+    LOG_FATAL("Commit failed, no callback agent for rid:%s, commitinfo:%s", state._commitInfo.rid.c_str(),
+              state.ToString().c_str());
+    return true;
+}
+
 inline std::string Describe(const LocalConsmueStatus* state) { return state ? state->ToString() : std::string(); }
 
 // A lost connection is expected when an agent goes away (WARN); anything else

@@ -21,8 +21,9 @@ ConsumeStatusPtr ConsumeStatus::Consume(const std::string& rid, std::string& sid
         KOVAMsg::KOVABatchMessage batch;
         const ConsumeResultInfo reply = state->_commitPrx->Consume(rid, sid, maxFetch, timeout, batch, properties);
         // The next batch is committed the way this one is reached: through
-        // the same router, if any.
-        Glacier2::RouterPrx router = Glacier2::RouterPrx::checkedCast(state->_commitPrx->ice_getRouter());
+        // the same router, if any. Cast locally: a remote check here could
+        // fail after the pull and throw the delivered batch away.
+        Glacier2::RouterPrx router = Glacier2::RouterPrx::uncheckedCast(state->_commitPrx->ice_getRouter());
         ConsumeStatusPtr result = GetLocalStatusFromConsumeResult(reply, batch, router);
         if (result->Status() == COMMON::SUCCESS) {
             LOG_DEBUG("Consume data success rid:%s sid:%s msgcount:%d", rid.c_str(), sid.c_str(),

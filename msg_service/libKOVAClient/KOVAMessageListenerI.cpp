@@ -1,5 +1,7 @@
 #include "KOVAMessageListenerI.h"
 
+#include <boost/asio/post.hpp>
+
 #include "KOVACommon.h"
 #include "KOVALog.h"
 
@@ -25,7 +27,8 @@ void answerWithException(const Handle& handle, const std::string& rid, const std
 
 }  // namespace
 
-KOVAMessageListenerI::KOVAMessageListenerI(const KOVAPushCallback& cb) : _cb(cb) {}
+KOVAMessageListenerI::KOVAMessageListenerI(const KOVAPushCallback& cb, boost::asio::thread_pool* offload)
+    : _cb(cb), _offload(offload) {}
 
 KOVAMessageListenerI::~KOVAMessageListenerI() {}
 
@@ -33,6 +36,21 @@ void KOVAMessageListenerI::ConsumeMessage_async(const AMD_KOVAMessageListener_Co
                                                 const std::string& rid, const std::string& sid,
                                                 const std::string& cid, const KOVAMsg::KOVABatchMessage& datas,
                                                 const Ice::Current& current) {
+    if (!_offload) {
+        deliver(handle, rid, sid, cid, datas, current);
+        return;
+    }
+    // The batch and the dispatch context belong to the Ice thread's stack:
+    // the offloaded push takes copies.
+    KOVAMessageListenerIPtr self(this);
+    boost::asio::post(*_offload, [self, handle, rid, sid, cid, datas, current]() {
+        self->deliver(handle, rid, sid, cid, datas, current);
+    });
+}
+
+void KOVAMessageListenerI::deliver(const AMD_KOVAMessageListener_ConsumeMessagePtr& handle, const std::string& rid,
+                                   const std::string& sid, const std::string& cid,
+                                   const KOVAMsg::KOVABatchMessage& datas, const Ice::Current& current) {
     int result = COMMON::CONSUME_FAILED;
     try {
         result = _cb(rid, sid, cid, datas, current);

@@ -4,12 +4,19 @@
 // with 8 (NOT_EXIST).
 //
 // Thread-safety: the callback is copied at construction and never changes;
-// several dispatches run at once on Ice server (or client, for bidirectional
-// and routed connections) threads, and the callback is called without a lock,
-// so it must be safe for concurrent calls.
+// several pushes are delivered at once and the callback is called without a
+// lock, so it must be safe for concurrent calls. Which thread calls it: with an
+// offload pool (shared-connection and router modes, whose pushes arrive on the
+// client's Ice threads) a thread of that pool, the Ice thread being given back
+// at once and the reply sent when the callback returns; without one (named
+// adapter) the Ice server thread that dispatches the push.
 // Ownership: held by IceUtil::Handle; the object adapter keeps it alive once
-// added.
+// added, and a push waiting on the offload pool keeps it alive too. The pool
+// belongs to the client adapter, which destroys its communicators (so no push
+// is dispatched any more, and every offloaded one has answered) before it.
 #pragma once
+
+#include <boost/asio/thread_pool.hpp>
 
 #include "KOVAClientAdapter.h"
 #include "KOVAMessageService.h"
@@ -18,7 +25,9 @@ namespace KOVA {
 
 class KOVAMessageListenerI : virtual public KOVAMessageListener {
 public:
-    explicit KOVAMessageListenerI(const KOVAPushCallback& cb);
+    // offload: where the callback runs instead of the dispatching thread;
+    // null: in place.
+    KOVAMessageListenerI(const KOVAPushCallback& cb, boost::asio::thread_pool* offload);
     virtual ~KOVAMessageListenerI();
 
     virtual void OnMessage_async(const AMD_KOVAClient_OnMessagePtr& handle, const std::string& rid,
@@ -29,7 +38,12 @@ public:
                                       const KOVAMsg::KOVABatchMessage& datas, const Ice::Current& current);
 
 private:
+    void deliver(const AMD_KOVAMessageListener_ConsumeMessagePtr& handle, const std::string& rid,
+                 const std::string& sid, const std::string& cid, const KOVAMsg::KOVABatchMessage& datas,
+                 const Ice::Current& current);
+
     const KOVAPushCallback _cb;
+    boost::asio::thread_pool* const _offload;
 };
 
 typedef IceUtil::Handle<KOVAMessageListenerI> KOVAMessageListenerIPtr;

@@ -8,12 +8,16 @@
 //   KOVAStoreFileWrite.cpp     file creation, write windows, Store (file format there)
 //   KOVAStoreFileRead.cpp      Read, claiming, dirty files, clean-up
 //   KOVAStoreRecord*.cpp       the bytes of one record (archive header and body)
-//   KOVANamedLock.cpp          timed cross-process locks with orphan recovery
+//   KOVANamedLock.cpp          timed named semaphores with orphan recovery
+//   KOVAStoreFileLock.cpp      a lock on a store file that dies with its holder
 //
 // Thread-safety: Store and Read may be called from any threads at once. Store runs
 // under _writeMutex; Read runs under _readMutex for its whole length, including the
-// callback. Lock order: _readMutex, then _writeMutex, then a store file's named
-// lock; the directory's named lock is never held together with a file's named lock.
+// callback. Lock order: _readMutex, then _writeMutex, then a store file's locks (its
+// named semaphore for creating and claiming it, or the lock on the file itself for
+// writing a record and for removing or moving it, never both at once); the
+// directory's named semaphore is taken under either mutex but never together with a
+// file's lock. Cross-process locks are taken with a bounded wait.
 // The readCacheCb callback runs on the thread that calls Read, with _readMutex held;
 // it must not call Read.
 //
@@ -79,29 +83,33 @@ private:
     int getSeqNumber();
 
     // --- write side (KOVAStoreFileWrite.cpp); all with _writeMutex held ---
+    enum class Creation { Made, NameTaken, Failed };
+    bool appendRecord(const std::string& rid, const std::string& record, int nums);
+    bool writeRecord(const std::string& rid, const std::string& record, int nums);
+    Creation createFile(const std::string& name, const std::string& path);
     bool mapNewFile();
     bool mapNewRegion();
     bool isEnoughBlock() const;
     void initWriteMeta();
     bool writeData(const char* data, size_t len, int nums);
-    bool appendRecord(const std::string& rid, const std::string& record, int nums);
     void dropWriteFile();
 
     // --- read side (KOVAStoreFileRead.cpp); all with _readMutex held ---
-    int readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, KOVA::COMMON::KOVAProperties& props);
+    bool renewClaim();
+    bool claimStillOurs() const;
+    int acceptPending();
     bool loadOneStoreFile(const std::string& storeDir);
-    bool claimOneFile(const std::string& path, const std::string& baseName);
+    bool claimOneFile(const std::string& path, const std::string& name);
     void loadReadMeta();
+    bool ensureReadMapping();
+    int readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, KOVA::COMMON::KOVAProperties& props);
+    bool isIdle() const;
+    bool isCurrentWriteFile(const std::string& path);
+    void moveDirtyFile();
     bool canReadData() const;
     bool canDelete() const;
     void clearFile();
-    bool ensureReadMapping();
-    bool claimStillOurs() const;
-    int acceptRecord(size_t len, int nums);
-    void moveDirtyFile();
     void releaseClaim();
-    bool isCurrentWriteFile(const std::string& path);
-    bool isIdle() const;
 
     int _pid;
     std::vector<std::string> _storeFiles;

@@ -1,4 +1,6 @@
-// ${NAME} expansion, item splitting and secret masking of the client configuration.
+// ${NAME} expansion and secret masking of the client configuration. Item
+// splitting and the flush-mode prefix are covered through the adapter
+// (adapter_config_test: ListForm, FailStore).
 #include <stdlib.h>
 
 #include <gtest/gtest.h>
@@ -47,24 +49,10 @@ TEST(TransConfigWithVar, SpecialCharactersPassVerbatim) {
     EXPECT_EQ(KOVA::TransConfigWithVar("${KOVA (T}z"), "z");
 }
 
-TEST(SplitConfigItem, KeepsEmptyPieces) {
-    EXPECT_EQ(KOVA::SplitConfigItem("A=B"), (std::vector<std::string>{"A", "B"}));
-    EXPECT_EQ(KOVA::SplitConfigItem("A="), (std::vector<std::string>{"A", ""}));
-    EXPECT_EQ(KOVA::SplitConfigItem("A"), (std::vector<std::string>{"A"}));
-    EXPECT_EQ(KOVA::SplitConfigItem("A=B=C"), (std::vector<std::string>{"A", "B", "C"}));
-    EXPECT_EQ(KOVA::SplitConfigItem("=="), (std::vector<std::string>{"", "", ""}));
-}
-
 TEST(MaskSecretOption, HidesValuesOfPasswordKeysOnly) {
     EXPECT_EQ(KOVA::MaskSecretOption("--Ice.Default.Router.Password=hunter2"), "--Ice.Default.Router.Password=******");
     EXPECT_EQ(KOVA::MaskSecretOption("--c1.Router.Password=a=b"), "--c1.Router.Password=******");
     EXPECT_EQ(KOVA::MaskSecretOption("--c1.Router.User=bob"), "--c1.Router.User=bob");
     EXPECT_EQ(KOVA::MaskSecretOption("--c1.PasswordHint=x"), "--c1.PasswordHint=x");
     EXPECT_EQ(KOVA::MaskSecretOption("--c1.Router.Password="), "--c1.Router.Password=");
-}
-
-TEST(StartsWithIgnoreCase, ShortTextsNeverMatch) {
-    EXPECT_TRUE(KOVA::StartsWithIgnoreCase("SyNcHrOnOuS", "sync"));
-    EXPECT_FALSE(KOVA::StartsWithIgnoreCase("syn", "sync"));
-    EXPECT_FALSE(KOVA::StartsWithIgnoreCase("async", "sync"));
 }

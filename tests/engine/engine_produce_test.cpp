@@ -80,7 +80,13 @@ private:
 
 class EngineProduceTest : public SuiteAgentTest {
 protected:
-    static void SetUpTestSuite() { startAgent(); }
+    // On 127.0.0.2, so that the local address of a connection (the born host,
+    // 127.0.0.1) differs from the agent's.
+    static void SetUpTestSuite() {
+        kova::standin::StandinAgentOptions options;
+        options.host = "127.0.0.2";
+        startAgent(options);
+    }
     void SetUp() override {
         SuiteAgentTest::SetUp();
         engine_ = directEngine();

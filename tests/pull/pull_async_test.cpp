@@ -2,6 +2,9 @@
 // its outcome calls for; direct pulling from the asynchronous side.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <future>
+
 #include <stdexcept>
 
 #include "agent_process.h"
@@ -204,6 +207,39 @@ TEST(AsyncPullFailure, DestroyedCommunicatorDropsTheProxiesSoTheNextPullBuildsTh
     EXPECT_EQ(100, engine->Consume("rid", sid, 1, cb, nullptr, {}, 0, pool.service()));
     EXPECT_FALSE(KOVA::KOVAClientLibImplPullProbe::hasAsyncPullProxy(*engine));
     EXPECT_FALSE(recorder.waitFor(2, std::chrono::milliseconds(300))) << "a pull not issued never calls back";
+}
+
+// A callback on the Ice thread (non-zero status) drops the last outside
+// reference to the engine, the only holder of its adapter: released there, the
+// adapter would destroy its communicator from that communicator's own thread.
+TEST(AsyncPullFailure, LastReferenceDroppedByACallbackOnTheIceThreadIsReleasedOffIt) {
+    kova::standin::StandinAgent agent;
+    agent.start();
+    agent.script().nextConsumeCode(5);
+    KOVA::KOVAClientAdapterPtr adapter = makeAdapter({std::string(kAgentKey) + "=" + agent.agentProxyString()});
+    const Ice::CommunicatorPtr ic = adapter->getCommunicator();
+    auto engine = std::make_shared<KOVA::KOVAClientLibImplPtr>(std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter));
+    adapter = nullptr;
+    CompletionPool pool;
+    std::promise<void> issued;
+    KOVA::PullConsumerCallback drop = [engine, go = issued.get_future().share()](auto&&...) {
+        go.wait_for(10s);
+        engine->reset();
+    };
+    std::string sid = "s";
+    ASSERT_EQ(0, (*engine)->Consume("rid", sid, 1, drop, nullptr, {}, 0, pool.service()));
+    issued.set_value();
+    auto destroyed = [&] {
+        try {
+            return !ic->stringToProxy("x:tcp -h 127.0.0.1 -p 9");
+        } catch (const Ice::CommunicatorDestroyedException&) {
+            return true;
+        }
+    };
+    if (!kova::enginetesting::eventually(destroyed, 10s, 20ms)) {
+        ADD_FAILURE() << "the communicator is being destroyed from one of its own threads";
+        std::_Exit(1);  // that thread never returns: a clean teardown would hang
+    }
 }
 
 // The agent as a process of its own, so that it can die for real.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <future>
 
+#include "ConsumeResultConversion.h"
 #include "pull_fixture.h"
 
 namespace kova::pulltest {
@@ -184,6 +185,22 @@ TEST(HandBuiltStatusTest, StatusWithCode0ButNoCommitStateRefusesAFollowUpPull) {
     EXPECT_EQ(6, next->Status());
     EXPECT_EQ(0, handMade->Commit("sid", 0, 1));
     EXPECT_EQ(1u, log.count("WARN: Invalid direct consumer handler for rid: `rid'"));
+}
+
+// A reply that named no callback agent: nothing can be sent, so nothing may
+// count as committed.
+TEST(HandBuiltStatusTest, CommitWithoutCallbackAgentReports100AndTakesTheAdvanceBack) {
+    KOVA::KOVAClientAdapterPtr logging = makeAdapter({});
+    KOVA::ConsumeResultInfo reply{};
+    reply.commit.offset = 7;
+    KOVAMsg::KOVABatchMessage records = batchOf(2);
+    KOVA::ConsumeStatusPtr batch = KOVA::GetLocalStatusFromConsumeResult(reply, records, nullptr);
+    std::promise<int> async;
+    batch->AsyncCommit("sid", 0, -1, [&async](int code, void*) { async.set_value(code); }, nullptr);
+    EXPECT_EQ(100, async.get_future().get());
+    EXPECT_EQ(100, batch->Commit("sid", 0, 1));
+    EXPECT_EQ(7, batch->CommitState()->_commitInfo.offset);
+    EXPECT_EQ(2, batch->CommitState()->_size);
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // thresholds and its fall-back, counted on the stand-in's two servants.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
+#include <thread>
+#include <vector>
 
 #include "pull_fixture.h"
 
@@ -56,6 +59,27 @@ TEST_F(DirectPullTest, BudgetOfOneGivesOneDirectPull) {
     EXPECT_EQ(1u, directPulls());
     EXPECT_EQ(2u, agentPulls());
     EXPECT_LE(Probe::budget(*engine_), 0);
+}
+
+// Eight threads start together on a budget of 50, round after round: exactly
+// 50 direct pulls each time (a load before the decrement lets two threads
+// spend the last unit).
+TEST_F(DirectPullTest, EightThreadsSpendABudgetOf50OnExactly50DirectPulls) {
+    grantDirectPulls();
+    for (int round = 0; round < 100; ++round) {
+        Probe::setBudget(*engine_, 50);
+        std::atomic<int> ready{0};
+        std::atomic<int> taken{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 8; ++t) {
+            threads.emplace_back([&] {
+                for (++ready; ready.load() < 8;) continue;  // all start together
+                while (Probe::takeDirectPullTurn(*engine_)) ++taken;
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+        ASSERT_EQ(50, taken.load()) << "round " << round;
+    }
 }
 
 TEST_F(DirectPullTest, SynchronousDirectReplyBelow1000SwitchesDirectPullingOff) {

@@ -10,6 +10,8 @@ namespace KOVA {
 struct KOVAClientLibImplPullProbe {
     static int budget(const KOVAClientLibImpl& engine) { return engine._directPullCount.load(); }
     static void setBudget(KOVAClientLibImpl& engine, int budget) { engine._directPullCount.store(budget); }
+    // One direct pull's turn, as a pull takes it: the proxy, or null when none is left.
+    static KOVACallbackAgentPrx takeDirectPullTurn(KOVAClientLibImpl& engine) { return engine.takeDirectPullTurn(); }
     static KOVACallbackAgentPrx directProxy(const KOVAClientLibImpl& engine) {
         return engine.currentDirectPullProxy();
     }

@@ -3,6 +3,10 @@
 // through the router too, and a lost router session is rebuilt.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "infrastructure_environment.h"
 #include "client_items.h"
 #include "pull_fixture.h"
@@ -22,6 +26,7 @@ protected:
 
     void SetUp() override {
         SharedInfrastructure& infra = SharedInfrastructure::get();
+        if (!infra.router().running()) infra.router().start();  // a test before may have stopped it
         agent_.start();
         engine_ = makeEngine(agent_.agentProxyString(),
                              kova::enginetesting::routerItems(std::string(kAgentKey) + ".Router", infra.routerProxy(),
@@ -77,6 +82,26 @@ TEST_F(RoutedPullTest, PullCommitDirectAndFollowUpPullsAllTravelThroughTheRouter
     EXPECT_EQ(commits, agent_.callCount(AgentOp::Commit));
     EXPECT_EQ(0, batch->CommitState()->_size);
     EXPECT_EQ(1u, log.count("Commit failed, ")) << log.text();
+}
+
+// The follow-up pull learns its router locally: a remote check after the pull
+// could fail and throw the delivered batch away.
+TEST_F(RoutedPullTest, FollowUpPullAsksTheRouterNothingAfterThePull) {
+    const std::string iceLog = kova::enginetesting::processLogDir() + "/follow-up-ice.trace";
+    std::vector<std::string> items = kova::enginetesting::routerItems(
+        std::string(kAgentKey) + ".Router", SharedInfrastructure::get().routerProxy(), SharedInfrastructure::kPassword);
+    items.insert(items.end(), {"Ice.Trace.Protocol=1", "Ice.LogFile=" + iceLog});
+    KOVA::KOVAClientLibImplPtr traced = makeEngine(agent_.agentProxyString(), items);
+    agent_.preload(kRid, batchOf(4));
+    std::string sid = "follow";
+    KOVA::ConsumeStatusPtr batch = traced->Consume(kRid, sid, 2, {}, 0);
+    ASSERT_EQ(0, batch->Status());
+    const size_t mark = std::filesystem::file_size(iceLog);
+    ASSERT_EQ(0, batch->Consume(kRid, sid, 2, {}, 0)->Status());
+    std::ifstream in(iceLog);
+    const std::string traces(std::istreambuf_iterator<char>(in), {});
+    EXPECT_NE(std::string::npos, traces.find("operation = Consume", mark)) << traces.substr(mark);
+    EXPECT_EQ(std::string::npos, traces.find("operation = ice_isA", mark)) << traces.substr(mark);
 }
 
 TEST_F(RoutedPullTest, LostRouterSessionIsRebuiltByTheNextPull) {

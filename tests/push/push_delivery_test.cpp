@@ -180,6 +180,43 @@ TEST_F(PushDeliveryTest, AResumeAfterTheClientClosedTheConnectionCountsAsRunning
     EXPECT_TRUE(agent.waitForCalls(AgentOp::RegisterWithProxy, 2, std::chrono::seconds(10)));
 }
 
+// An agent that takes the pause and never answers: the pause gives up after
+// the agent proxy's invocation timeout instead of holding the engine's
+// registrations and the monitor thread.
+TEST(PushStuckAgentTest, APauseThatIsNeverAnsweredGivesUpAfterTheInvocationTimeout) {
+    StandinAgent agent;
+    agent.start();
+    PushClient client(clientItems(agent.agentProxyString(), {"Ice.Default.InvocationTimeout=300"}));
+    ASSERT_TRUE(client.activate());
+    RecordingConsumer consumer;
+    ASSERT_EQ(0, client.registerConsumer("r1", consumer));
+    agent.script().nextSleep(AgentOp::PauseConsume, std::chrono::seconds(3));
+    client.engine().PauseConsume("r1");
+    EXPECT_EQ(KOVA::RUNNING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1")) << "the pause timed out";
+}
+
+// Without endpoints of its own the listener's pushes arrive on the client's
+// Ice threads, which also read the replies of the calls a callback makes: a
+// callback that pauses must complete even with a single client thread.
+TEST(PushCallbackThreadTest, ACallbackThatCallsTheAgentCompletesWithOneClientThread) {
+    StandinAgent agent;
+    agent.start();
+    PushClient client(clientItems(agent.agentProxyString(),
+                                  {"Ice.ThreadPool.Client.SizeMax=1", "Ice.Default.InvocationTimeout=3000"}));
+    ASSERT_TRUE(client.activate());
+    ASSERT_TRUE(client.adapter()->share());
+    KOVA::PushConsumerCallback pausing = [&client](void*, const std::string& rid, const std::string&,
+                                                   KOVA::IMessage&&) {
+        client.engine().PauseConsume(rid);
+        return 0;
+    };
+    ASSERT_EQ(0, client.registerConsumer("r1", pausing));
+    agent.push("r1", batchOf({"a"}));
+    ASSERT_TRUE(agent.waitForPushes(1, std::chrono::seconds(20)));
+    EXPECT_EQ(0, agent.pushes().at(0).reply);
+    EXPECT_EQ(KOVA::PAUSEING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1"));
+}
+
 // A callback at the adapter level that throws: the service's call is answered
 // with an exception instead of hanging until its timeout.
 TEST(PushServantTest, ACallbackThatThrowsIsAnsweredWithAnException) {

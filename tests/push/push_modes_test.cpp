@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <future>
 
+#include "free_port.h"
 #include "infrastructure_environment.h"
 #include "push_test_env.h"
 #include "standin_agent.h"
@@ -138,6 +139,32 @@ TEST_F(PushModesTest, AForcedActivationBehindTheRouterBuildsANewCommunicatorAndS
               client.adapter()->getListenerProxy()->ice_getIdentity().category);
     // The callback given first still serves the pushes.
     expectPushesFlow(client);
+}
+
+// A router on a closed port: every forced activation rebuilds the communicator
+// (and fails). Other threads read the settings meanwhile; they never change.
+TEST_F(PushModesTest, RebuildsBehindARouterLeaveEverySettingAsItWas) {
+    const std::string text(40, 'x');  // longer than a short string: a reassignment frees it
+    PushClient client(clientItems(agent.agentProxyString(),
+                                  {"Ice.Default.Router=TG2/router:tcp -h 127.0.0.1 -p " +
+                                       std::to_string(kova::fixtures::freeLoopbackPort()),
+                                   "px.Fail.CacheDir=/tmp/" + text, "px.Fail.CacheMatch=" + text,
+                                   "px.Fail.RepRid=" + text}));
+    const KOVA::KOVAClientAdapterPtr adapter = client.adapter();
+    EXPECT_FALSE(client.activate());
+    ASSERT_FALSE(adapter->share()) << "behind a router the listener is registered by proxy";
+    std::atomic<bool> done{false};
+    std::atomic<int> changes{0};
+    std::thread reader([&] {
+        for (; !done; changes += adapter->share() || adapter->getStoreDir() != "/tmp/" + text ||
+                                 adapter->getStoreFile() != text || adapter->getRepRid() != text ||
+                                 !adapter->getItems().empty()) {
+        }
+    });
+    for (int i = 0; i < 100; ++i) EXPECT_FALSE(adapter->ActiveAdapter(KOVA::KOVAPushCallback(), true));
+    done = true;
+    reader.join();
+    EXPECT_EQ(0, changes.load());
 }
 
 TEST_F(PushModesTest, APushThatActivatesDuringARouterRenewalDoesNotBlockTheRenewal) {

@@ -99,4 +99,8 @@ int PushClient::registerConsumer(const std::string& rid, RecordingConsumer& cons
     return _engine->RegisterPushConsumer(rid, cb, cookie, 100, 1, _monitor);
 }
 
+int PushClient::registerConsumer(const std::string& rid, KOVA::PushConsumerCallback cb) {
+    return _engine->RegisterPushConsumer(rid, cb, nullptr, 100, 1, _monitor);
+}
+
 }  // namespace kova::pushtest

@@ -96,6 +96,7 @@ public:
     // (maximum count 100, maximum batch 1, as the facade registers).
     bool activate();
     int registerConsumer(const std::string& rid, RecordingConsumer& consumer, void* cookie = nullptr);
+    int registerConsumer(const std::string& rid, KOVA::PushConsumerCallback cb);
 
     const KOVA::KOVAClientAdapterPtr& adapter() const { return _adapter; }
     KOVA::KOVAClientLibImpl& engine() { return *_engine; }

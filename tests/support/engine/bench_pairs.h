@@ -38,11 +38,13 @@ inline void requireReachable(KOVA::KOVAClientLibImpl& engine) {
 struct BenchClient {
     static constexpr const char* kAgentKey = "BenchAgent";
 
-    explicit BenchClient(kova::standin::StandinAgentOptions options) : agent(withoutCallRecords(options)) {
+    // `extra`: further client configuration items (thread-pool sizes, say).
+    explicit BenchClient(kova::standin::StandinAgentOptions options, const std::vector<std::string>& extra = {})
+        : agent(withoutCallRecords(options)) {
         agent.start();
-        adapter = new KOVA::KOVAClientAdapter(
-            clientItems("bench", agent.agentProxyString(), {std::string(kAgentKey) + "=" + agent.agentProxyString()}),
-            "bench");
+        std::vector<std::string> items{std::string(kAgentKey) + "=" + agent.agentProxyString()};
+        items.insert(items.end(), extra.begin(), extra.end());
+        adapter = new KOVA::KOVAClientAdapter(clientItems("bench", agent.agentProxyString(), items), "bench");
         engine = std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter);
         requireReachable(*engine);
     }

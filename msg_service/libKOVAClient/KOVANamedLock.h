@@ -1,0 +1,58 @@
+// KOVA::KOVANamedLock: a cross-process lock on a named POSIX semaphore (Boost's
+// named_mutex), taken with a bounded wait.
+//
+// A process killed while holding such a lock leaves the semaphore locked for ever, so
+// no caller waits without bound: a lock not obtained within the wait is reported as
+// not owned and the caller skips its work for now. When this process has failed to
+// obtain the same name for kOrphanAfter without succeeding in between, the holder is
+// taken to be dead: the semaphore is removed and re-created, and the lock is taken on
+// the new one.
+//
+// Semaphores are created open-or-create with Boost's default permissions and never
+// removed except by the orphan recovery above.
+//
+// Thread-safety: one object belongs to one thread (a scope guard). The record of
+// failed names is process-wide and guarded by its own mutex, which is a leaf.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace boost {
+namespace interprocess {
+class named_mutex;
+}
+}  // namespace boost
+
+namespace KOVA {
+
+class KOVANamedLock {
+public:
+    static constexpr std::chrono::milliseconds kDefaultWait{1000};
+    static constexpr std::chrono::seconds kOrphanAfter{60};
+
+    // Tries to lock `name` (e.g. "/KOVAFaileStoreDir.lock") for up to `wait`.
+    explicit KOVANamedLock(const std::string& name, std::chrono::milliseconds wait = kDefaultWait);
+    ~KOVANamedLock();
+    KOVANamedLock(const KOVANamedLock&) = delete;
+    KOVANamedLock& operator=(const KOVANamedLock&) = delete;
+
+    bool owned() const { return _owned; }
+    const std::string& name() const { return _name; }
+
+    // The lock of a store file: "/" + the file's base name + ".lock".
+    static std::string ofFile(const std::string& baseName);
+    // The lock around the creation of store and dirty-file directories.
+    static const char* const kDirectoryLock;
+
+private:
+    bool lockWithin(std::chrono::milliseconds wait);
+    bool recoverOrphan();
+
+    std::string _name;
+    std::unique_ptr<boost::interprocess::named_mutex> _mutex;
+    bool _owned = false;
+};
+
+}  // namespace KOVA

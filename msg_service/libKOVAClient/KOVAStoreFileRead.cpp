@@ -1,0 +1,400 @@
+// The read side of the fail-store: claiming a file between processes, handing its
+// records back one at a time, moving dirty files aside and deleting finished ones.
+//
+// A claim lives in the file's header: the owner pid and the last read time. It holds
+// while the last read time is under 60 s old; each Read renews it. Claims are taken,
+// and counters advanced after the callback, under the file's named lock, so two
+// readers never both advance the same file even when one of them was stalled for
+// longer than a claim lasts.
+//
+// Records are decoded from a read-only shared mapping of the whole claimed file, at
+// the header's readOffset: the bytes are those the writers copied, however recently.
+#include "KOVAStoreFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <errno.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include <boost/archive/archive_exception.hpp>
+#include <boost/filesystem.hpp>
+
+#include "KOVALog.h"
+#include "KOVANamedLock.h"
+#include "KOVAStoreFileLock.h"
+#include "KOVAStoreHeader.h"
+#include "KOVAStoreRecord.h"
+
+namespace KOVA {
+
+namespace {
+
+namespace bip = boost::interprocess;
+namespace fs = boost::filesystem;
+using storeheader::load;
+
+uint32_t nowSeconds() { return static_cast<uint32_t>(::time(nullptr)); }
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool pathExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// A descriptor of a file to lock before removing or moving it.
+struct OpenedFile {
+    explicit OpenedFile(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {
+        if (fd < 0) throw std::runtime_error("open " + path + ": " + std::strerror(errno));
+    }
+    ~OpenedFile() { ::close(fd); }
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
+    int fd;
+};
+
+}  // namespace
+
+int KOVAStoreFile::Read(const readCacheCb& readCb, int /*interval*/) {
+    std::lock_guard<std::mutex> guard(_readMutex);
+    if (_readTime != nullptr && !renewClaim()) releaseClaim();
+
+    if (!_failDatas.empty()) {
+        // The batch the callback refused last time comes first; nothing else runs.
+        return readCb(_failRid, _failDatas, _failProps) ? acceptPending() : -1;
+    }
+
+    if (_curReadFile.empty() || !pathExists(_curReadFile)) {
+        releaseClaim();
+        if (!loadOneStoreFile(_storeDir)) return 0;
+    }
+    if (!ensureReadMapping()) {
+        releaseClaim();
+        return -1;
+    }
+
+    int ret = 0;
+    while (true) {
+        if (!canReadData()) {
+            LOG_DEBUG("There is not data for to read in `%s'", _curReadFile.c_str());
+            ret = 0;
+            break;
+        }
+        // Decoded into locals: a record that fails half-way never becomes pending.
+        std::string rid;
+        KOVAMsg::KOVABatchMessage datas;
+        KOVA::COMMON::KOVAProperties props;
+        const int offset = load(_readOffset);
+        const int len = readData(rid, datas, props);
+        if (len > 0) {
+            _failRid.swap(rid);
+            _failDatas.swap(datas);
+            _failProps.swap(props);
+            _failLen = len;
+            _failOffset = offset;
+            if (_failDatas.empty()) {
+                // An empty record of a peer carries nothing to produce: step over it.
+                if (acceptPending() < 0) {
+                    ret = -1;
+                    break;
+                }
+                continue;
+            }
+            ret = readCb(_failRid, _failDatas, _failProps) ? acceptPending() : -1;
+            if (ret > 0 && _readNums != nullptr && load(_readNums) == load(_readWNums)) {
+                LOG_WARN("[NOTICE] Read the file `%s' temp over, total-nums:`%d', reProduce success-nums:`%d'",
+                         _curReadFile.c_str(), load(_readWNums), load(_readNums));
+            }
+            break;
+        }
+        if (len == 0) {
+            moveDirtyFile();
+            ret = 0;
+        } else {
+            releaseClaim();
+            ret = -1;
+        }
+        break;
+    }
+    if (_failDatas.empty()) clearFile();
+    return ret;
+}
+
+bool KOVAStoreFile::renewClaim() {
+    if (!claimStillOurs()) {
+        LOG_WARN("The file `%s' has been claimed by `proc-%d' meanwhile, leave it.", _curReadFile.c_str(),
+                 load(_readOwner));
+        return false;
+    }
+    _claimTime = nowSeconds();
+    storeheader::store(_readTime, _claimTime);
+    return true;
+}
+
+bool KOVAStoreFile::claimStillOurs() const {
+    return _readTime != nullptr && load(_readOwner) == _pid && load(_readTime) == _claimTime;
+}
+
+int KOVAStoreFile::acceptPending() {
+    const int nums = static_cast<int>(_failDatas.size());
+    bool advanced = false;
+    {
+        // Under the file's lock nobody can claim the file between the test and the
+        // update; without the claim another reader owns the offsets, and the batch
+        // goes back to it (handed back once more rather than skipped).
+        KOVANamedLock lock(KOVANamedLock::ofFile(baseName(_curReadFile)));
+        if (lock.owned() && claimStillOurs() && load(_readOffset) == _failOffset) {
+            storeheader::store(_readOffset, _failOffset + _failLen);
+            storeheader::store(_readNums, load(_readNums) + nums);
+            advanced = true;
+        }
+    }
+    _failDatas.clear();
+    _failProps.clear();
+    _failRid.clear();
+    _failLen = 0;
+    if (!advanced) {
+        LOG_WARN("The claim of `%s' lapsed while its batch was handed back; the next claimer reads it again.",
+                 _curReadFile.c_str());
+        releaseClaim();
+        return -1;
+    }
+    return nums;
+}
+
+bool KOVAStoreFile::loadOneStoreFile(const std::string& storeDir) {
+    try {
+        for (fs::directory_iterator it(storeDir), end; it != end; ++it) {
+            const std::string path = it->path().string();
+            if (_readFiles.count(path) != 0) {
+                LOG_DEBUG("The file `%s' has read over!", path.c_str());
+                continue;
+            }
+            boost::system::error_code ec;
+            if (!fs::is_regular_file(it->status(ec))) {
+                LOG_WARN("The path `%s' is not an regular file, skip it.", path.c_str());
+                _readFiles.insert(path);
+                continue;
+            }
+            const boost::uintmax_t size = fs::file_size(it->path(), ec);
+            if (ec || size <= storeheader::kLength) {
+                LOG_WARN("The path `%s' size is invalid, skip it.", path.c_str());
+                continue;
+            }
+            const std::string name = it->path().filename().string();
+            if (name.find(_preffix) == std::string::npos) {
+                LOG_WARN("The path `%s' prefix not match:`%s', skip it.", path.c_str(), _preffix.c_str());
+                continue;
+            }
+            if (claimOneFile(path, name)) return true;
+        }
+    } catch (const std::exception& e) {
+        LOG_FATAL("Load left file get an exception `%s'", e.what());
+    }
+    return false;
+}
+
+bool KOVAStoreFile::claimOneFile(const std::string& path, const std::string& name) {
+    try {
+        KOVANamedLock lock(KOVANamedLock::ofFile(name));
+        if (!lock.owned()) return false;  // maybe left locked by a dead process: next walk
+        bip::file_mapping file(path.c_str(), bip::read_write);
+        bip::mapped_region header(file, bip::read_write, 0, storeheader::kLength);
+        uint32_t* lastRead = storeheader::field<uint32_t>(header.get_address(), storeheader::kLastRead);
+        int32_t* owner = storeheader::field<int32_t>(header.get_address(), storeheader::kOwnerPid);
+        const uint32_t now = nowSeconds();
+        const uint32_t lastReadTime = load(lastRead);
+        if (static_cast<int64_t>(static_cast<uint32_t>(lastReadTime + _maxIdleTime)) > static_cast<int64_t>(now)) {
+            LOG_INFO("The File `%s' is processing by `proc-%d', last read time: `%u'", path.c_str(), load(owner),
+                     lastReadTime);
+            return false;
+        }
+        storeheader::store(lastRead, now);
+        storeheader::store(owner, static_cast<int32_t>(_pid));
+        header.flush(0, 0, false);
+        _claimTime = now;
+        _curReadFile = path;
+        _rheaderRegion.swap(header);
+        loadReadMeta();
+        return true;
+    } catch (const std::exception& e) {
+        LOG_WARN("Load left file get anexception `%s', try next!", e.what());
+        return false;
+    }
+}
+
+void KOVAStoreFile::loadReadMeta() {
+    void* header = _rheaderRegion.get_address();
+    _readOwner = storeheader::field<int32_t>(header, storeheader::kOwnerPid);
+    _readTime = storeheader::field<uint32_t>(header, storeheader::kLastRead);
+    _readWTime = storeheader::field<uint32_t>(header, storeheader::kLastWrite);
+    _totalRLen = storeheader::field<int>(header, storeheader::kTotalLen);
+    _readWOffset = storeheader::field<int>(header, storeheader::kWriteOffset);
+    _readWNums = storeheader::field<int>(header, storeheader::kWriteNums);
+    _readOffset = storeheader::field<int>(header, storeheader::kReadOffset);
+    _readNums = storeheader::field<int>(header, storeheader::kReadNums);
+    LOG_WARN("Load one data file:`%s', totalLen:`%d', writeOffset:`%d', writeNums:`%d', readOffset:`%d', "
+             "readNums:`%d', _lastUpdate:`%u', _lastRead: `%u'",
+             _curReadFile.c_str(), load(_totalRLen), load(_readWOffset), load(_readWNums), load(_readOffset),
+             load(_readNums), load(_readWTime), load(_readTime));
+}
+
+bool KOVAStoreFile::ensureReadMapping() {
+    if (_readRegion.get_size() != 0) return true;
+    try {
+        bip::file_mapping file(_curReadFile.c_str(), bip::read_only);
+        const boost::uintmax_t size = fs::file_size(_curReadFile);
+        bip::mapped_region whole(file, bip::read_only, 0, static_cast<size_t>(size));
+        _readRegion.swap(whole);
+        return true;
+    } catch (const std::exception& e) {
+        LOG_FATAL("Create the read file:`%s' exception: %s", _curReadFile.c_str(), e.what());
+        return false;
+    }
+}
+
+int KOVAStoreFile::readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, KOVA::COMMON::KOVAProperties& props) {
+    const int writeNums = load(_readWNums);  // first: the records it counts are complete
+    const int64_t start = load(_readOffset);
+    const int64_t end = std::min<int64_t>(load(_readWOffset), static_cast<int64_t>(_readRegion.get_size()));
+    const char* base = static_cast<const char*>(_readRegion.get_address());
+    storerecord::Extent extent{storerecord::Check::Damaged, 0, "the read offset lies outside the records"};
+    if (start >= static_cast<int64_t>(storeheader::kLength) && start <= end)
+        extent = storerecord::Measure(base + start, static_cast<size_t>(end - start));
+
+    bool dirtyKind = true;
+    if (extent.check == storerecord::Check::Ok) {
+        try {
+            storerecord::Decode(base + start, extent.length, rid, props, datas);
+            LOG_DEBUG("Load data success, rid:`%s', data-count:`%d', write-nums:`%d', read-nums:`%d', read-len:`%d', "
+                      "properties-count:`%d', from: `%s', totalOffset: `%d', readoffset: `%d'",
+                      rid.c_str(), static_cast<int>(datas.size()), writeNums, load(_readNums),
+                      static_cast<int>(extent.length), static_cast<int>(props.size()), _curReadFile.c_str(),
+                      load(_totalRLen), static_cast<int>(start));
+            return static_cast<int>(extent.length);
+        } catch (const boost::archive::archive_exception& e) {
+            LOG_FATAL("For read data from file:`%s', Get an archive exception:`%s', totalNums:`%d', readNums:`%d'",
+                      _curReadFile.c_str(), e.what(), writeNums, load(_readNums));
+            dirtyKind = e.code == boost::archive::archive_exception::invalid_signature;
+        } catch (const std::exception& e) {
+            LOG_FATAL("For read data from file:`%s', Get an exception: %s, totalNums:`%d', readNums:`%d'",
+                      _curReadFile.c_str(), e.what(), writeNums, load(_readNums));
+        }
+    } else if (extent.check == storerecord::Check::Damaged) {
+        LOG_FATAL("For read data from file:`%s', Get an exception: %s, totalNums:`%d', readNums:`%d'",
+                  _curReadFile.c_str(), extent.reason, writeNums, load(_readNums));
+    } else {
+        LOG_FATAL("For read data from file:`%s', Get an archive exception:`%s', totalNums:`%d', readNums:`%d'",
+                  _curReadFile.c_str(), extent.reason, writeNums, load(_readNums));
+        // A newer peer's record is kept for a reader that understands it.
+        dirtyKind = extent.check == storerecord::Check::NoRecord;
+    }
+    rid.clear();
+    datas.clear();
+    props.clear();
+    return dirtyKind && isIdle() && !isCurrentWriteFile(_curReadFile) ? 0 : -1;
+}
+
+bool KOVAStoreFile::isIdle() const {
+    const int32_t idle = static_cast<int32_t>(nowSeconds() - load(_readWTime));
+    return idle >= _maxIdleTime || idle < 0;
+}
+
+bool KOVAStoreFile::isCurrentWriteFile(const std::string& path) {
+    std::lock_guard<std::mutex> guard(_writeMutex);
+    return path == _curWriteFile;
+}
+
+void KOVAStoreFile::moveDirtyFile() {
+    if (!_rheaderRegion.flush(0, 0, false)) LOG_FATAL("Flush the header of `%s' failed.", _curReadFile.c_str());
+    // Chosen before the file's lock is taken: the directory's lock never nests in it.
+    std::string destination = _storeDir + "errKOVAData/";
+    if (!checkAndCreate(destination)) destination = checkAndCreate("/tmp/errKOVAData/") ? "/tmp/errKOVAData/" : "/tmp/";
+    const std::string target = destination + baseName(_curReadFile);
+    try {
+        std::lock_guard<std::mutex> writeGuard(_writeMutex);
+        OpenedFile file(_curReadFile);
+        KOVAStoreFileLock lock(file.fd);
+        if (!lock.owned()) {
+            // tried again after the claim lapses
+        } else if (_curReadFile == _curWriteFile || !isIdle()) {
+            LOG_WARN("The dirty file `%s' has been written meanwhile, keep it.", _curReadFile.c_str());
+        } else {
+            fs::rename(_curReadFile, target);
+            LOG_WARN("Store one dirty file:`%s' to `%s'", _curReadFile.c_str(), target.c_str());
+        }
+    } catch (const std::exception& e) {
+        LOG_FATAL("Restore the err kova data file `%s' exception:%s", _curReadFile.c_str(), e.what());
+    }
+    releaseClaim();
+}
+
+bool KOVAStoreFile::canReadData() const { return load(_readNums) != load(_readWNums); }
+
+bool KOVAStoreFile::canDelete() const {
+    if (_curReadFile.empty() || _readNums == nullptr || load(_readNums) < load(_readWNums)) return false;
+    return static_cast<int64_t>(nowSeconds()) - static_cast<int64_t>(load(_readWTime)) >= _maxIdleTime;
+}
+
+void KOVAStoreFile::clearFile() {
+    if (!canDelete()) return;
+    const std::string path = _curReadFile;
+    LOG_WARN("Begin Clear the file:`%s', total-offset:`%d', total-nums:`%d', reproduce-nums: `%d', "
+             "last-write-time:`%u', last-read-time:`%u'",
+             path.c_str(), load(_totalRLen), load(_readWNums), load(_readNums), load(_readWTime), load(_readTime));
+    bip::mapped_region().swap(_readRegion);  // reopened lazily if the file stays
+    try {
+        std::lock_guard<std::mutex> writeGuard(_writeMutex);
+        if (_curReadFile == _curWriteFile) {
+            if (!_wheaderRegion.flush(0, 0, false) || !_mapWRegion.flush(0, 0, false))
+                LOG_FATAL("Flush the write file `%s' failed.", path.c_str());
+        }
+        // Our own write file is guarded by _writeMutex, every other by its writer's
+        // file lock: a record cannot slip in between this test and the removal.
+        OpenedFile file(path);
+        KOVAStoreFileLock lock(file.fd);
+        if (!lock.owned()) return;  // still claimed; tried again by the next Read
+        if (!canDelete()) {
+            LOG_WARN("Clear the file:`%s' failed, data updated! total-offset:`%d', total-nums:`%d', reproduce-nums: "
+                     "`%d', last-write-time:`%u', last-read-time:`%u'",
+                     path.c_str(), load(_totalRLen), load(_readWNums), load(_readNums), load(_readWTime),
+                     load(_readTime));
+            return;
+        }
+        if (_curReadFile == _curWriteFile) dropWriteFile();  // the next Store starts a new file
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            throw std::runtime_error(std::string("unlink: ") + std::strerror(errno));
+        _readFiles.insert(path);
+        LOG_WARN("Clear the file:`%s' success, total-offset:`%d', total-nums:`%d', reproduce-nums: `%d', "
+                 "last-write-time:`%u', last-read-time:`%u'",
+                 path.c_str(), load(_totalRLen), load(_readWNums), load(_readNums), load(_readWTime), load(_readTime));
+    } catch (const std::exception& e) {
+        LOG_FATAL("Clear the file:`%s' exception:%s", path.c_str(), e.what());
+    }
+    releaseClaim();
+}
+
+void KOVAStoreFile::releaseClaim() {
+    _curReadFile.clear();
+    bip::mapped_region().swap(_readRegion);
+    bip::mapped_region().swap(_rheaderRegion);
+    _readOwner = nullptr;
+    _readTime = _readWTime = nullptr;
+    _readOffset = _readNums = _readWOffset = _readWNums = _totalRLen = nullptr;
+    _claimTime = 0;
+    _failDatas.clear();
+    _failProps.clear();
+    _failRid.clear();
+    _failLen = 0;
+}
+
+}  // namespace KOVA

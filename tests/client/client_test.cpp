@@ -1,0 +1,200 @@
+// The process-wide client, one scenario process per case (client_scenarios),
+// against the stand-in agent running as a process of its own.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "agent_process.h"
+#include "child_process.h"
+#include "temp_dir.h"
+#include "waits.h"
+
+namespace kova::test::client {
+namespace {
+
+using kova::fixtures::AgentProcess;
+using kova::fixtures::parseFields;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+typedef std::vector<std::map<std::string, std::string>> CallRecords;
+
+class ClientScenarioTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        kova::fixtures::AgentProcessOptions options;
+        options.autoPush = true;
+        agent_ = new AgentProcess(options);
+        agent_->start();
+    }
+    static void TearDownTestSuite() {
+        delete agent_;
+        agent_ = nullptr;
+    }
+    void SetUp() override {
+        agent_->command("clear");
+        agent_->command("reset_script");
+    }
+
+    // Starts one scenario; the client logs to the test's directory, its
+    // fail-store (when `store`) lives in store/.
+    std::unique_ptr<kova::fixtures::ChildProcess> run(const std::string& scenario, bool store,
+                                                      const std::string& storeName = "store",
+                                                      const std::vector<std::string>& extra = {}) {
+        auto child = std::make_unique<kova::fixtures::ChildProcess>();
+        stderrFile_ = dir_.file(scenario + ".stderr");
+        kova::fixtures::ChildOptions options;
+        options.argv = {KOVA_CLIENT_SCENARIOS, scenario, "agent=" + agent_->agentProxyString(),
+                        "log=" + dir_.file("log")};
+        if (store) {
+            options.argv.push_back("store=" + dir_.file(storeName) + "/");
+        }
+        options.argv.insert(options.argv.end(), extra.begin(), extra.end());
+        options.logFile = stderrFile_;
+        options.pipeStdin = options.pipeStdout = true;
+        child->start(options);
+        return child;
+    }
+
+    void expectLine(kova::fixtures::ChildProcess& child, const std::string& prefix) {
+        for (auto line = child.readLine(seconds(30)); line; line = child.readLine(seconds(30))) {
+            if (line->compare(0, prefix.size(), prefix) == 0) {
+                return;
+            }
+        }
+        ADD_FAILURE() << "no line " << prefix << "; " << kova::fixtures::tailOfFile(stderrFile_);
+    }
+
+    // The exit status once the child ended by itself within `bound`; -1 after
+    // a kill when it did not.
+    int exitWithin(kova::fixtures::ChildProcess& child, milliseconds bound) {
+        child.closeStdin();
+        if (!kova::enginetesting::eventually([&] { return !child.running(); }, bound, milliseconds(5))) {
+            child.kill();
+            return -1;
+        }
+        const int status = child.exitStatus().value_or(-1);
+        const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (code != 0) {
+            std::cerr << kova::fixtures::tailOfFile(stderrFile_) << std::endl;
+        }
+        return code;
+    }
+
+    // The agent's produce calls, those with session id `sid` when given.
+    CallRecords produceCalls(const std::string& sid = "") {
+        CallRecords calls;
+        for (const std::string& line : agent_->command("calls produce")) {
+            if (line.compare(0, 4, "CALL") == 0) {
+                calls.push_back(parseFields(line));
+                if (!sid.empty() && calls.back()["sid"] != sid) {
+                    calls.pop_back();
+                }
+            }
+        }
+        return calls;
+    }
+    CallRecords reProduced() { return produceCalls("dummysid"); }
+
+    kova::fixtures::TempDir dir_{"kova-client"};
+    std::string stderrFile_;
+    static AgentProcess* agent_;
+};
+
+AgentProcess* ClientScenarioTest::agent_ = nullptr;
+
+const milliseconds kScenarioBound = seconds(60);
+// A pass that finds the store busy (another process's claim or lock) rests
+// 20 s before the next one.
+const milliseconds kReProduceBound = seconds(90);
+
+TEST_F(ClientScenarioTest, NullForAnUnreachableAgentThenOneClientWhateverTheArguments) {
+    EXPECT_EQ(exitWithin(*run("instance", false), kScenarioBound), 0);
+}
+
+TEST_F(ClientScenarioTest, ThreadsStartOnFirstUseOnly) {
+    EXPECT_EQ(exitWithin(*run("threads", true), kScenarioBound), 0);
+}
+
+TEST_F(ClientScenarioTest, StoreKeyWithoutFailStoreGives201AndSendsNothing) {
+    EXPECT_EQ(exitWithin(*run("store-no-failstore", false), kScenarioBound), 0);
+    EXPECT_EQ(agent_->commandValue("count produce"), "0");
+}
+
+TEST_F(ClientScenarioTest, StoredBatchesReachTheAgentThroughTheReProduceThread) {
+    agent_->command("code produce 9 9");
+    EXPECT_EQ(exitWithin(*run("store-fill", true), kScenarioBound), 0);
+    ASSERT_EQ(produceCalls().size(), 2u) << "\"STORE\" sends nothing";
+
+    auto forward = run("forward", true);
+    expectLine(*forward, "READY");
+    ASSERT_TRUE(kova::enginetesting::eventually([&] { return reProduced().size() >= 3; }, kReProduceBound));
+    std::set<std::string> rids;
+    for (auto& call : reProduced()) {
+        rids.insert(call["rid"]);
+        EXPECT_EQ(call["ctx.app"], "kept");
+        EXPECT_EQ(call.count("ctx.STORE"), 0u) << call["rid"];
+    }
+    EXPECT_EQ(rids, (std::set<std::string>{"sf-key", "sf-refused", "sf-async"}));
+    EXPECT_EQ(exitWithin(*forward, kScenarioBound), 0);
+}
+
+TEST_F(ClientScenarioTest, BatchesOfAKilledProcessArriveOnce) {
+    auto killed = run("store-many", true);
+    expectLine(*killed, "STORED");
+    killed->kill();
+
+    auto forward = run("forward", true);
+    expectLine(*forward, "READY");
+    ASSERT_TRUE(kova::enginetesting::eventually([&] { return reProduced().size() >= 5; }, kReProduceBound));
+    std::this_thread::sleep_for(milliseconds(200));  // room for a duplicate to show
+    std::map<std::string, int> arrivals;
+    for (auto& call : reProduced()) {
+        ++arrivals[call["rid"]];
+    }
+    EXPECT_EQ(arrivals.size(), 5u);
+    EXPECT_LE(reProduced().size(), 6u) << "at most the pending batch twice";
+    EXPECT_EQ(exitWithin(*forward, kScenarioBound), 0);
+}
+
+TEST_F(ClientScenarioTest, ReProduceGoesToTheReplacementResource) {
+    EXPECT_EQ(exitWithin(*run("replacement", false), kScenarioBound), 0);
+    const CallRecords calls = produceCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].at("rid"), "rep-target");
+    EXPECT_EQ(calls[0].at("sid"), "dummysid");
+}
+
+TEST_F(ClientScenarioTest, BackOffAfterFailuresAndRestWhenEmpty) {
+    EXPECT_EQ(exitWithin(*run("backoff", true), kScenarioBound), 0);
+}
+
+// Outstanding pulls, held produces, pushes in progress and a sleeping
+// re-produce thread: exit neither hangs nor loses a callback. The bound is
+// far below the 10 s and 20 s waits an exit must not sit out, and loose
+// enough for a loaded machine.
+TEST_F(ClientScenarioTest, ExitWithWorkInFlightCallsEveryCallbackOnce) {
+    for (int run_ = 0; run_ < 20; ++run_) {
+        agent_->command("release");
+        agent_->command("clear");
+        agent_->command("hold produce 1000");
+        // A resource of its own per run: the agent keeps pushing to the
+        // listeners that earlier runs registered.
+        const std::string tag = std::to_string(run_);
+        auto busy = run("exit-busy", true, "store-" + tag, {"tag=" + tag});
+        expectLine(*busy, "EXITING");
+        expectLine(*busy, "VERIFIED");
+        ASSERT_EQ(exitWithin(*busy, seconds(5)), 0) << "run " << run_;
+    }
+    agent_->command("release");
+}
+
+}  // namespace
+}  // namespace kova::test::client
