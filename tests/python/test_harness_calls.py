@@ -32,7 +32,12 @@ def test_produce_with_each_encoding_reaches_the_agent_and_pulls_back(kova, harne
     assert harness.product_msg(rid, string_vector(kova, bodies), etype) == code_text(0)
     # The agent stores the records as sent; the pull decodes them by their encoding.
     assert harness.pull_msg(rid, 10) == messages_text(*[(received_etype, b) for b in bodies])
-    assert agent.ok("committed " + rid) != "none"
+    assert agent.ok("committed " + rid) == "2"
+
+
+def test_produce_of_an_empty_list_sends_an_empty_batch(kova, harness, agent, rid):
+    assert harness.product_msg(rid, kova.StringVector()) == code_text(0)
+    assert [c["msgs"] for c in agent.records("calls produce") if c["rid"] == rid] == ["0"]
 
 
 def test_pull_without_messages_gives_the_agents_status_and_commits_nothing(harness, agent, rid):
@@ -46,7 +51,7 @@ def test_pull_direct_prints_each_message_and_commits(harness, agent, rid, capfd)
     agent.ok("preload %s 2 plain" % rid)
     assert harness.pull_msg_direct(rid, 10) is None
     assert capfd.readouterr().out == "0->plain\n0->plain\n"
-    assert agent.ok("committed " + rid) != "none"
+    assert agent.ok("committed " + rid) == "2"
 
 
 def test_push_receives_and_a_second_call_registers_nothing(kova, agent, client_config, rid, capfd):
@@ -63,4 +68,4 @@ def test_push_receives_and_a_second_call_registers_nothing(kova, agent, client_c
 def test_async_produce_and_pull_report_through_the_mailbox(kova, harness, agent, rid):
     assert harness.product_msg_async(rid, string_vector(kova, ["later"]), 2) == code_text(0)
     assert harness.pull_msg_async(rid, 10) == messages_text((2, "later"))
-    assert agent.ok("committed " + rid) != "none"
+    assert agent.ok("committed " + rid) == "1"
