@@ -1,0 +1,59 @@
+"""Harness behaviour that only shows in a process of its own: a client that could not
+be built, and a harness deleted (then the interpreter ended) while its push consumer
+stays registered."""
+
+import os
+import subprocess
+import sys
+import textwrap
+import time
+
+from test_harness_calls import messages_text
+
+
+def python_child(script, *args, cwd=None, **environment):
+    env = dict(os.environ, PYTHONPATH=os.environ["KOVA_PYTHON_MODULE_DIR"], **environment)
+    return subprocess.Popen([sys.executable, "-c", textwrap.dedent(script), *args], cwd=cwd, env=env,
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+
+def test_without_a_client_every_call_answers_at_once(tmp_path):
+    # No ./ice.client in the working directory: the client cannot be built.
+    child = python_child("""
+        import KOVATestLib as k
+        t = k.KOVATest()
+        v = k.StringVector(); v.append("x")
+        print(sorted({t.push_msg("r"), t.pull_msg("r", 1), t.pull_msg_async("r", 1), t.product_msg("r", v),
+                      t.product_msg_async("r", v)}) == [k.KOVATest().genMsg()], flush=True)
+        t.pull_msg_direct("r", 1)
+        """, cwd=tmp_path, HOME=str(tmp_path))
+    out, _ = child.communicate(timeout=120)
+    assert (child.returncode, out) == (0, "True\nconsume err:100\n")
+
+
+def test_deleted_harness_ignores_pushes_and_the_interpreter_exits(agent, client_config, rid):
+    agent.ok("push %s 1 first" % rid)
+    child = python_child("""
+        import sys, KOVATestLib as k
+        t = k.KOVATest(sys.argv[1], "KOVAClient")
+        print(repr(t.push_msg(sys.argv[2])), flush=True)
+        del t
+        print("deleted", flush=True)
+        sys.stdin.readline()
+        """, client_config, rid)
+    try:
+        assert child.stdout.readline() == repr(messages_text((0, "first"))) + "\n"
+        assert child.stdout.readline() == "deleted\n"
+        agent.ok("push %s 1 second" % rid)
+        deadline = time.monotonic() + 30
+        while len(replies := [p["reply"] for p in agent.records("pushes") if p["rid"] == rid]) < 2:
+            assert time.monotonic() < deadline, "the second push was never answered"
+            time.sleep(0.1)
+        assert replies == ["0", "0"]
+        # The interpreter ends with the push consumer still registered.
+        child.stdin.write("\n")
+        child.stdin.flush()
+        assert child.wait(timeout=60) == 0
+    finally:
+        child.kill()
+        child.wait()
