@@ -11,5 +11,5 @@ add_library(kova_store STATIC
   ${KOVA_STORE_DIR}/KOVAStoreFileLock.cpp)
 target_include_directories(kova_store PUBLIC ${KOVA_STORE_DIR})
 target_link_libraries(kova_store
-  PUBLIC kova_logging kova_slice Boost::headers Threads::Threads
+  PUBLIC kova_log_codecs kova_slice Boost::headers Threads::Threads
   PRIVATE Boost::serialization Boost::filesystem Boost::system)

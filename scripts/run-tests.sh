@@ -2,6 +2,7 @@
 # Sets up a Debian 12 machine (as root) and runs every test: a normal build and a
 # build with AddressSanitizer and UndefinedBehaviorSanitizer, each through ctest.
 # Then the libFuzzer targets run for a few seconds each (scripts/run-fuzz.sh).
+# Warnings are errors here (KOVA_WERROR), so CI fails on a new warning.
 # Benchmarks are built in the normal build; run them by hand from build/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +12,7 @@ bash scripts/install-deps.sh
 jobs=$(nproc)
 run_suite() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOVA_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
   # Tests start their own agents, routers and registries on loopback ports; a few at a
   # time keeps a 2-core machine responsive.
