@@ -110,28 +110,33 @@ bool KOVAStoreFile::Store(const std::string& rid, const KOVAMsg::KOVABatchMessag
 bool KOVAStoreFile::appendRecord(const std::string& rid, const std::string& record, int nums) {
     const int64_t len = static_cast<int64_t>(record.size());
     if (!_curWriteFile.empty()) {
-        // Held from the existence test to the end of the write: a reader deletes or
-        // moves an idle file only under this lock, so the record cannot go into a file
-        // that is no longer in the directory.
-        KOVAStoreFileLock fileLock(_mapWFile.get_mapping_handle().handle);
-        if (!fileLock.owned()) {
-            LOG_WARN("Leave the store file `%s': its lock is busy.", _curWriteFile.c_str());
-        } else if (pathExists(_curWriteFile)) {
-            bool fits = len + _blockWOffset <= kMaxRecordBytes;
-            if (!fits) {
-                if (!_mapWRegion.flush(0, 0, false) || !_wheaderRegion.flush(0, 0, false))
-                    LOG_FATAL("Flush the full window of `%s' failed.", _curWriteFile.c_str());
-                if (isEnoughBlock()) {
-                    if (!mapNewRegion()) {
-                        LOG_FATAL("Store rid: `%s' data count: %d failed, map the file `%s' failed!", rid.c_str(),
-                                  nums, _curWriteFile.c_str());
-                        dropWriteFile();
-                        return false;
+        bool switchFailed = false;
+        {
+            // Held from the existence test to the end of the write: a reader deletes or
+            // moves an idle file only under this lock, so the record cannot go into a
+            // file that is no longer in the directory. Released before the file is
+            // dropped, which closes the descriptor it is taken on.
+            KOVAStoreFileLock fileLock(_mapWFile.get_mapping_handle().handle);
+            if (!fileLock.owned()) {
+                LOG_WARN("Leave the store file `%s': its lock is busy.", _curWriteFile.c_str());
+            } else if (pathExists(_curWriteFile)) {
+                bool fits = len + _blockWOffset <= kMaxRecordBytes;
+                if (!fits) {
+                    if (!_mapWRegion.flush(0, 0, false) || !_wheaderRegion.flush(0, 0, false))
+                        LOG_FATAL("Flush the full window of `%s' failed.", _curWriteFile.c_str());
+                    if (isEnoughBlock()) {
+                        fits = mapNewRegion();
+                        switchFailed = !fits;
                     }
-                    fits = true;
                 }
+                if (fits) return writeRecord(rid, record, nums);
             }
-            if (fits) return writeRecord(rid, record, nums);
+        }
+        if (switchFailed) {
+            LOG_FATAL("Store rid: `%s' data count: %d failed, map the file `%s' failed!", rid.c_str(), nums,
+                      _curWriteFile.c_str());
+            dropWriteFile();
+            return false;
         }
         dropWriteFile();
     }
@@ -152,7 +157,9 @@ bool KOVAStoreFile::writeRecord(const std::string& rid, const std::string& recor
     if (storeheader::load(_writeOffset) + len >= _maxFileSize) {
         LOG_WARN("[Notice] Store full file: `%s' and size: `%d' ", _curWriteFile.c_str(),
                  storeheader::load(_writeOffset));
-        dropWriteFile();
+        // Only forgotten: its mappings stay until the next file replaces them, so the
+        // destructor's flushes still cover its last records.
+        _curWriteFile.clear();
     }
     LOG_DEBUG("Store rid `%s' data success, count: `%d' store size: `%d'", rid.c_str(), nums, static_cast<int>(len));
     return true;
