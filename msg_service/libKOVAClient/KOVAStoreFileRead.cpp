@@ -77,16 +77,19 @@ int KOVAStoreFile::Read(const readCacheCb& readCb, int /*interval*/) {
         releaseClaim();
         if (!loadOneStoreFile(_storeDir)) return 0;
     }
-    if (!ensureReadMapping()) {
-        releaseClaim();
-        return -1;
-    }
 
     int ret = 0;
     while (true) {
         if (!canReadData()) {
             LOG_DEBUG("There is not data for to read in `%s'", _curReadFile.c_str());
             ret = 0;
+            break;
+        }
+        // Mapped only for a record to read: a file that merely waits for its deletion
+        // still gets it when the mapping fails.
+        if (!ensureReadMapping()) {
+            releaseClaim();
+            ret = -1;
             break;
         }
         // Decoded into locals: a record that fails half-way never becomes pending.
