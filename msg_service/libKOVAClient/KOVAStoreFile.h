@@ -172,6 +172,12 @@ private:
     int _failOffset = 0;
 
     static std::atomic<int> _seqNumber;
+    // The write-window size (64-bit, so that offset sums near 2 GiB cannot overflow)
+    // and the size of every file's header.
+    static constexpr int64_t _minBlock = 10485760;
+    static constexpr size_t _headerLen = 40;
+    // A record may fill a window but its last byte.
+    static constexpr int64_t _maxRecordLen = _minBlock - 1;
 };
 
 }  // namespace KOVA

@@ -189,7 +189,7 @@ bool KOVAStoreFile::loadOneStoreFile(const std::string& storeDir) {
                 continue;
             }
             const boost::uintmax_t size = fs::file_size(it->path(), ec);
-            if (ec || size <= storeheader::kLength) {
+            if (ec || size <= _headerLen) {
                 LOG_WARN("The path `%s' size is invalid, skip it.", path.c_str());
                 continue;
             }
@@ -212,7 +212,7 @@ bool KOVAStoreFile::claimOneFile(const std::string& path, const std::string& nam
         KOVANamedLock lock(KOVANamedLock::ofFile(name), semaphore);
         if (!lock.owned()) return false;  // maybe left locked by a dead process: next walk
         bip::file_mapping file(path.c_str(), bip::read_write);
-        bip::mapped_region header(file, bip::read_write, 0, storeheader::kLength);
+        bip::mapped_region header(file, bip::read_write, 0, _headerLen);
         uint32_t* lastRead = storeheader::field<uint32_t>(header.get_address(), storeheader::kLastRead);
         int32_t* owner = storeheader::field<int32_t>(header.get_address(), storeheader::kOwnerPid);
         const uint32_t now = nowSeconds();
@@ -273,7 +273,7 @@ int KOVAStoreFile::readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, 
     const int64_t end = std::min<int64_t>(load(_readWOffset), static_cast<int64_t>(_readRegion.get_size()));
     const char* base = static_cast<const char*>(_readRegion.get_address());
     storerecord::Extent extent{storerecord::Check::Damaged, 0, "the read offset lies outside the records"};
-    if (start >= static_cast<int64_t>(storeheader::kLength) && start <= end)
+    if (start >= static_cast<int64_t>(_headerLen) && start <= end)
         extent = storerecord::Measure(base + start, static_cast<size_t>(end - start));
 
     bool dirtyKind = true;

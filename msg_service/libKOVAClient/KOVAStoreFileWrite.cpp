@@ -37,9 +37,6 @@ namespace {
 
 namespace bip = boost::interprocess;
 
-constexpr int64_t kWindowBytes = 10485760;
-// A record may fill a window but its last byte.
-constexpr int64_t kMaxRecordBytes = kWindowBytes - 1;
 // Names already taken (a file left with the same pid, second and number) are skipped.
 constexpr int kNameAttempts = 16;
 
@@ -98,9 +95,9 @@ bool KOVAStoreFile::Store(const std::string& rid, const KOVAMsg::KOVABatchMessag
         LOG_FATAL("Store the kova failed data failed, file: `%s', exception:%s", _curWriteFile.c_str(), e.what());
         return false;
     }
-    if (static_cast<int64_t>(record.size()) > kMaxRecordBytes) {
+    if (static_cast<int64_t>(record.size()) > _maxRecordLen) {
         LOG_FATAL("Store rid: `%s' data count: %d refused: the record of %zu bytes exceeds a write window of %d bytes.",
-                  rid.c_str(), nums, record.size(), static_cast<int>(kMaxRecordBytes));
+                  rid.c_str(), nums, record.size(), static_cast<int>(_maxRecordLen));
         return false;
     }
     std::lock_guard<std::mutex> guard(_writeMutex);
@@ -120,7 +117,7 @@ bool KOVAStoreFile::appendRecord(const std::string& rid, const std::string& reco
             if (!fileLock.owned()) {
                 LOG_WARN("Leave the store file `%s': its lock is busy.", _curWriteFile.c_str());
             } else if (pathExists(_curWriteFile)) {
-                bool fits = len + _blockWOffset <= kMaxRecordBytes;
+                bool fits = len + _blockWOffset <= _maxRecordLen;
                 if (!fits) {
                     if (!_mapWRegion.flush(0, 0, false) || !_wheaderRegion.flush(0, 0, false))
                         LOG_FATAL("Flush the full window of `%s' failed.", _curWriteFile.c_str());
@@ -178,7 +175,8 @@ KOVAStoreFile::Creation KOVAStoreFile::createFile(const std::string& name, const
             LOG_FATAL("Create new file `%s' failed, get exception: %s", path.c_str(), std::strerror(errno));
             return Creation::Failed;
         }
-        char header[storeheader::kLength];
+        static_assert(_headerLen == storeheader::kLength, "one header layout");
+        char header[_headerLen];
         storeheader::initial(header, _pid, nowSeconds());
         const char zero = 0;
         if (!writeAll(fd, header, sizeof(header), 0) || !writeAll(fd, &zero, 1, _maxFileSize - 1)) {
@@ -217,7 +215,7 @@ bool KOVAStoreFile::mapNewFile() {
     }
     try {
         bip::file_mapping file(path.c_str(), bip::read_write);
-        bip::mapped_region header(file, bip::read_write, 0, storeheader::kLength);
+        bip::mapped_region header(file, bip::read_write, 0, _headerLen);
         _mapWFile.swap(file);
         _wheaderRegion.swap(header);
         initWriteMeta();
@@ -246,10 +244,10 @@ void KOVAStoreFile::initWriteMeta() {
 bool KOVAStoreFile::mapNewRegion() {
     const int64_t offset = storeheader::load(_writeOffset);
     try {
-        if (offset + kWindowBytes > _maxFileSize) throw std::runtime_error("the window passes the end of the file");
-        const int rc = ::posix_fallocate(_mapWFile.get_mapping_handle().handle, offset, kWindowBytes);
+        if (offset + _minBlock > _maxFileSize) throw std::runtime_error("the window passes the end of the file");
+        const int rc = ::posix_fallocate(_mapWFile.get_mapping_handle().handle, offset, _minBlock);
         if (rc != 0) throw std::runtime_error(std::string("reserving the window failed: ") + std::strerror(rc));
-        bip::mapped_region window(_mapWFile, bip::read_write, offset, kWindowBytes);
+        bip::mapped_region window(_mapWFile, bip::read_write, offset, _minBlock);
         _mapWRegion.swap(window);
     } catch (const std::exception& e) {
         LOG_FATAL("Map new region failed, file: `%s', size: `%d'", _curWriteFile.c_str(), static_cast<int>(offset));
@@ -262,7 +260,7 @@ bool KOVAStoreFile::mapNewRegion() {
 }
 
 bool KOVAStoreFile::isEnoughBlock() const {
-    return static_cast<int64_t>(storeheader::load(_writeOffset)) + kWindowBytes <= _maxFileSize;
+    return static_cast<int64_t>(storeheader::load(_writeOffset)) + _minBlock <= _maxFileSize;
 }
 
 bool KOVAStoreFile::writeData(const char* data, size_t len, int nums) {
@@ -281,7 +279,7 @@ bool KOVAStoreFile::writeData(const char* data, size_t len, int nums) {
     storeheader::store(_totalLen, storeheader::load(_totalLen) + ilen);
     storeheader::store(_writeNums, storeheader::load(_writeNums) + nums);
     const bool flushed = _asyncFlush ? flushRange(_mapWRegion, static_cast<size_t>(_blockWOffset - ilen), len, true)
-                                     : flushRange(_wheaderRegion, 0, storeheader::kLength, false);
+                                     : flushRange(_wheaderRegion, 0, _headerLen, false);
     if (!flushed) {
         LOG_FATAL("Write data failed, data len:%d, nums:%d", ilen, nums);
         return false;
