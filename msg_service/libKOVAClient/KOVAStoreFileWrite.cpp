@@ -204,7 +204,7 @@ bool KOVAStoreFile::mapNewFile() {
     for (int attempt = 0; attempt < kNameAttempts && creation == Creation::NameTaken; ++attempt) {
         std::string name = _preffix + ".";
         if (!_filematch.empty()) name += _filematch + ".";
-        name += std::to_string(_pid) + "." + std::to_string(nowSeconds()) + "." + std::to_string(getSeqNumber());
+        name += std::to_string(::getpid()) + "." + std::to_string(nowSeconds()) + "." + std::to_string(getSeqNumber());
         path = _storeDir + name;
         _curWriteFile = path;
         creation = createFile(name, path);
