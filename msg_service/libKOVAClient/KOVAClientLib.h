@@ -154,6 +154,8 @@ public:
     // configuration, or an agent that does not answer its ping. A later call
     // tries again. Once a client exists every call returns it, whatever the
     // arguments. Safe to call from several threads at once: one client is built.
+    // Null as well once the client has stopped at exit (step 6 below): no
+    // second client is built then.
     static KOVAClientLibPtr GetInstance(const std::string& config, const std::string& item);
     // The same, from Key=Value configuration items instead of a file.
     static KOVAClientLibPtr GetInstance(const std::vector<std::string>& configs, const std::string& item);

@@ -15,7 +15,16 @@
 
 namespace kova::test::client {
 
+namespace {
+ScenarioArgs g_instanceArgs;
+}  // namespace
+
 void instanceScenario(const ScenarioArgs& args) {
+    g_instanceArgs = args;
+    // Registered before the client exists, so it runs once the client stopped.
+    std::atexit([] {
+        check(!KOVA::KOVAClientLib::GetInstance(clientItems(g_instanceArgs, "late"), "late"), "no client after exit");
+    });
     ScenarioArgs unreachable(args);
     unreachable["agent"] = kova::enginetesting::kUnreachableAgent;
     check(!KOVA::KOVAClientLib::GetInstance(clientItems(unreachable, "deadAgentClient"), "deadAgentClient"),
