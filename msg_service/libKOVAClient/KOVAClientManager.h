@@ -77,7 +77,7 @@ public:
     KOVAClientLibImplPtr getClientHandleByRes(const std::string& rid) const;
 
     // Created with their threads on the first call. Null once the destructor
-    // has begun, unless created before.
+    // has begun, unless created before, and when the system refused a thread.
     std::shared_ptr<boost::asio::io_context> getMonitorService();
     std::shared_ptr<boost::asio::io_context> getAsyncPullService();
 
@@ -86,7 +86,8 @@ public:
     bool Store(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
                const KOVA::COMMON::KOVAProperties& properties);
     // Starts the re-produce thread on `rcb`; true only for the call that
-    // started it, false without a fail-store or once it runs.
+    // started it, false without a fail-store, once it runs, or when the system
+    // refused the thread (ERROR line).
     bool LoadStore(const readCacheCb& rcb);
     // LoadStore() with the callback given to the constructor.
     bool StartReProduce();
@@ -116,6 +117,10 @@ private:
     // Threads carry a name so that operators (and tests) can tell the client's
     // threads apart; at most 15 characters.
     static std::shared_ptr<std::thread> startNamedThread(const char* name, std::function<void()> body);
+    // `count` threads running `service`; none (ERROR line) when the system
+    // refuses one, the ones already started being stopped and joined.
+    static std::vector<std::shared_ptr<std::thread>> startServiceThreads(
+        const char* name, const std::shared_ptr<boost::asio::io_context>& service, int count);
     // A stop step running on one of the threads it waits for would wait for
     // itself: that thread is left to end on its own.
     static void joinUnlessSelf(const std::shared_ptr<std::thread>& thread);

@@ -21,7 +21,13 @@ bool KOVAClientManager::LoadStore(const readCacheCb& rcb) {
     if (!_storeFailHandle || _reProduceThread || _closing) {
         return false;
     }
-    _reProduceThread = startNamedThread("kova-reproduce", [this, rcb] { reProduceLoop(rcb); });
+    try {
+        _reProduceThread = startNamedThread("kova-reproduce", [this, rcb] { reProduceLoop(rcb); });
+    } catch (const std::exception& e) {
+        LOG_ERROR("Start the re-produce thread of client:%s failed:%s", _clientAdapter->getClientID().c_str(),
+                  e.what());
+        return false;
+    }
     return true;
 }
 
