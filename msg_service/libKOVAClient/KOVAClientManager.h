@@ -8,8 +8,10 @@
 // constructor returned. The engine table is written only by the constructor and
 // by the last step of the destructor, when no thread of the client is left;
 // lookups take no lock. _kovaManagerMutex guards the lazy creation of the two
-// io_contexts and the start of the re-produce thread; it is a leaf lock, never
-// held while calling out. _reProduceWaitMutex only pairs with the condition
+// io_contexts and the start of the re-produce thread; no other lock is taken
+// under it but the logger's, and no client code runs under it (when a pool
+// thread fails to start, those already started are joined under it; they have
+// run no handler). _reProduceWaitMutex only pairs with the condition
 // variable that wakes the re-produce thread.
 //
 // Threads and what runs on them:
