@@ -109,6 +109,9 @@ private:
     void initMonitorService();
     void initAsyncPullService();
     void reProduceLoop(readCacheCb rcb);
+    // One Read() of the fail-store; an exception (of the callback) counts as a
+    // failed pass.
+    int readOnePass(const readCacheCb& rcb);
     void sleepBetweenPasses(std::chrono::seconds length);
     // The stop steps of the destructor.
     void wakeReProduce();
