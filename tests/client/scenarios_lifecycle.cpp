@@ -17,15 +17,13 @@
 namespace kova::test::client {
 
 namespace {
-ScenarioArgs g_instanceArgs;
+std::vector<std::string> g_lateItems;
 }  // namespace
 
 void instanceScenario(const ScenarioArgs& args) {
-    g_instanceArgs = args;
+    g_lateItems = clientItems(args, "late");
     // Registered before the client exists, so it runs once the client stopped.
-    std::atexit([] {
-        check(!KOVA::KOVAClientLib::GetInstance(clientItems(g_instanceArgs, "late"), "late"), "no client after exit");
-    });
+    std::atexit([] { check(!KOVA::KOVAClientLib::GetInstance(g_lateItems, "late"), "no client after exit"); });
     ScenarioArgs unreachable(args);
     unreachable["agent"] = kova::enginetesting::kUnreachableAgent;
     check(!KOVA::KOVAClientLib::GetInstance(clientItems(unreachable, "deadAgentClient"), "deadAgentClient"),
