@@ -101,6 +101,8 @@ std::vector<std::shared_ptr<std::thread>> KOVAClientManager::startServiceThreads
     const char* name, const std::shared_ptr<boost::asio::io_context>& service, int count) {
     std::vector<std::shared_ptr<std::thread>> threads;
     try {
+        // Reserved first: a started thread must not be dropped by a failed push_back.
+        threads.reserve(count);
         for (int i = 0; i < count; ++i) {
             threads.push_back(startNamedThread(name, [service] { service->run(); }));
         }
