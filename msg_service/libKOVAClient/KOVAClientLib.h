@@ -99,7 +99,9 @@
 //   returned 0, and never for one that returned 100.
 //   Thread: for status 0, a thread of the asynchronous pool; for a non-zero
 //   status or a call that failed after it was issued, the Ice thread that
-//   completed it (also at exit, step 3).
+//   completed it (also at exit, step 3). When the system refused the pool's
+//   threads (ERROR line; the next asynchronous call tries again), the Ice
+//   thread for status 0 too.
 //   `status` is never null; on failure its status is 100 and it has no
 //   messages. Commit the batch through status->Commit() or AsyncCommit().
 //   May call: any operation of the client, including Consume() again. Do not
