@@ -29,6 +29,9 @@ std::mutex _kovaCliMutex;
 // cleared only after it has stopped.
 std::atomic<KOVAClientManager*> g_liveManager{nullptr};
 std::atomic<KOVAClientLib*> g_instance{nullptr};
+// Set once the client has stopped at exit. A client built after that would
+// have no holder and be freed under its caller, so none is built.
+bool g_stopped = false;
 
 // Owns the client until exit. Statics are destroyed in the reverse order of
 // their construction, and Ice, the generated Slice code and this library make
@@ -44,6 +47,8 @@ struct ClientStatics {
     // the client and not a released handle.
     ~ClientStatics() {
         _kovaCliManager.reset();
+        std::lock_guard<std::mutex> lock(_kovaCliMutex);
+        g_stopped = true;
         g_liveManager = nullptr;
         g_instance = nullptr;
     }
@@ -74,6 +79,10 @@ KOVAClientLibPtr getInstanceFrom(const Configuration& configuration, const std::
     std::lock_guard<std::mutex> lock(_kovaCliMutex);
     if (KOVAClientLib* existing = g_instance.load()) {
         return existing;
+    }
+    if (g_stopped) {
+        LOG_FATAL("Init kova client:%s instance error:%s", item.c_str(), "the process is exiting");
+        return nullptr;
     }
     try {
         auto manager = std::make_shared<KOVAClientManager>(configuration, item, true, ReProduceCb);

@@ -99,7 +99,9 @@
 //   returned 0, and never for one that returned 100.
 //   Thread: for status 0, a thread of the asynchronous pool; for a non-zero
 //   status or a call that failed after it was issued, the Ice thread that
-//   completed it (also at exit, step 3).
+//   completed it (also at exit, step 3). When the system refused the pool's
+//   threads (ERROR line; the next asynchronous call tries again), the Ice
+//   thread for status 0 too.
 //   `status` is never null; on failure its status is 100 and it has no
 //   messages. Commit the batch through status->Commit() or AsyncCommit().
 //   May call: any operation of the client, including Consume() again. Do not
@@ -154,6 +156,8 @@ public:
     // configuration, or an agent that does not answer its ping. A later call
     // tries again. Once a client exists every call returns it, whatever the
     // arguments. Safe to call from several threads at once: one client is built.
+    // Null as well once the client has stopped at exit (step 6 below): no
+    // second client is built then.
     static KOVAClientLibPtr GetInstance(const std::string& config, const std::string& item);
     // The same, from Key=Value configuration items instead of a file.
     static KOVAClientLibPtr GetInstance(const std::vector<std::string>& configs, const std::string& item);

@@ -97,16 +97,43 @@ std::shared_ptr<boost::asio::io_context> KOVAClientManager::getAsyncPullService(
     return _asyncPullService;
 }
 
+std::vector<std::shared_ptr<std::thread>> KOVAClientManager::startServiceThreads(
+    const char* name, const std::shared_ptr<boost::asio::io_context>& service, int count) {
+    std::vector<std::shared_ptr<std::thread>> threads;
+    try {
+        // Reserved first: a started thread must not be dropped by a failed push_back.
+        threads.reserve(count);
+        for (int i = 0; i < count; ++i) {
+            threads.push_back(startNamedThread(name, [service] { service->run(); }));
+        }
+    } catch (const std::exception& e) {
+        LOG_ERROR("Start %d thread(s) %s failed:%s", count, name, e.what());
+        service->stop();
+        for (const auto& thread : threads) {
+            thread->join();
+        }
+        threads.clear();
+    }
+    return threads;
+}
+
 // Both services are asked for rarely enough (once per registration or
-// asynchronous call) that the mutex is simply taken every time.
+// asynchronous call) that the mutex is simply taken every time. A service
+// whose threads could not be started is not kept: its getter answers null
+// (the caller reports the failure) and the next request tries again.
 void KOVAClientManager::initMonitorService() {
     std::lock_guard<std::mutex> lock(_kovaManagerMutex);
     if (_monitorService || _closing) {
         return;
     }
     auto service = std::make_shared<boost::asio::io_context>();
-    _monitorServiceWork.reset(new WorkGuard(service->get_executor()));
-    _monitorThread = startNamedThread("kova-monitor", [service] { service->run(); });
+    std::unique_ptr<WorkGuard> work(new WorkGuard(service->get_executor()));
+    std::vector<std::shared_ptr<std::thread>> threads = startServiceThreads("kova-monitor", service, 1);
+    if (threads.empty()) {
+        return;
+    }
+    _monitorServiceWork = std::move(work);
+    _monitorThread = threads.front();
     _monitorService = service;
 }
 
@@ -116,13 +143,15 @@ void KOVAClientManager::initAsyncPullService() {
         return;
     }
     auto service = std::make_shared<boost::asio::io_context>();
-    _asyncPullServiceWork.reset(new WorkGuard(service->get_executor()));
+    std::unique_ptr<WorkGuard> work(new WorkGuard(service->get_executor()));
     // A pool without threads would never run a completion.
-    const int threads = std::max(1, _clientAdapter->getMaxClientPoolSize());
-    _asyncPullThreads.resize(threads);
-    for (auto& thread : _asyncPullThreads) {
-        thread = startNamedThread("kova-async", [service] { service->run(); });
+    const int count = std::max(1, _clientAdapter->getMaxClientPoolSize());
+    std::vector<std::shared_ptr<std::thread>> threads = startServiceThreads("kova-async", service, count);
+    if (threads.empty()) {
+        return;
     }
+    _asyncPullServiceWork = std::move(work);
+    _asyncPullThreads = std::move(threads);
     _asyncPullService = service;
 }
 

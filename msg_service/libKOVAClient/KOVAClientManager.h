@@ -8,8 +8,10 @@
 // constructor returned. The engine table is written only by the constructor and
 // by the last step of the destructor, when no thread of the client is left;
 // lookups take no lock. _kovaManagerMutex guards the lazy creation of the two
-// io_contexts and the start of the re-produce thread; it is a leaf lock, never
-// held while calling out. _reProduceWaitMutex only pairs with the condition
+// io_contexts and the start of the re-produce thread; no other lock is taken
+// under it but the logger's, and no client code runs under it (when a pool
+// thread fails to start, those already started are joined under it; they have
+// run no handler). _reProduceWaitMutex only pairs with the condition
 // variable that wakes the re-produce thread.
 //
 // Threads and what runs on them:
@@ -77,7 +79,7 @@ public:
     KOVAClientLibImplPtr getClientHandleByRes(const std::string& rid) const;
 
     // Created with their threads on the first call. Null once the destructor
-    // has begun, unless created before.
+    // has begun, unless created before, and when the system refused a thread.
     std::shared_ptr<boost::asio::io_context> getMonitorService();
     std::shared_ptr<boost::asio::io_context> getAsyncPullService();
 
@@ -86,7 +88,8 @@ public:
     bool Store(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
                const KOVA::COMMON::KOVAProperties& properties);
     // Starts the re-produce thread on `rcb`; true only for the call that
-    // started it, false without a fail-store or once it runs.
+    // started it, false without a fail-store, once it runs, or when the system
+    // refused the thread (ERROR line).
     bool LoadStore(const readCacheCb& rcb);
     // LoadStore() with the callback given to the constructor.
     bool StartReProduce();
@@ -106,6 +109,9 @@ private:
     void initMonitorService();
     void initAsyncPullService();
     void reProduceLoop(readCacheCb rcb);
+    // One Read() of the fail-store; an exception (of the callback) counts as a
+    // failed pass.
+    int readOnePass(const readCacheCb& rcb);
     void sleepBetweenPasses(std::chrono::seconds length);
     // The stop steps of the destructor.
     void wakeReProduce();
@@ -116,6 +122,10 @@ private:
     // Threads carry a name so that operators (and tests) can tell the client's
     // threads apart; at most 15 characters.
     static std::shared_ptr<std::thread> startNamedThread(const char* name, std::function<void()> body);
+    // `count` threads running `service`; none (ERROR line) when the system
+    // refuses one, the ones already started being stopped and joined.
+    static std::vector<std::shared_ptr<std::thread>> startServiceThreads(
+        const char* name, const std::shared_ptr<boost::asio::io_context>& service, int count);
     // A stop step running on one of the threads it waits for would wait for
     // itself: that thread is left to end on its own.
     static void joinUnlessSelf(const std::shared_ptr<std::thread>& thread);

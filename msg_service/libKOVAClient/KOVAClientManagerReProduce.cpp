@@ -1,6 +1,8 @@
 // The re-produce thread: reads stored batches back and hands them to the
 // re-produce callback, backing off after failures and resting when the store
 // is empty.
+#include <exception>
+
 #include "KOVAClientManager.h"
 #include "KOVALog.h"
 
@@ -21,7 +23,13 @@ bool KOVAClientManager::LoadStore(const readCacheCb& rcb) {
     if (!_storeFailHandle || _reProduceThread || _closing) {
         return false;
     }
-    _reProduceThread = startNamedThread("kova-reproduce", [this, rcb] { reProduceLoop(rcb); });
+    try {
+        _reProduceThread = startNamedThread("kova-reproduce", [this, rcb] { reProduceLoop(rcb); });
+    } catch (const std::exception& e) {
+        LOG_ERROR("Start the re-produce thread of client:%s failed:%s", _clientAdapter->getClientID().c_str(),
+                  e.what());
+        return false;
+    }
     return true;
 }
 
@@ -31,7 +39,7 @@ void KOVAClientManager::reProduceLoop(readCacheCb rcb) {
     int failures = 0;
     bool reportEmpty = true;
     while (ReProduce()) {
-        const int ret = StoreHandle()->Read(rcb, kReadInterval);
+        const int ret = readOnePass(rcb);
         if (ret < 0) {
             reportEmpty = true;
             if (++failures > kMaxBackOffSeconds) {
@@ -52,6 +60,20 @@ void KOVAClientManager::reProduceLoop(readCacheCb rcb) {
         }
         LOG_DEBUG("Reproduce for client:`%s' ret: %d", _clientAdapter->getClientID().c_str(), ret);
     }
+}
+
+int KOVAClientManager::readOnePass(const readCacheCb& rcb) {
+    try {
+        return StoreHandle()->Read(rcb, kReadInterval);
+    } catch (const std::exception& e) {
+        // Escaping the thread would end the process; the batch stays stored.
+        LOG_ERROR("Re-produce pass of client:%s failed, exception:%s", _clientAdapter->getClientID().c_str(),
+                  e.what());
+    } catch (...) {
+        LOG_ERROR("Re-produce pass of client:%s failed, exception:%s", _clientAdapter->getClientID().c_str(),
+                  "unknown");
+    }
+    return -1;
 }
 
 void KOVAClientManager::sleepBetweenPasses(std::chrono::seconds length) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "KOVAClientManager.h"
@@ -15,7 +16,14 @@
 
 namespace kova::test::client {
 
+namespace {
+std::vector<std::string> g_lateItems;
+}  // namespace
+
 void instanceScenario(const ScenarioArgs& args) {
+    g_lateItems = clientItems(args, "late");
+    // Registered before the client exists, so it runs once the client stopped.
+    std::atexit([] { check(!KOVA::KOVAClientLib::GetInstance(g_lateItems, "late"), "no client after exit"); });
     ScenarioArgs unreachable(args);
     unreachable["agent"] = kova::enginetesting::kUnreachableAgent;
     check(!KOVA::KOVAClientLib::GetInstance(clientItems(unreachable, "deadAgentClient"), "deadAgentClient"),
@@ -53,7 +61,7 @@ void backOffScenario(const ScenarioArgs& args) {
     KOVA::KOVAClientManager manager(clientItems(unreachable, "backoff"), "backoff", false, nullptr);
     std::mutex mutex;
     std::vector<int> slept;
-    std::atomic<bool> accept{false};
+    std::atomic<bool> accept{false}, threw{false};
     const size_t refusals = 12;
     manager.setReProduceSleeper([&](std::chrono::seconds length) {
         {
@@ -67,7 +75,10 @@ void backOffScenario(const ScenarioArgs& args) {
     });
     check(manager.Store("backoff", kova::enginetesting::batchOf({"stored"}), {}), "store one batch");
     check(manager.LoadStore([&](const std::string&, const KOVAMsg::KOVABatchMessage&,
-                                const KOVA::COMMON::KOVAProperties&) { return accept.load(); }),
+                                const KOVA::COMMON::KOVAProperties&) {
+              // The first refusal is a throw: it counts as a failure like the others.
+              return !threw.exchange(true) ? throw std::runtime_error("refused") : accept.load();
+          }),
           "re-produce thread started");
     check(!manager.LoadStore(nullptr), "a second start is refused");
     check(eventually([&] {
