@@ -155,6 +155,12 @@ public:
     // renewal waits for the old communicator's dispatches to end.
     bool ActiveAdapter(const KOVAPushCallback& cb, bool force);
 
+    // At exit: refuses every later activation (ActiveAdapter gives false), then
+    // destroys the communicator, which waits for pushes in progress. The destroy
+    // runs outside _adapterMutex because a push callback may be waiting for it in
+    // ActiveAdapter. The adapter thread is joined by the destructor.
+    void Close();
+
 private:
     // Sets every field to its initial value; the public constructors delegate to it,
     // so the destructor (which destroys the communicator) also runs when they throw.
@@ -215,6 +221,7 @@ private:
     // ---- Atomics: written under _adapterMutex, read anywhere ----
     std::atomic<bool> _ok;         // the object adapter serving the listener is active
     std::atomic<bool> _shareConn;  // listeners registered by identity over the engine's connection
+    std::atomic<bool> _closed{false};  // set by Close(); no activation after it
 
     // ---- _adapterMutex: serialises activation and renewal; guards ----
     // (the adapter thread writes _router and _sessionPrx on behalf of the

@@ -47,6 +47,10 @@ bool KOVAClientAdapter::ActiveAdapter(const KOVAPushCallback& cb, bool force) {
     // released: the caller still returns only once the old communicator is gone.
     RetiredCommunicator retired;
     std::lock_guard<std::mutex> lock(_adapterMutex);
+    if (_closed) {
+        // The client is exiting: nothing may build a communicator again.
+        return false;
+    }
     // _router is written by the adapter thread before it reports through the
     // promise, and read here only after an earlier activation has reported.
     const bool renewRouterSession = force && _router;
@@ -78,6 +82,24 @@ bool KOVAClientAdapter::ActiveAdapter(const KOVAPushCallback& cb, bool force) {
         }
     }
     return startAdapterThreadLocked();
+}
+
+void KOVAClientAdapter::Close() {
+    {
+        std::lock_guard<std::mutex> lock(_adapterMutex);
+        _closed = true;
+    }
+    Ice::CommunicatorPtr ic = getCommunicator();
+    if (!ic) {
+        return;
+    }
+    // Waits for dispatches in progress (pushes); outstanding asynchronous calls
+    // complete with CommunicatorDestroyedException.
+    try {
+        ic->destroy();
+    } catch (const Ice::Exception& e) {
+        LOG_WARN("Destroy communicator of client:%s failed:%s", _clientID.c_str(), e.what());
+    }
 }
 
 bool KOVAClientAdapter::startAdapterThreadLocked() {

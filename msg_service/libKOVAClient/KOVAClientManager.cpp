@@ -195,18 +195,9 @@ void KOVAClientManager::stopMonitor() {
 }
 
 void KOVAClientManager::destroyCommunicator() {
-    Ice::CommunicatorPtr ic = _clientAdapter->getCommunicator();
-    if (!ic) {
-        return;
-    }
-    // Waits for dispatches in progress (pushes); outstanding asynchronous calls
-    // complete with CommunicatorDestroyedException and post their callbacks to
-    // the asynchronous pool, which is still running.
-    try {
-        ic->destroy();
-    } catch (const Ice::Exception& e) {
-        LOG_WARN("Destroy communicator of client:%s failed:%s", _clientAdapter->getClientID().c_str(), e.what());
-    }
+    // Outstanding asynchronous calls complete with CommunicatorDestroyedException
+    // and post their callbacks to the asynchronous pool, which is still running.
+    _clientAdapter->Close();
 }
 
 void KOVAClientManager::drainAsyncPool() {
