@@ -21,14 +21,14 @@
 namespace {
 
 using namespace kova::enginetest;
-using kova::enginetesting::eventually;
+using kova::test::engine::eventually;
 using Probe = KOVA::KOVAClientLibImplProbe;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 const int kInternalError = KOVA::COMMON::INTERNAL_ERROR;
 
-auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::fixtures::InfrastructureTeardown);
+auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::test::fixtures::InfrastructureTeardown);
 
 // Collects asynchronous completions: code and thread of each, by cookie index.
 class Completions {
@@ -83,7 +83,7 @@ protected:
     // On 127.0.0.2, so that the local address of a connection (the born host,
     // 127.0.0.1) differs from the agent's.
     static void SetUpTestSuite() {
-        kova::standin::StandinAgentOptions options;
+        kova::test::standin::StandinAgentOptions options;
         options.host = "127.0.0.2";
         startAgent(options);
     }
@@ -126,9 +126,9 @@ TEST_F(EngineProduceTest, BornHostAndSessionIdReachTheAgentAndCallerCannotForgeB
                                   Completions::cookie(0), pool_.service()));
     ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
 
-    const std::vector<kova::standin::AgentCall> calls = agent_->calls(AgentOp::Produce);
+    const std::vector<kova::test::standin::AgentCall> calls = agent_->calls(AgentOp::Produce);
     ASSERT_EQ(3u, calls.size());
-    for (const kova::standin::AgentCall& call : calls) {
+    for (const kova::test::standin::AgentCall& call : calls) {
         ASSERT_EQ(1u, call.context.count("__ks1"));
         EXPECT_EQ("127.0.0.1", call.context.at("__ks1"));
     }
@@ -151,7 +151,7 @@ TEST_F(EngineProduceTest, BornHostAndSessionIdReachTheAgentAndCallerCannotForgeB
 TEST_F(EngineProduceTest, UnreachableAgentGives100AndNoCallback) {
     KOVA::KOVAClientLibImplPtr engine = std::make_shared<KOVA::KOVAClientLibImpl>(
         "Gone", makeAdapter({"Gone=KOVAAgent:tcp -h 127.0.0.1 -p " +
-                             std::to_string(kova::fixtures::freeLoopbackPort())}));
+                             std::to_string(kova::test::fixtures::freeLoopbackPort())}));
 
     EXPECT_EQ(kInternalError, engine->Produce("rid", "", batchOf(1), {}));
     Completions completions(1);

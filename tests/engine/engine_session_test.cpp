@@ -18,16 +18,16 @@
 namespace {
 
 using namespace kova::enginetest;
-using kova::enginetesting::routerItems;
+using kova::test::engine::routerItems;
 using Probe = KOVA::KOVAClientLibImplProbe;
 
-auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::fixtures::InfrastructureTeardown);
+auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::test::fixtures::InfrastructureTeardown);
 
 class EngineSessionTest : public SuiteAgentTest {
 protected:
     static void SetUpTestSuite() {
         SharedInfrastructure& infra = SharedInfrastructure::get();
-        kova::standin::StandinAgentOptions options;
+        kova::test::standin::StandinAgentOptions options;
         options.locator = infra.locatorProxy();
         options.adapterId = infra.uniqueAdapterId();
         startAgent(options);

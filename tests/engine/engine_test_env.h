@@ -20,27 +20,27 @@
 
 namespace kova::enginetest {
 
-using kova::enginetesting::CompletionPool;
-using kova::enginetesting::routedAgentItems;
-using kova::fixtures::SharedInfrastructure;
-using kova::standin::AgentOp;
+using kova::test::engine::CompletionPool;
+using kova::test::engine::routedAgentItems;
+using kova::test::fixtures::SharedInfrastructure;
+using kova::test::standin::AgentOp;
 
 // A client adapter of its own (so its own communicator and router connection)
 // with the test binary's log directory and a default agent that satisfies the
 // configuration check; engines use the agent keys given in `items`.
 inline KOVA::KOVAClientAdapterPtr makeAdapter(const std::vector<std::string>& items) {
-    return kova::enginetesting::makeTestAdapter("et", items);
+    return kova::test::engine::makeTestAdapter("et", items);
 }
 
-inline KOVAMsg::KOVABatchMessage batchOf(int records) { return kova::enginetesting::keyedBatch(records, 16); }
+inline KOVAMsg::KOVABatchMessage batchOf(int records) { return kova::test::engine::keyedBatch(records, 16); }
 
 // One stand-in agent for the whole suite (started by the suite's
 // SetUpTestSuite through startAgent()), its script and records cleared before
 // each test, and engines of their own adapter for it.
 class SuiteAgentTest : public ::testing::Test {
 protected:
-    static void startAgent(const kova::standin::StandinAgentOptions& options = {}) {
-        agent_ = new kova::standin::StandinAgent(options);
+    static void startAgent(const kova::test::standin::StandinAgentOptions& options = {}) {
+        agent_ = new kova::test::standin::StandinAgent(options);
         agent_->start();
     }
     static void TearDownTestSuite() {
@@ -57,13 +57,13 @@ protected:
     }
     // Behind the shared router, through the agent's own router keys.
     static KOVA::KOVAClientLibImplPtr routedEngine(
-        const std::string& password = kova::fixtures::SharedInfrastructure::kPassword) {
+        const std::string& password = kova::test::fixtures::SharedInfrastructure::kPassword) {
         return engineFor("Routed", routedAgentItems("Routed", agent_->agentProxyString(),
-                                                    kova::fixtures::SharedInfrastructure::get().routerProxy(),
+                                                    kova::test::fixtures::SharedInfrastructure::get().routerProxy(),
                                                     password));
     }
 
-    inline static kova::standin::StandinAgent* agent_ = nullptr;
+    inline static kova::test::standin::StandinAgent* agent_ = nullptr;
 };
 
 }  // namespace kova::enginetest

@@ -171,7 +171,7 @@ TEST_F(AsyncPullTest, ThrowingCallbackIsContainedAndItsNodeFreed) {
     ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
     ASSERT_TRUE(recorder_.waitFor(1));
     EXPECT_TRUE(pool_.ownsThread(recorder_.all()[0].thread));
-    kova::enginetesting::eventually([&] { return watch.expired(); }, 2s, 20ms);
+    kova::test::engine::eventually([&] { return watch.expired(); }, 2s, 20ms);
     EXPECT_TRUE(watch.expired()) << "the node (and the callback it held) was freed";
     EXPECT_EQ(1u, log.count("ERROR: Pull callback threw for rid:pull-rid sid:pull-sid exception:callback failed"));
 }
@@ -190,7 +190,7 @@ TEST(AsyncPullFailure, PullThatCannotBeIssuedReturns100AndNeverCallsBack) {
 // router replaces it) must not leave the old proxy in place: every later pull
 // would fail on it.
 TEST(AsyncPullFailure, DestroyedCommunicatorDropsTheProxiesSoTheNextPullBuildsThemAgain) {
-    kova::standin::StandinAgent agent;
+    kova::test::standin::StandinAgent agent;
     agent.start();
     KOVA::KOVAClientAdapterPtr adapter = makeAdapter({std::string(kAgentKey) + "=" + agent.agentProxyString()});
     KOVA::KOVAClientLibImplPtr engine = std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter);
@@ -213,7 +213,7 @@ TEST(AsyncPullFailure, DestroyedCommunicatorDropsTheProxiesSoTheNextPullBuildsTh
 // reference to the engine, the only holder of its adapter: released there, the
 // adapter would destroy its communicator from that communicator's own thread.
 TEST(AsyncPullFailure, LastReferenceDroppedByACallbackOnTheIceThreadIsReleasedOffIt) {
-    kova::standin::StandinAgent agent;
+    kova::test::standin::StandinAgent agent;
     agent.start();
     agent.script().nextConsumeCode(5);
     KOVA::KOVAClientAdapterPtr adapter = makeAdapter({std::string(kAgentKey) + "=" + agent.agentProxyString()});
@@ -236,7 +236,7 @@ TEST(AsyncPullFailure, LastReferenceDroppedByACallbackOnTheIceThreadIsReleasedOf
             return true;
         }
     };
-    if (!kova::enginetesting::eventually(destroyed, 10s, 20ms)) {
+    if (!kova::test::engine::eventually(destroyed, 10s, 20ms)) {
         ADD_FAILURE() << "the communicator is being destroyed from one of its own threads";
         std::_Exit(1);  // that thread never returns: a clean teardown would hang
     }
@@ -244,7 +244,7 @@ TEST(AsyncPullFailure, LastReferenceDroppedByACallbackOnTheIceThreadIsReleasedOf
 
 // The agent as a process of its own, so that it can die for real.
 TEST(AsyncPullAgentDeath, KillingTheAgentDuringALongPollCallsBackOnceWith100) {
-    kova::fixtures::AgentProcess agent;
+    kova::test::fixtures::AgentProcess agent;
     agent.start();
     KOVA::KOVAClientLibImplPtr engine = makeEngine(agent.agentProxyString());
     CompletionPool pool;
@@ -252,7 +252,7 @@ TEST(AsyncPullAgentDeath, KillingTheAgentDuringALongPollCallsBackOnceWith100) {
     std::string sid = "long-poll";
     KOVA::PullConsumerCallback cb = recorder.callback();
     ASSERT_EQ(0, engine->Consume("rid", sid, 1, cb, nullptr, {}, 20000, pool.service()));
-    kova::enginetesting::eventually([&] { return agent.commandValue("count consume") == "1"; }, 5s, 20ms);
+    kova::test::engine::eventually([&] { return agent.commandValue("count consume") == "1"; }, 5s, 20ms);
     ASSERT_EQ("1", agent.commandValue("count consume"));
     EXPECT_FALSE(recorder.waitFor(1, 100ms)) << "still polling";
 

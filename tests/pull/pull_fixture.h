@@ -11,7 +11,7 @@
 
 namespace kova::pulltest {
 
-using kova::standin::AgentOp;
+using kova::test::standin::AgentOp;
 using Probe = KOVA::KOVAClientLibImplPullProbe;
 
 class PullFixture : public ::testing::Test {
@@ -41,7 +41,7 @@ protected:
     size_t agentPulls() const { return agent_.callCount(AgentOp::Consume); }
     size_t directPulls() const { return agent_.callCount(AgentOp::CallbackConsume); }
 
-    kova::standin::StandinAgent agent_;
+    kova::test::standin::StandinAgent agent_;
     KOVA::KOVAClientLibImplPtr engine_;
 };
 

@@ -15,10 +15,10 @@
 namespace kova::pulltest {
 namespace {
 
-using kova::fixtures::SharedInfrastructure;
+using kova::test::fixtures::SharedInfrastructure;
 using namespace std::chrono_literals;
 
-auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::fixtures::InfrastructureTeardown);
+auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::test::fixtures::InfrastructureTeardown);
 
 class RoutedPullTest : public ::testing::Test {
 protected:
@@ -29,7 +29,7 @@ protected:
         if (!infra.router().running()) infra.router().start();  // a test before may have stopped it
         agent_.start();
         engine_ = makeEngine(agent_.agentProxyString(),
-                             kova::enginetesting::routerItems(std::string(kAgentKey) + ".Router", infra.routerProxy(),
+                             kova::test::engine::routerItems(std::string(kAgentKey) + ".Router", infra.routerProxy(),
                                                               SharedInfrastructure::kPassword));
         ASSERT_TRUE(engine_->Ping());
     }
@@ -40,7 +40,7 @@ protected:
     }
     static bool routed(const KOVA::KOVACallbackAgentPrx& prx) { return prx && prx->ice_getRouter(); }
 
-    kova::standin::StandinAgent agent_;
+    kova::test::standin::StandinAgent agent_;
     KOVA::KOVAClientLibImplPtr engine_;
 };
 
@@ -87,8 +87,8 @@ TEST_F(RoutedPullTest, PullCommitDirectAndFollowUpPullsAllTravelThroughTheRouter
 // The follow-up pull learns its router locally: a remote check after the pull
 // could fail and throw the delivered batch away.
 TEST_F(RoutedPullTest, FollowUpPullAsksTheRouterNothingAfterThePull) {
-    const std::string iceLog = kova::enginetesting::processLogDir() + "/follow-up-ice.trace";
-    std::vector<std::string> items = kova::enginetesting::routerItems(
+    const std::string iceLog = kova::test::engine::processLogDir() + "/follow-up-ice.trace";
+    std::vector<std::string> items = kova::test::engine::routerItems(
         std::string(kAgentKey) + ".Router", SharedInfrastructure::get().routerProxy(), SharedInfrastructure::kPassword);
     items.insert(items.end(), {"Ice.Trace.Protocol=1", "Ice.LogFile=" + iceLog});
     KOVA::KOVAClientLibImplPtr traced = makeEngine(agent_.agentProxyString(), items);
@@ -127,7 +127,7 @@ TEST_F(RoutedPullTest, ReplyThatCannotBeConvertedFinishesAsAFailedPull) {
     KOVA::ConsumeResultInfo reply{};
     reply.code = 0;
     reply.callback = KOVA::KOVACallbackAgentPrx::uncheckedCast(
-        connection->createProxy(Ice::stringToIdentity(kova::standin::StandinAgent::kCallbackIdentity)));
+        connection->createProxy(Ice::stringToIdentity(kova::test::standin::StandinAgent::kCallbackIdentity)));
 
     PullRecorder recorder;
     const LogMark log;

@@ -13,7 +13,7 @@ namespace {
 
 std::vector<std::filesystem::path> logFiles() {
     std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(kova::enginetesting::processLogDir())) {
+    for (const auto& entry : std::filesystem::directory_iterator(kova::test::engine::processLogDir())) {
         if (entry.path().extension() == ".log") files.push_back(entry.path());
     }
     return files;
@@ -25,7 +25,7 @@ KOVA::KOVAClientAdapterPtr makeAdapter(const std::vector<std::string>& items) {
     std::vector<std::string> all{"Ice.ThreadPool.Client.SizeMax=4"};
     all.insert(all.end(), items.begin(), items.end());
     // Long polls stay below the invocation timeout.
-    return kova::enginetesting::makeTestAdapter("pt", all, std::chrono::seconds(30));
+    return kova::test::engine::makeTestAdapter("pt", all, std::chrono::seconds(30));
 }
 
 KOVA::KOVAClientLibImplPtr makeEngine(const std::string& agentProxy, const std::vector<std::string>& extra) {
@@ -35,7 +35,7 @@ KOVA::KOVAClientLibImplPtr makeEngine(const std::string& agentProxy, const std::
 }
 
 KOVAMsg::KOVABatchMessage batchOf(int records, const std::string& prefix) {
-    return kova::enginetesting::keyedBatch(records, 32, prefix);
+    return kova::test::engine::keyedBatch(records, 32, prefix);
 }
 
 std::string keyOf(const KOVA::IMessage& message) {

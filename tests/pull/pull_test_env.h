@@ -21,7 +21,7 @@
 
 namespace kova::pulltest {
 
-using kova::enginetesting::CompletionPool;
+using kova::test::engine::CompletionPool;
 
 // The engine's configuration key for its agent.
 constexpr const char* kAgentKey = "PullAgent";

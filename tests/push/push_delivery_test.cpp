@@ -8,8 +8,8 @@
 #include "push_test_env.h"
 #include "standin_agent.h"
 
-using kova::standin::PushKind;
-using kova::standin::PushRecord;
+using kova::test::standin::PushKind;
+using kova::test::standin::PushRecord;
 using namespace kova::pushtest;
 
 namespace {

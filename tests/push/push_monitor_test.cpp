@@ -12,24 +12,24 @@
 #include "standin_agent.h"
 #include "temp_dir.h"
 
-using kova::fixtures::AgentProcess;
+using kova::test::fixtures::AgentProcess;
 using namespace kova::pushtest;
 
 namespace {
 
-static auto* const kInfra = ::testing::AddGlobalTestEnvironment(new kova::fixtures::InfrastructureTeardown);
+static auto* const kInfra = ::testing::AddGlobalTestEnvironment(new kova::test::fixtures::InfrastructureTeardown);
 
 const KOVA::PushMonitorTimings kFast{kFastFirstTick, kFastInterval};
 
 // A router of the test's own that checks passwords with the shared verifier.
-kova::fixtures::RouterOptions ownRouterOptions(const std::string& instanceName) {
-    kova::fixtures::RouterOptions options;
+kova::test::fixtures::RouterOptions ownRouterOptions(const std::string& instanceName) {
+    kova::test::fixtures::RouterOptions options;
     options.instanceName = instanceName;
     options.verifierProxy = SharedInfrastructure::get().verifierProxy();
     return options;
 }
 
-std::vector<std::string> routedClientItems(const StandinAgent& agent, const kova::fixtures::Glacier2Router& router) {
+std::vector<std::string> routedClientItems(const StandinAgent& agent, const kova::test::fixtures::Glacier2Router& router) {
     return clientItems(agent.agentProxyString(),
                        defaultRouterItems(router.routerProxyString(), SharedInfrastructure::kPassword));
 }
@@ -79,7 +79,7 @@ TEST(PushMonitorTest, RealCadenceIsTwoSecondsThenTenSeconds) {
 std::string registrationCids(AgentProcess& agent) {
     std::string cids;
     for (const std::string& line : agent.command("registrations")) {
-        auto fields = kova::fixtures::parseFields(line);
+        auto fields = kova::test::fixtures::parseFields(line);
         if (fields[""] == "REG") {
             cids += fields["cid"] + ",";
         }
@@ -131,11 +131,11 @@ INSTANTIATE_TEST_SUITE_P(Modes, AgentRestartTest, ::testing::Values(true, false)
 // is registered with the new routed listener, and the callback given first
 // still receives the pushes.
 TEST(PushRouterRecoveryTest, AKilledRouterIsFollowedByANewSessionAndPushesFlowAgain) {
-    kova::fixtures::TempDir dir("kova-push-router");
-    kova::fixtures::RouterOptions options = ownRouterOptions("PG2");
+    kova::test::fixtures::TempDir dir("kova-push-router");
+    kova::test::fixtures::RouterOptions options = ownRouterOptions("PG2");
     options.locatorProxy = SharedInfrastructure::get().locatorProxy();
     options.sessionManager = "TGrid/SessionManager";
-    kova::fixtures::Glacier2Router router(dir.path().string(), options);
+    kova::test::fixtures::Glacier2Router router(dir.path().string(), options);
     router.start();
 
     StandinAgent agent;
@@ -161,7 +161,7 @@ TEST(PushRouterRecoveryTest, AKilledRouterIsFollowedByANewSessionAndPushesFlowAg
     // newest registration that has settled, and every tick's registration
     // restarts that wait, so push while the new one has settled.
     ASSERT_TRUE(eventually([&] {
-        for (const kova::standin::ListenerRegistration& r : agent.registrations()) {
+        for (const kova::test::standin::ListenerRegistration& r : agent.registrations()) {
             if (r.identity.category != oldCategory &&
                 std::chrono::steady_clock::now() - r.registeredAt > 2 * agent.options().pushSettle) {
                 return true;
@@ -183,8 +183,8 @@ TEST(PushRouterRecoveryTest, AKilledRouterIsFollowedByANewSessionAndPushesFlowAg
 // forced activation (with an empty callback) must still serve the callback
 // given first.
 TEST(PushRouterRecoveryTest, AForcedActivationAfterAFailedOneKeepsTheFirstCallback) {
-    kova::fixtures::TempDir dir("kova-push-router2");
-    kova::fixtures::Glacier2Router router(dir.path().string(), ownRouterOptions("QG2"));
+    kova::test::fixtures::TempDir dir("kova-push-router2");
+    kova::test::fixtures::Glacier2Router router(dir.path().string(), ownRouterOptions("QG2"));
     router.start();
     StandinAgent agent;
     agent.start();

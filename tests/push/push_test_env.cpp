@@ -28,11 +28,11 @@ KOVAConsumerStatus KOVAClientLibImplProbe::status(const KOVAClientLibImpl& engin
 namespace kova::pushtest {
 
 std::vector<std::string> clientItems(const std::string& agentProxy, const std::vector<std::string>& extra) {
-    return kova::enginetesting::testClientItems("px", agentProxy, extra);
+    return kova::test::engine::testClientItems("px", agentProxy, extra);
 }
 
 std::vector<std::string> defaultRouterItems(const std::string& routerProxy, const std::string& password) {
-    return kova::enginetesting::routerItems("Ice.Default.Router", routerProxy, password);
+    return kova::test::engine::routerItems("Ice.Default.Router", routerProxy, password);
 }
 
 void RecordingConsumer::script(std::vector<int> results) {
@@ -89,7 +89,7 @@ PushClient::~PushClient() {
 }
 
 KOVA::KOVAPushCallback PushClient::forwardingCallback() const {
-    return kova::enginetesting::forwardingCallback(_engine);
+    return kova::test::engine::forwardingCallback(_engine);
 }
 
 bool PushClient::activate() { return _adapter->ActiveAdapter(forwardingCallback(), false); }

@@ -42,11 +42,11 @@ namespace kova::pushtest {
 constexpr std::chrono::milliseconds kFastFirstTick{150};
 constexpr std::chrono::milliseconds kFastInterval{250};
 
-using kova::enginetesting::batchOf;
-using kova::enginetesting::eventually;
-using kova::fixtures::SharedInfrastructure;
-using kova::standin::AgentOp;
-using kova::standin::StandinAgent;
+using kova::test::engine::batchOf;
+using kova::test::engine::eventually;
+using kova::test::fixtures::SharedInfrastructure;
+using kova::test::standin::AgentOp;
+using kova::test::standin::StandinAgent;
 
 // The client's configuration items with the test binary's log directory; the
 // default agent key "pxServer.Proxy" names `agentProxy`.

@@ -13,7 +13,7 @@ namespace kova::support_tests {
 
 class AgentClientTest : public ::testing::Test {
 protected:
-    explicit AgentClientTest(const kova::standin::StandinAgentOptions& options = {}) : agent_(options) {}
+    explicit AgentClientTest(const kova::test::standin::StandinAgentOptions& options = {}) : agent_(options) {}
 
     void SetUp() override {
         agent_.start();
@@ -26,7 +26,7 @@ protected:
         agent_.stop();
     }
 
-    kova::standin::StandinAgent agent_;
+    kova::test::standin::StandinAgent agent_;
     Ice::CommunicatorPtr client_;
     KOVA::KOVAAgentPrx prx_;
 };

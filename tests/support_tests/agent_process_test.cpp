@@ -12,8 +12,8 @@
 namespace kova::support_tests {
 namespace {
 
-using kova::fixtures::AgentProcess;
-using kova::fixtures::parseFields;
+using kova::test::fixtures::AgentProcess;
+using kova::test::fixtures::parseFields;
 using namespace std::chrono_literals;
 
 TEST(AgentProcess, ServesScriptsAndSurvivesAKillAndRestartOnTheSamePorts) {

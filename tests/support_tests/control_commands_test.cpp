@@ -9,8 +9,8 @@
 namespace kova::support_tests {
 namespace {
 
-using kova::standin::runControlCommand;
-using kova::standin::StandinAgent;
+using kova::test::standin::runControlCommand;
+using kova::test::standin::StandinAgent;
 
 TEST(ControlCommands, ScriptRecordsAndListingsRoundTripOverTheLineFormat) {
     StandinAgent agent;
@@ -26,7 +26,7 @@ TEST(ControlCommands, ScriptRecordsAndListingsRoundTripOverTheLineFormat) {
     auto listing = runControlCommand(agent, "calls produce").lines;
     ASSERT_EQ(listing.size(), 3u);
     EXPECT_EQ(listing.back(), "END");
-    auto first = kova::fixtures::parseFields(listing[0]);
+    auto first = kova::test::fixtures::parseFields(listing[0]);
     EXPECT_EQ(first[""], "CALL");
     EXPECT_EQ(first["sid"], "sid-1");
     EXPECT_EQ(first["code"], "5");
@@ -39,7 +39,7 @@ TEST(ControlCommands, ScriptRecordsAndListingsRoundTripOverTheLineFormat) {
     ASSERT_EQ(datas.size(), 2u);
     EXPECT_EQ(bodyOf(datas[1]), "hello");
 
-    auto ready = kova::fixtures::parseFields(runControlCommand(agent, "ready").lines.at(0));
+    auto ready = kova::test::fixtures::parseFields(runControlCommand(agent, "ready").lines.at(0));
     EXPECT_EQ(ready["agent"], agent.agentProxyString());
     EXPECT_EQ(ready["callback_port"], std::to_string(agent.callbackPort()));
 

@@ -20,12 +20,12 @@
 namespace kova::support_tests {
 namespace {
 
-using kova::fixtures::SharedInfrastructure;
-using kova::standin::AgentOp;
-using kova::standin::StandinAgent;
+using kova::test::fixtures::SharedInfrastructure;
+using kova::test::standin::AgentOp;
+using kova::test::standin::StandinAgent;
 using namespace std::chrono_literals;
 
-const auto* const kTeardown = ::testing::AddGlobalTestEnvironment(new kova::fixtures::InfrastructureTeardown);
+const auto* const kTeardown = ::testing::AddGlobalTestEnvironment(new kova::test::fixtures::InfrastructureTeardown);
 
 Ice::CommunicatorPtr routedClient(const std::string& routerProxy) {
     return makeClient({{"Ice.Default.Router", routerProxy}});
@@ -74,7 +74,7 @@ TEST(Glacier2Fixture, SessionIsAnIceGridSessionAndRoutedCallsKeepTheirContext) {
 
 TEST(Glacier2Fixture, PusherReachesAListenerBehindTheRouter) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
-    kova::standin::StandinAgentOptions options;
+    kova::test::standin::StandinAgentOptions options;
     options.pushSettle = 0ms;
     StandinAgent agent(options);
     agent.start();
@@ -137,11 +137,11 @@ TEST(Glacier2Fixture, RouterRestartOnTheSamePortNeedsANewSession) {
 
 TEST(Glacier2Fixture, RouterWithoutSessionManagerGivesANullSessionYetRoutes) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
-    kova::fixtures::RouterOptions options;
+    kova::test::fixtures::RouterOptions options;
     options.instanceName = "PlainG2";
     options.verifierProxy = infra.verifierProxy();
     options.sessionTimeoutSeconds = 5;
-    kova::fixtures::Glacier2Router router(infra.workDir().path().string(), options);
+    kova::test::fixtures::Glacier2Router router(infra.workDir().path().string(), options);
     router.start();
     StandinAgent agent;
     agent.start();
@@ -156,10 +156,10 @@ TEST(Glacier2Fixture, RouterWithoutSessionManagerGivesANullSessionYetRoutes) {
 
 TEST(IceGridFixture, StandaloneAgentRegistersItsAdapterToo) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
-    kova::fixtures::AgentProcessOptions options;
+    kova::test::fixtures::AgentProcessOptions options;
     options.locator = infra.locatorProxy();
     options.adapterId = infra.uniqueAdapterId("ProcessAgent");
-    kova::fixtures::AgentProcess agent(options);
+    kova::test::fixtures::AgentProcess agent(options);
     agent.start();
     Ice::CommunicatorPtr client = makeClient({{"Ice.Default.Locator", infra.locatorProxy()}});
     auto prx = KOVA::KOVAAgentPrx::checkedCast(client->stringToProxy("KOVAAgent@" + options.adapterId));
@@ -171,7 +171,7 @@ TEST(IceGridFixture, StandaloneAgentRegistersItsAdapterToo) {
 
 TEST(IceGridFixture, IndirectProxyResolvesThroughTheRegistry) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
-    kova::standin::StandinAgentOptions options;
+    kova::test::standin::StandinAgentOptions options;
     options.locator = infra.locatorProxy();
     options.adapterId = infra.uniqueAdapterId();
     StandinAgent agent(options);
@@ -189,9 +189,9 @@ TEST(IceGridFixture, IndirectProxyResolvesThroughTheRegistry) {
 }
 
 TEST(FixtureHelpers, FreePortsCanBeBoundAndTempDirsAreRemoved) {
-    const int port = kova::fixtures::freeLoopbackPort();
+    const int port = kova::test::fixtures::freeLoopbackPort();
     EXPECT_GT(port, 0);
-    kova::standin::StandinAgentOptions options;
+    kova::test::standin::StandinAgentOptions options;
     options.agentPort = port;
     StandinAgent agent(options);
     agent.start();
@@ -199,7 +199,7 @@ TEST(FixtureHelpers, FreePortsCanBeBoundAndTempDirsAreRemoved) {
 
     std::filesystem::path kept;
     {
-        kova::fixtures::TempDir dir("kova-helper");
+        kova::test::fixtures::TempDir dir("kova-helper");
         kept = dir.path();
         std::ofstream(dir.file("x.txt")) << "x";
         EXPECT_TRUE(std::filesystem::exists(dir.file("x.txt")));

@@ -12,8 +12,8 @@
 namespace kova::support_tests {
 namespace {
 
-using kova::standin::AgentOp;
-using kova::standin::CallOutcome;
+using kova::test::standin::AgentOp;
+using kova::test::standin::CallOutcome;
 using namespace std::chrono_literals;
 
 constexpr int kNoNewMessage = 16;

@@ -11,8 +11,8 @@
 namespace kova::support_tests {
 namespace {
 
-using kova::standin::AgentOp;
-using kova::standin::StandinAgentOptions;
+using kova::test::standin::AgentOp;
+using kova::test::standin::StandinAgentOptions;
 using namespace std::chrono_literals;
 
 StandinAgentOptions quickPushOptions() {

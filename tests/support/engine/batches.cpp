@@ -1,6 +1,6 @@
 #include "batches.h"
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 KOVAMsg::KOVABatchMessage keyedBatch(int records, std::size_t bodyBytes, const std::string& keyPrefix) {
     KOVAMsg::KOVABatchMessage batch;
@@ -23,4 +23,4 @@ KOVAMsg::KOVABatchMessage batchOf(const std::vector<std::string>& bodies) {
     return batch;
 }
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine

@@ -8,7 +8,7 @@
 
 #include "KOVAMessageService.h"
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 // `records` records whose "KEYS" are keyPrefix0, keyPrefix1, ... and whose
 // bodies are `bodyBytes` times one letter ('a' for the first, then 'b', ...).
@@ -17,4 +17,4 @@ KOVAMsg::KOVABatchMessage keyedBatch(int records, std::size_t bodyBytes, const s
 // One record per body, without properties.
 KOVAMsg::KOVABatchMessage batchOf(const std::vector<std::string>& bodies);
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine

@@ -17,7 +17,7 @@
 #include "pair_ratio.h"
 #include "standin_agent.h"
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 // A benchmark of an engine that cannot reach its agent measures nothing.
 inline void requireReachable(KOVA::KOVAClientLibImpl& engine) {
@@ -34,7 +34,7 @@ struct BenchClient {
     static constexpr const char* kAgentKey = "BenchAgent";
 
     // `extra`: further client configuration items (thread-pool sizes, say).
-    explicit BenchClient(kova::standin::StandinAgentOptions options, const std::vector<std::string>& extra = {})
+    explicit BenchClient(kova::test::standin::StandinAgentOptions options, const std::vector<std::string>& extra = {})
         : agent(withoutCallRecords(options)) {
         agent.start();
         std::vector<std::string> items{std::string(kAgentKey) + "=" + agent.agentProxyString()};
@@ -51,15 +51,15 @@ struct BenchClient {
     BenchClient(const BenchClient&) = delete;
     BenchClient& operator=(const BenchClient&) = delete;
 
-    kova::standin::StandinAgent agent;
+    kova::test::standin::StandinAgent agent;
     KOVA::KOVAClientAdapterPtr adapter;
     KOVA::KOVAClientLibImplPtr engine;
 
 private:
-    static kova::standin::StandinAgentOptions withoutCallRecords(kova::standin::StandinAgentOptions options) {
+    static kova::test::standin::StandinAgentOptions withoutCallRecords(kova::test::standin::StandinAgentOptions options) {
         options.recordCalls = false;
         return options;
     }
 };
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine

@@ -11,7 +11,7 @@
 
 #include "KOVAClientAdapter.h"
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 // Satisfies the adapter's configuration check and is never called: the
 // discard port on loopback.
@@ -46,4 +46,4 @@ std::vector<std::string> routerItems(const std::string& routerKey, const std::st
 std::vector<std::string> routedAgentItems(const std::string& key, const std::string& agentProxy,
                                           const std::string& routerProxy, const std::string& password);
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine
