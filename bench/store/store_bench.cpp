@@ -27,6 +27,7 @@
 #include "KOVAMessageSerialization.h"
 #include "KOVAStoreFile.h"
 #include "StoreTestSupport.h"
+#include "median_times.h"
 #include "temp_dir.h"
 
 namespace {
@@ -127,26 +128,6 @@ void decodeFromMemory(benchmark::State& state, size_t bytes) {
     }
 }
 
-// Median real time per call of every benchmark, by name.
-class MedianCollector : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                _seconds[run.run_name.function_name] =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-        }
-        benchmark::ConsoleReporter::ReportRuns(runs);
-    }
-    double seconds(const std::string& name) const {
-        auto it = _seconds.find(name);
-        return it == _seconds.end() ? 0 : it->second;
-    }
-
-private:
-    std::map<std::string, double> _seconds;
-};
-
 struct Pair {
     std::string ours, bare, goal;
 };
@@ -189,7 +170,7 @@ int main(int argc, char** argv) {
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
-    MedianCollector collector;
+    kova::test::bench::MedianTimes collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
 
     std::cout << "\nratio of median real time per call, ours/bare\n" << std::left << std::setw(18) << "ours"
