@@ -22,7 +22,8 @@
 #include "GzipReferenceChain.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
-#include "RawCodecs.h"
+#include "median_times.h"
+#include "raw_codecs.h"
 
 namespace {
 
@@ -31,15 +32,15 @@ const size_t kSizes[] = {1 << 10, 64 << 10, 1 << 20};
 struct Codec {
     const char* name;
     int ce;
-    std::function<raw_codecs::Buffer(const std::string&)> rawEncode;
-    std::function<raw_codecs::Buffer(const std::string&, size_t)> rawDecode;
+    std::function<kova::test::bench::Buffer(const std::string&)> rawEncode;
+    std::function<kova::test::bench::Buffer(const std::string&, size_t)> rawDecode;
 };
 
 const std::vector<Codec>& Codecs() {
     static const std::vector<Codec> codecs = {
-        {"gzip", KOVA::COMMON::E_GZIP, raw_codecs::GzipEncode, raw_codecs::GzipDecode},
-        {"lz4", KOVA::COMMON::E_LZ4, raw_codecs::Lz4Encode, raw_codecs::Lz4Decode},
-        {"zstd", KOVA::COMMON::E_ZSTD, raw_codecs::ZstdEncode, raw_codecs::ZstdDecode},
+        {"gzip", KOVA::COMMON::E_GZIP, kova::test::bench::GzipEncode, kova::test::bench::GzipDecode},
+        {"lz4", KOVA::COMMON::E_LZ4, kova::test::bench::Lz4Encode, kova::test::bench::Lz4Decode},
+        {"zstd", KOVA::COMMON::E_ZSTD, kova::test::bench::ZstdEncode, kova::test::bench::ZstdDecode},
     };
     return codecs;
 }
@@ -103,36 +104,7 @@ void RegisterCodec(const Codec& codec, const Input& in) {
     });
 }
 
-// Keeps every benchmark's real time per iteration, by name, beside the usual console
-// output: the median of the repetitions when there are several (the machines are
-// shared, so single runs are noisy), else the one run.
-class RatioCollector : public benchmark::ConsoleReporter {
-public:
-    RatioCollector() : benchmark::ConsoleReporter(OO_Tabular) {}
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const std::string name = run.run_name.str();
-            double perCall = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                seconds_[name] = perCall;
-                fromMedian_[name] = true;
-            } else if (run.run_type == Run::RT_Iteration && !fromMedian_[name]) {
-                seconds_[name] = perCall;
-            }
-        }
-        benchmark::ConsoleReporter::ReportRuns(runs);
-    }
-    double Time(const std::string& name) const {
-        auto it = seconds_.find(name);
-        return it == seconds_.end() ? 0 : it->second;
-    }
-
-private:
-    std::map<std::string, double> seconds_;
-    std::map<std::string, bool> fromMedian_;
-};
-
-void PrintRatios(std::ostream& out, const RatioCollector& times, const std::vector<Input>& inputs) {
+void PrintRatios(std::ostream& out, const kova::test::bench::MedianTimes& times, const std::vector<Input>& inputs) {
     out << "\nratio of real time per call (median of the repetitions), ours/raw"
            " (gzip: also the plain stream chain/raw)\n";
     out << std::left << std::setw(8) << "codec" << std::setw(8) << "op" << std::setw(8) << "data" << std::right
@@ -142,9 +114,9 @@ void PrintRatios(std::ostream& out, const RatioCollector& times, const std::vect
     for (const Codec& codec : Codecs()) {
         for (const char* op : {"encode", "decode"}) {
             for (const Input& in : inputs) {
-                double raw = times.Time(Name(codec.name, op, "raw", in));
-                double ours = times.Time(Name(codec.name, op, "ours", in));
-                double chain = times.Time(Name(codec.name, op, "chain", in));
+                double raw = times.seconds(Name(codec.name, op, "raw", in));
+                double ours = times.seconds(Name(codec.name, op, "ours", in));
+                double chain = times.seconds(Name(codec.name, op, "chain", in));
                 if (raw <= 0 || ours <= 0) continue;  // filtered out
                 out << std::left << std::setw(8) << codec.name << std::setw(8) << op << std::setw(8) << in.kind
                     << std::right << std::setw(9) << in.plain.size() << std::setprecision(1) << std::setw(12)
@@ -195,7 +167,7 @@ int main(int argc, char** argv) {
         for (const Input& in : inputs) RegisterCodec(codec, in);
     }
 
-    RatioCollector collector;
+    kova::test::bench::MedianTimes collector(benchmark::ConsoleReporter::OO_Tabular);
     collector.SetOutputStream(&report);
     collector.SetErrorStream(&report);
     benchmark::RunSpecifiedBenchmarks(&collector);

@@ -29,33 +29,33 @@
 
 namespace {
 
-using kova::enginetesting::Countdown;
-using kova::enginetesting::CountdownPtr;
+using kova::test::bench::Countdown;
+using kova::test::bench::CountdownPtr;
 
 const char* const kResource = "bench-rid";
 const int kInFlight = 256;
 
 KOVAMsg::KOVABatchMessage smallBatch(int records) {
-    return kova::enginetesting::keyedBatch(records, 64, "k");
+    return kova::test::engine::keyedBatch(records, 64, "k");
 }
 
 // Agent, client adapter, engine and completion pool, built once for all runs.
 struct BenchWorld {
     explicit BenchWorld(const std::vector<std::string>& items) : client(benchAgentOptions(), items) {
         produceProxy = KOVA::KOVAClientLibImplProbe::produceProxy(*client.engine);
-        pool = std::make_unique<kova::enginetesting::CompletionPool>(client.adapter->getMaxClientPoolSize());
+        pool = std::make_unique<kova::test::engine::CompletionPool>(client.adapter->getMaxClientPoolSize());
     }
     ~BenchWorld() { pool.reset(); }
 
-    static kova::standin::StandinAgentOptions benchAgentOptions() {
-        kova::standin::StandinAgentOptions options;
+    static kova::test::standin::StandinAgentOptions benchAgentOptions() {
+        kova::test::standin::StandinAgentOptions options;
         options.keepMessages = false;
         return options;
     }
 
-    kova::enginetesting::BenchClient client;
+    kova::test::bench::BenchClient client;
     KOVA::KOVAAgentPrx produceProxy;
-    std::unique_ptr<kova::enginetesting::CompletionPool> pool;
+    std::unique_ptr<kova::test::engine::CompletionPool> pool;
 };
 
 BenchWorld& world(bool singleClientThread) {
@@ -152,5 +152,5 @@ void registerPairs() {
 
 int main(int argc, char** argv) {
     // Time summed over repetitions.
-    return kova::enginetesting::runPairs(argc, argv, {"Engine", 1.10, false, 18}, registerPairs);
+    return kova::test::bench::runPairs(argc, argv, {"Engine", 1.10, false, 18}, registerPairs);
 }

@@ -56,7 +56,7 @@ KOVAMsg::KOVABatchMessage standingBatch(bool zstd) {
 }
 
 struct BenchWorld {
-    BenchWorld() : client(kova::standin::StandinAgentOptions()) {
+    BenchWorld() : client(kova::test::standin::StandinAgentOptions()) {
         client.agent.setStandingBatch("raw", standingBatch(false));
         client.agent.setStandingBatch("zstd", standingBatch(true));
         // Same settings as the engine's own pull proxy.
@@ -67,7 +67,7 @@ struct BenchWorld {
     }
     ~BenchWorld() { bare = 0; }
 
-    kova::enginetesting::BenchClient client;
+    kova::test::bench::BenchClient client;
     KOVA::KOVAAgentPrx bare;
 };
 

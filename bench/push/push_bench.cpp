@@ -28,8 +28,8 @@
 
 namespace {
 
-using kova::enginetesting::Countdown;
-using kova::enginetesting::CountdownPtr;
+using kova::test::bench::Countdown;
+using kova::test::bench::CountdownPtr;
 
 const int kRecords = 100;
 const size_t kBodyBytes = 1024;
@@ -53,17 +53,17 @@ public:
 // Everything both sides need, built once.
 struct BenchWorld {
     BenchWorld() {
-        kova::standin::StandinAgentOptions options;
+        kova::test::standin::StandinAgentOptions options;
         options.recordCalls = false;
         options.keepMessages = false;
-        agent = std::make_unique<kova::standin::StandinAgent>(options);
+        agent = std::make_unique<kova::test::standin::StandinAgent>(options);
         agent->start();
         adapter = new KOVA::KOVAClientAdapter(
-            kova::enginetesting::clientItems("pb", agent->agentProxyString(),
+            kova::test::engine::clientItems("pb", agent->agentProxyString(),
                                              {"pb.LogLevel=ERROR", "pb.Endpoints=tcp -h 127.0.0.1"}),
             "pb");
         engine = std::make_shared<KOVA::KOVAClientLibImpl>("pbServer.Proxy", adapter);
-        adapter->ActiveAdapter(kova::enginetesting::forwardingCallback(engine), false);
+        adapter->ActiveAdapter(kova::test::engine::forwardingCallback(engine), false);
         KOVA::PushConsumerCallback noop = [](void*, const std::string&, const std::string&, KOVA::IMessage&&) {
             return 0;
         };
@@ -84,7 +84,7 @@ struct BenchWorld {
             service->stringToProxy(adapter->getListenerProxy()->ice_toString()));
         bare = KOVA::KOVAMessageListenerPrx::uncheckedCast(
             service->stringToProxy(bareAdapter->createProxy(Ice::stringToIdentity("bare"))->ice_toString()));
-        batch = kova::enginetesting::keyedBatch(kRecords, kBodyBytes);
+        batch = kova::test::engine::keyedBatch(kRecords, kBodyBytes);
     }
 
     ~BenchWorld() {
@@ -93,7 +93,7 @@ struct BenchWorld {
     }
 
     static constexpr const char* kResource = "bench-push";
-    std::unique_ptr<kova::standin::StandinAgent> agent;
+    std::unique_ptr<kova::test::standin::StandinAgent> agent;
     boost::asio::io_context monitor;  // never run: no monitor ticks during the benchmark
     KOVA::KOVAClientAdapterPtr adapter;
     std::shared_ptr<KOVA::KOVAClientLibImpl> engine;
@@ -159,5 +159,5 @@ void registerPairs() {
 
 int main(int argc, char** argv) {
     // The fastest repetition of each side.
-    return kova::enginetesting::runPairs(argc, argv, {"Listener", 1.20, true, 10}, registerPairs);
+    return kova::test::bench::runPairs(argc, argv, {"Listener", 1.20, true, 10}, registerPairs);
 }

@@ -27,6 +27,7 @@
 #include "KOVAMessageSerialization.h"
 #include "KOVAStoreFile.h"
 #include "StoreTestSupport.h"
+#include "median_times.h"
 #include "temp_dir.h"
 
 namespace {
@@ -61,7 +62,7 @@ std::string serialise(const KOVAMsg::KOVABatchMessage& batch) {
 
 void storeBatches(benchmark::State& state, size_t bytes, bool async) {
     const KOVAMsg::KOVABatchMessage batch = batchOf(bytes);
-    kova::fixtures::TempDir dir("kova-store-bench");
+    kova::test::fixtures::TempDir dir("kova-store-bench");
     KOVA::KOVAStoreFile store(dir.path().string(), prefix().str(), "", async, 0, 0);
     for (auto _ : state) {
         if (!store.Store("bench", batch, kProperties)) state.SkipWithError("Store failed");
@@ -85,7 +86,7 @@ void serialiseAndCopy(benchmark::State& state, size_t bytes) {
 
 // `pages` msync(MS_SYNC) calls one after the other, each of one dirtied page.
 void bareMsync(benchmark::State& state, int pages) {
-    kova::fixtures::TempDir dir("kova-store-bench");
+    kova::test::fixtures::TempDir dir("kova-store-bench");
     const int fd = ::open(dir.file("page").c_str(), O_RDWR | O_CREAT, 0644);
     const long page = ::sysconf(_SC_PAGESIZE);
     if (fd < 0 || ::ftruncate(fd, page * pages) != 0) return state.SkipWithError("no file");
@@ -102,7 +103,7 @@ void bareMsync(benchmark::State& state, int pages) {
 
 void readBatches(benchmark::State& state, size_t bytes) {
     const KOVAMsg::KOVABatchMessage batch = batchOf(bytes);
-    kova::fixtures::TempDir dir("kova-store-bench");
+    kova::test::fixtures::TempDir dir("kova-store-bench");
     {
         KOVA::KOVAStoreFile writer(dir.path().string(), prefix().str(), "", true, 1 << 30, 0);
         for (int64_t i = 0; i < state.max_iterations; ++i) writer.Store("bench", batch, kProperties);
@@ -127,26 +128,6 @@ void decodeFromMemory(benchmark::State& state, size_t bytes) {
     }
 }
 
-// Median real time per call of every benchmark, by name.
-class MedianCollector : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                _seconds[run.run_name.function_name] =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-        }
-        benchmark::ConsoleReporter::ReportRuns(runs);
-    }
-    double seconds(const std::string& name) const {
-        auto it = _seconds.find(name);
-        return it == _seconds.end() ? 0 : it->second;
-    }
-
-private:
-    std::map<std::string, double> _seconds;
-};
-
 struct Pair {
     std::string ours, bare, goal;
 };
@@ -156,7 +137,7 @@ const std::map<size_t, std::string> kSizes{{1 << 10, "1KiB"}, {64 << 10, "64KiB"
 }  // namespace
 
 int main(int argc, char** argv) {
-    kova::fixtures::TempDir logDir("kova-store-bench-log");
+    kova::test::fixtures::TempDir logDir("kova-store-bench-log");
     TQPublicTool::KOVALog::getLogInstance(logDir.path().string(), "store-bench");
     std::vector<Pair> pairs;
     for (const auto& [bytes, size] : kSizes) {
@@ -189,7 +170,7 @@ int main(int argc, char** argv) {
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
-    MedianCollector collector;
+    kova::test::bench::MedianTimes collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
 
     std::cout << "\nratio of median real time per call, ours/bare\n" << std::left << std::setw(18) << "ours"

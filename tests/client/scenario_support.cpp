@@ -39,7 +39,7 @@ std::vector<std::string> clientItems(const ScenarioArgs& args, const std::string
         items = {item + ".Fail.CacheDir=" + store->second, item + ".Fail.EnableSucc=0"};
     }
     items.insert(items.end(), extra.begin(), extra.end());
-    return kova::enginetesting::testClientItems(item, args.at("agent"), items);
+    return kova::test::engine::testClientItems(item, args.at("agent"), items);
 }
 
 KOVA::KOVAClientLibPtr requireClient(const ScenarioArgs& args, const std::vector<std::string>& extra) {
@@ -57,7 +57,7 @@ std::vector<KOVA::OMessage> messages(const std::vector<std::string>& bodies) {
 }
 
 bool logMentions(const std::string& text) {
-    for (const auto& entry : std::filesystem::directory_iterator(kova::enginetesting::processLogDir())) {
+    for (const auto& entry : std::filesystem::directory_iterator(kova::test::engine::processLogDir())) {
         std::ifstream file(entry.path());
         const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         if (content.find(text) != std::string::npos) {
@@ -79,7 +79,7 @@ int threadsNamed(const std::string& name) {
 }
 
 bool eventually(const std::function<bool()>& condition) {
-    return kova::enginetesting::eventually(condition, std::chrono::seconds(20), std::chrono::milliseconds(5));
+    return kova::test::engine::eventually(condition, std::chrono::seconds(20), std::chrono::milliseconds(5));
 }
 
 }  // namespace kova::test::client

@@ -26,7 +26,7 @@ void announce(const std::string& line);
 void waitForQuit();
 
 // Items of a client named `item` on the agent args["agent"], logging to
-// kova::enginetesting::processLogDir(); a fail-store in args["store"] when
+// kova::test::engine::processLogDir(); a fail-store in args["store"] when
 // given (a stored batch reported as 200); then `extra`.
 std::vector<std::string> clientItems(const ScenarioArgs& args, const std::string& item,
                                      const std::vector<std::string>& extra = {});

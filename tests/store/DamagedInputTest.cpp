@@ -43,7 +43,7 @@ void PrintTo(const DamagedCase& damaged, std::ostream* out) { *out << damaged.na
 class StoreDamagedInput : public ::testing::TestWithParam<DamagedCase> {};
 
 TEST_P(StoreDamagedInput, IsRefusedWithoutLargeAllocationAndMovedAside) {
-    kova::fixtures::TempDir dir("kova-store-damaged");
+    kova::test::fixtures::TempDir dir("kova-store-damaged");
     UniquePrefix prefix("damaged");
     const std::string name = prefix.str() + ".1.1.0";
     writeStoreFile(dir.file(name), {GetParam().records}, 1);
@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
 
 TEST(StoreDamagedInput, SemaphoreLeftLockedByADeadProcessDoesNotHangTheWalk) {
-    kova::fixtures::TempDir dir("kova-store-orphan");
+    kova::test::fixtures::TempDir dir("kova-store-orphan");
     UniquePrefix prefix("orphan");
     for (const char* rid : {"a", "b", "c"}) {
         const std::string name = prefix.str() + ".1.1." + rid;

@@ -11,7 +11,7 @@ public:
     void SetUp() override { TQPublicTool::KOVALog::getLogInstance(_dir.path().string(), "store-test"); }
 
 private:
-    kova::fixtures::TempDir _dir{"kova-store-log"};
+    kova::test::fixtures::TempDir _dir{"kova-store-log"};
 };
 
 const ::testing::Environment* const gLogEnvironment = ::testing::AddGlobalTestEnvironment(new LogToTempDir);

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 namespace {
 constexpr int kConsumeNoNewMessage = 16;  // KOVA_CONSUME_NONEWMSG
@@ -150,4 +150,4 @@ void AgentCore::closeTrackedConnections() {
     }
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

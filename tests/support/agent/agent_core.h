@@ -23,7 +23,7 @@
 #include <optional>
 #include <map>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 using ConsumeReply = std::function<void(const KOVA::ConsumeResultInfo&, const KOVAMsg::KOVABatchMessage&)>;
 
@@ -70,4 +70,4 @@ private:
     std::map<Ice::Connection*, Ice::ConnectionPtr> connections_;
 };
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

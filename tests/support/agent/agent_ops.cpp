@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 namespace {
 const std::vector<std::pair<AgentOp, const char*>>& opTable() {
@@ -52,4 +52,4 @@ bool isAsyncOp(AgentOp op) {
            op == AgentOp::Commit;
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

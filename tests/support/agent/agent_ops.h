@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 enum class AgentOp {
     Produce,
@@ -34,4 +34,4 @@ const std::vector<AgentOp>& allOps();
 // answered late without blocking a dispatch thread.
 bool isAsyncOp(AgentOp op);
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

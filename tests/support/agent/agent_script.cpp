@@ -1,6 +1,6 @@
 #include "agent_script.h"
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 AgentScript& AgentScript::nextCode(AgentOp op, int code) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -83,4 +83,4 @@ void AgentScript::clear() {
     ops_.clear();
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

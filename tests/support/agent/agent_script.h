@@ -22,7 +22,7 @@
 #include <optional>
 #include <vector>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 // The instructions a single call picked up.
 struct ScriptedStep {
@@ -69,4 +69,4 @@ private:
     std::map<AgentOp, PerOp> ops_;
 };
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

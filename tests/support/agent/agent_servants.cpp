@@ -2,7 +2,7 @@
 
 #include <Ice/Ice.h>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 namespace {
 constexpr int kInvalidOp = 6;  // KOVA_INVALID_OP
@@ -233,4 +233,4 @@ void StandinCallbackAgentServant::Commit_async(const KOVA::AMD_KOVACallbackAgent
     });
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

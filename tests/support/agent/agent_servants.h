@@ -14,7 +14,7 @@
 
 #include <atomic>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 class StandinAgentServant : public KOVA::KOVAAgent {
 public:
@@ -75,4 +75,4 @@ private:
     AgentCore& core_;
 };
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

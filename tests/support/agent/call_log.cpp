@@ -1,6 +1,6 @@
 #include "call_log.h"
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 CallTicket CallLog::append(AgentCall call) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -108,4 +108,4 @@ void CallLog::clear() {
     answeredCounts_.clear();
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 enum class CallOutcome {
     Pending,   // not answered yet (held, sleeping or long-polling)
@@ -91,4 +91,4 @@ private:
     size_t firstIndex_ = 0;  // index of calls_[0]; clear() moves it so stale indexes stay harmless
 };
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

@@ -1,6 +1,6 @@
 #include "connection_peer.h"
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 ConnectionPeer peerOf(const Ice::ConnectionPtr& connection) {
     ConnectionPeer peer;
@@ -21,4 +21,4 @@ ConnectionPeer peerOf(const Ice::ConnectionPtr& connection) {
     return peer;
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

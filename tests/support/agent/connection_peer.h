@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 struct ConnectionPeer {
     std::string remoteAddress;
@@ -19,4 +19,4 @@ struct ConnectionPeer {
 // null, closed or non-IP connection.
 ConnectionPeer peerOf(const Ice::ConnectionPtr& connection);
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

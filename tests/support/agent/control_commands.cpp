@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 namespace {
 
@@ -214,4 +214,4 @@ ControlResult runControlCommand(StandinAgent& agent, const std::string& line) {
     }
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 struct ControlResult {
     std::vector<std::string> lines;
@@ -28,4 +28,4 @@ ControlResult runControlCommand(StandinAgent& agent, const std::string& line);
 // "READY\tagent=<proxy>\tcallback=<proxy>\tagent_port=<n>\tcallback_port=<n>"
 std::string readyLine(const StandinAgent& agent);
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

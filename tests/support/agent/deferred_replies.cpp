@@ -1,6 +1,6 @@
 #include "deferred_replies.h"
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 DeferredReplies::~DeferredReplies() { stop(); }
 
@@ -97,4 +97,4 @@ void DeferredReplies::run() {
     }
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 class DeferredReplies {
 public:
@@ -53,4 +53,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

@@ -26,7 +26,7 @@ std::atomic<bool> stopRequested{false};
 void onSignal(int) { stopRequested = true; }
 
 struct Arguments {
-    kova::standin::StandinAgentOptions options;
+    kova::test::standin::StandinAgentOptions options;
     bool readStdin = true;
 };
 
@@ -74,7 +74,7 @@ Arguments parseArguments(int argc, char** argv) {
 }
 
 // Serves commands until quit, end of input or a signal.
-void serveCommands(kova::standin::StandinAgent& agent, bool readStdin) {
+void serveCommands(kova::test::standin::StandinAgent& agent, bool readStdin) {
     std::string pending;
     char buffer[4096];
     while (!stopRequested) {
@@ -93,7 +93,7 @@ void serveCommands(kova::standin::StandinAgent& agent, bool readStdin) {
             pending.erase(0, newline + 1);
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (line.empty()) continue;
-            kova::standin::ControlResult result = kova::standin::runControlCommand(agent, line);
+            kova::test::standin::ControlResult result = kova::test::standin::runControlCommand(agent, line);
             for (const auto& out : result.lines) std::cout << out << '\n';
             std::cout.flush();
             if (result.quit) return;
@@ -110,9 +110,9 @@ int main(int argc, char** argv) {
     Ice::CtrlCHandler ctrlC;
     ctrlC.setCallback(onSignal);
     try {
-        kova::standin::StandinAgent agent(args.options);
+        kova::test::standin::StandinAgent agent(args.options);
         agent.start();
-        std::cout << kova::standin::readyLine(agent) << std::endl;
+        std::cout << kova::test::standin::readyLine(agent) << std::endl;
         serveCommands(agent, args.readStdin);
         agent.stop();
     } catch (const std::exception& e) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 void ListenerRegistry::setCidPrefix(const std::string& prefix) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -110,4 +110,4 @@ void ListenerRegistry::clear() {
     registrations_.clear();
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 struct ListenerRegistration {
     std::string resource;
@@ -66,4 +66,4 @@ private:
     std::function<void()> onChange_;
 };
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

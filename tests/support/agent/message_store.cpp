@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 namespace {
 constexpr size_t kStoreTime = 1, kQueueOffset = 2;  // l_properties[0] is the born time, kept
@@ -151,4 +151,4 @@ size_t MessageStore::queued(const std::string& rid) const {
     return found == queues_.end() ? 0 : found->second.messages.size();
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 struct TakenBatch {
     KOVAMsg::KOVABatchMessage messages;
@@ -82,4 +82,4 @@ private:
     Ice::Long batches_ = 0;
 };
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

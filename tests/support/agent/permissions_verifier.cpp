@@ -2,7 +2,7 @@
 
 #include <thread>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 bool CountingPermissionsVerifier::checkPermissions(const std::string& userId, const std::string& password,
                                                    std::string& reason, const Ice::Current&) const {
@@ -49,4 +49,4 @@ bool VerifierHost::waitForAccepted(long n, std::chrono::milliseconds timeout) co
     return true;
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

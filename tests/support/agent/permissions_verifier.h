@@ -18,7 +18,7 @@
 #include <chrono>
 #include <string>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 class CountingPermissionsVerifier : public Glacier2::PermissionsVerifier {
 public:
@@ -58,4 +58,4 @@ private:
     std::string proxy_;
 };
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

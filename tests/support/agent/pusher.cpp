@@ -2,7 +2,7 @@
 
 #include <optional>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 namespace {
 // A job whose resource has no listener yet is looked at again this often, so a
@@ -118,4 +118,4 @@ PushRecord Pusher::deliver(const PushJob& job, const ListenerRegistration& targe
     return record;
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 enum class PushKind { ConsumeMessage, OnMessage };
 
@@ -84,4 +84,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

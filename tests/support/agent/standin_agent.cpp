@@ -4,7 +4,7 @@
 
 #include <IceUtil/Time.h>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 namespace {
 int boundPort(const Ice::ObjectAdapterPtr& adapter) {
@@ -160,4 +160,4 @@ void StandinAgent::clearRecords() {
     core_->pusher.clearRecords();
 }
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

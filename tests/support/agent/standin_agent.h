@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 class StandinAgent {
 public:
@@ -115,4 +115,4 @@ private:
     std::string callbackProxy_;
 };
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-namespace kova::standin {
+namespace kova::test::standin {
 
 struct StandinAgentOptions {
     std::string host = "127.0.0.1";
@@ -32,4 +32,4 @@ struct StandinAgentOptions {
     int serverThreads = 16;
 };
 
-}  // namespace kova::standin
+}  // namespace kova::test::standin

@@ -1,6 +1,6 @@
 #include "batches.h"
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 KOVAMsg::KOVABatchMessage keyedBatch(int records, std::size_t bodyBytes, const std::string& keyPrefix) {
     KOVAMsg::KOVABatchMessage batch;
@@ -13,6 +13,10 @@ KOVAMsg::KOVABatchMessage keyedBatch(int records, std::size_t bodyBytes, const s
     return batch;
 }
 
+KOVAMsg::KOVABatchMessage batchOf(int records, const std::string& keyPrefix) {
+    return keyedBatch(records, 32, keyPrefix);
+}
+
 KOVAMsg::KOVABatchMessage batchOf(const std::vector<std::string>& bodies) {
     KOVAMsg::KOVABatchMessage batch;
     for (const std::string& body : bodies) {
@@ -23,4 +27,4 @@ KOVAMsg::KOVABatchMessage batchOf(const std::vector<std::string>& bodies) {
     return batch;
 }
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine

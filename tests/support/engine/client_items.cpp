@@ -3,10 +3,10 @@
 #include "shared_infrastructure.h"
 #include "temp_dir.h"
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 const std::string& processLogDir() {
-    static const kova::fixtures::TempDir dir("kova-client-log");
+    static const kova::test::fixtures::TempDir dir("kova-client-log");
     static const std::string path = dir.path().string();
     return path;
 }
@@ -36,7 +36,7 @@ KOVA::KOVAClientAdapterPtr makeTestAdapter(const std::string& prefix, const std:
 
 std::vector<std::string> routerItems(const std::string& routerKey, const std::string& routerProxy,
                                      const std::string& password) {
-    return {routerKey + "=" + routerProxy, routerKey + ".User=" + std::string(kova::fixtures::SharedInfrastructure::kUser),
+    return {routerKey + "=" + routerProxy, routerKey + ".User=" + std::string(kova::test::fixtures::SharedInfrastructure::kUser),
             routerKey + ".Password=" + password};
 }
 
@@ -48,4 +48,4 @@ std::vector<std::string> routedAgentItems(const std::string& key, const std::str
     return items;
 }
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine

@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "KOVAClientAdapter.h"
+#include "log_reader.h"
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 // Satisfies the adapter's configuration check and is never called: the
 // discard port on loopback.
@@ -19,6 +20,12 @@ constexpr const char* kUnreachableAgent = "KOVAAgent:tcp -h 127.0.0.1 -p 9";
 
 // One log directory per process, removed at exit.
 const std::string& processLogDir();
+
+// The client log lines of this process (processLogDir()) written from now on.
+class ClientLogMark : public kova::test::fixtures::LogMark {
+public:
+    ClientLogMark() : LogMark(processLogDir()) {}
+};
 
 // "<prefix>.LogDir" in processLogDir() and the default agent key
 // "<prefix>Server.Proxy" naming `defaultAgent`, then `extra`.
@@ -46,4 +53,4 @@ std::vector<std::string> routerItems(const std::string& routerKey, const std::st
 std::vector<std::string> routedAgentItems(const std::string& key, const std::string& agentProxy,
                                           const std::string& routerProxy, const std::string& password);
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine

@@ -4,7 +4,7 @@
 
 #include <future>
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 CompletionPool::CompletionPool(int threads)
     : _service(std::make_shared<boost::asio::io_context>()), _work(_service->get_executor()) {
@@ -29,4 +29,4 @@ bool CompletionPool::drain(std::chrono::milliseconds timeout) {
     return done.wait_for(timeout) == std::future_status::ready;
 }
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine

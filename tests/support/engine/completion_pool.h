@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 class CompletionPool {
 public:
@@ -35,4 +35,4 @@ private:
     std::set<std::thread::id> _ids;
 };
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine

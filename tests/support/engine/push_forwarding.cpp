@@ -1,6 +1,6 @@
 #include "push_forwarding.h"
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 KOVA::KOVAPushCallback forwardingCallback(const std::shared_ptr<KOVA::KOVAClientLibImpl>& engine) {
     std::weak_ptr<KOVA::KOVAClientLibImpl> weak = engine;
@@ -11,4 +11,4 @@ KOVA::KOVAPushCallback forwardingCallback(const std::shared_ptr<KOVA::KOVAClient
     };
 }
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine

@@ -10,9 +10,9 @@
 #include "KOVAClientAdapter.h"
 #include "KOVAClientLibImpl.h"
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 // Answers NOT_EXIST once the engine is gone.
 KOVA::KOVAPushCallback forwardingCallback(const std::shared_ptr<KOVA::KOVAClientLibImpl>& engine);
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-namespace kova::enginetesting {
+namespace kova::test::engine {
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
                 std::chrono::milliseconds step) {
@@ -16,4 +16,4 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
     return true;
 }
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::engine

@@ -1,6 +1,5 @@
 // For the engine's benchmarks: the pair ratio reporter (pair_ratio.h) and the
-// stand-in agent with an engine that reaches it. Header-only, as only benchmark
-// binaries (which link Google Benchmark) include it.
+// stand-in agent with an engine that reaches it.
 // Thread-safety: used from the benchmark's main thread only.
 #pragma once
 
@@ -17,7 +16,7 @@
 #include "pair_ratio.h"
 #include "standin_agent.h"
 
-namespace kova::enginetesting {
+namespace kova::test::bench {
 
 // A benchmark of an engine that cannot reach its agent measures nothing.
 inline void requireReachable(KOVA::KOVAClientLibImpl& engine) {
@@ -34,12 +33,12 @@ struct BenchClient {
     static constexpr const char* kAgentKey = "BenchAgent";
 
     // `extra`: further client configuration items (thread-pool sizes, say).
-    explicit BenchClient(kova::standin::StandinAgentOptions options, const std::vector<std::string>& extra = {})
+    explicit BenchClient(kova::test::standin::StandinAgentOptions options, const std::vector<std::string>& extra = {})
         : agent(withoutCallRecords(options)) {
         agent.start();
         std::vector<std::string> items{std::string(kAgentKey) + "=" + agent.agentProxyString()};
         items.insert(items.end(), extra.begin(), extra.end());
-        adapter = new KOVA::KOVAClientAdapter(clientItems("bench", agent.agentProxyString(), items), "bench");
+        adapter = new KOVA::KOVAClientAdapter(engine::clientItems("bench", agent.agentProxyString(), items), "bench");
         engine = std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter);
         requireReachable(*engine);
     }
@@ -51,15 +50,15 @@ struct BenchClient {
     BenchClient(const BenchClient&) = delete;
     BenchClient& operator=(const BenchClient&) = delete;
 
-    kova::standin::StandinAgent agent;
+    kova::test::standin::StandinAgent agent;
     KOVA::KOVAClientAdapterPtr adapter;
     KOVA::KOVAClientLibImplPtr engine;
 
 private:
-    static kova::standin::StandinAgentOptions withoutCallRecords(kova::standin::StandinAgentOptions options) {
+    static kova::test::standin::StandinAgentOptions withoutCallRecords(kova::test::standin::StandinAgentOptions options) {
         options.recordCalls = false;
         return options;
     }
 };
 
-}  // namespace kova::enginetesting
+}  // namespace kova::test::bench
