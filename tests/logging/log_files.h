@@ -1,4 +1,5 @@
 // Test helpers for reading what the logger wrote.
+// Thread-safety: stateless free functions.
 #pragma once
 
 #include <algorithm>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace kovatest {
+namespace kova::test::logging {
 
 inline std::vector<std::string> ReadLines(const std::string& path) {
     std::vector<std::string> lines;
@@ -50,4 +51,4 @@ inline bool FullMatch(const std::string& text, const std::string& pattern,
 
 inline bool PathExists(const std::string& path) { return std::filesystem::exists(path); }
 
-}  // namespace kovatest
+}  // namespace kova::test::logging

@@ -9,18 +9,15 @@
 #include <thread>
 #include <vector>
 
-#include "ForkedChild.h"
 #include "KOVALog.h"
-#include "LogFiles.h"
+#include "log_files.h"
+#include "temp_dir.h"
 
-using kovatest::FullMatch;
-using kovatest::ListDir;
-using kovatest::PathExists;
-using kovatest::ReadLines;
-using kovatest::TempDir;
-using TQPublicTool::KOVALog;
-
+namespace kova::test::logging {
 namespace {
+
+using fixtures::TempDir;
+using TQPublicTool::KOVALog;
 
 // Groups 1 to 7: year, month, day, hour, minute, second, microseconds.
 const std::string kDatePattern = R"(\[([0-9]{4})-([0-9]{2})-([0-9]{2}) ([0-9]{2}):([0-9]{2}):([0-9]{2}) ([0-9]{6})\] )";
@@ -35,7 +32,7 @@ protected:
 
     // Points the logger at `stem` in this case's directory.
     std::string Target(const std::string& name, long maxSize = 1 << 20, int show = 0) {
-        const std::string stem = dir_ / name;
+        const std::string stem = dir_.file(name);
         log_->Log_Init(stem.c_str(), maxSize, 3, show);
         return stem;
     }
@@ -67,7 +64,7 @@ TEST_F(KOVALogWrite, SiteLineHasDateSourcePidThreadFunctionLevelAndMessage) {
     const char* const words[] = {"FATAL", "ERROR", "WARN", "INFO", "DEBUG"};
     const char* const messages[] = {"f 1", "e two", "w 003\\.2", "i 4", "d%"};  // ERE
     for (int i = 0; i < 5; ++i) {
-        const std::string expected = kDatePattern + "KOVALogWriteTest\\.cpp:" + std::to_string(firstLine + i) +
+        const std::string expected = kDatePattern + "log_write_test\\.cpp:" + std::to_string(firstLine + i) +
                                      "\\[" + std::to_string(getpid()) + " " + HexThreadId() +
                                      "\\]\\(TestBody\\) " + words[i] + ": " + messages[i];
         std::vector<std::string> match;
@@ -212,7 +209,7 @@ TEST_F(KOVALogWrite, ConcurrentWritersAcrossRotationsLeaveWholeOrderedLines) {
 }
 
 TEST_F(KOVALogWrite, StemIsCutTo199Characters) {
-    const std::string longStem = dir_.path() + "/" + std::string(300, 's');
+    const std::string longStem = dir_.path().string() + "/" + std::string(300, 's');
     log_->Log_Init(longStem.c_str(), 1 << 20, 3, 0);
     EXPECT_EQ(log_->getLogBaseName(), longStem.substr(0, 199));
 }
@@ -226,18 +223,18 @@ TEST_F(KOVALogWrite, WriteCreatesMissingDirectoriesAndReportsAFileInTheWay) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].substr(29), "created 1");
 
-    std::ofstream(dir_ / "plain");  // a file where a directory would have to be
+    std::ofstream(dir_.file("plain"));  // a file where a directory would have to be
     snprintf(stem, sizeof stem, "%s/plain/sub/app", dir_.path().c_str());
     testing::internal::CaptureStderr();
     EXPECT_EQ(log_->Log_WriteLog(stem, 1 << 20, 3, error, "lost"), -1);
     const std::string complaint = testing::internal::GetCapturedStderr();
     EXPECT_STREQ(error, "Fail to open log file");
-    EXPECT_EQ(complaint, "Can't create dir[" + dir_.path() + "/plain/sub/]\n");
+    EXPECT_EQ(complaint, "Can't create dir[" + dir_.path().string() + "/plain/sub/]\n");
 }
 
 TEST(KOVALogMakeDir, BlanksAndShellCharactersAreJustCharacters) {
     TempDir dir;
-    const std::string odd = dir / "a b/$(touch pwned)/c;d|e&f'g\"h`id`/x*y";
+    const std::string odd = dir.file("a b/$(touch pwned)/c;d|e&f'g\"h`id`/x*y");
     EXPECT_EQ(KOVALog::MakeDir(odd, true), 0);
     struct stat st;
     ASSERT_EQ(stat(odd.c_str(), &st), 0);
@@ -246,9 +243,9 @@ TEST(KOVALogMakeDir, BlanksAndShellCharactersAreJustCharacters) {
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"a b"});
 
     // A file path: only its directory part is made.
-    EXPECT_EQ(KOVALog::MakeDir(dir / "p q/r s/file.log", false), 0);
-    EXPECT_TRUE(PathExists(dir / "p q/r s"));
-    EXPECT_FALSE(PathExists(dir / "p q/r s/file.log"));
+    EXPECT_EQ(KOVALog::MakeDir(dir.file("p q/r s/file.log"), false), 0);
+    EXPECT_TRUE(PathExists(dir.file("p q/r s")));
+    EXPECT_FALSE(PathExists(dir.file("p q/r s/file.log")));
 }
 
 TEST(KOVALogMakeDir, PathsLongerThan255CharactersAreCreatedWhole) {
@@ -265,11 +262,12 @@ TEST(KOVALogMakeDir, PathsLongerThan255CharactersAreCreatedWhole) {
 TEST(KOVALogMakeDir, FailuresGiveMinusOne) {
     TempDir dir;
     EXPECT_EQ(KOVALog::MakeDir("no-slash.log", false), -1);
-    std::ofstream(dir / "file");
+    std::ofstream(dir.file("file"));
     testing::internal::CaptureStderr();
-    EXPECT_EQ(KOVALog::MakeDir(dir / "file/sub", true), -1);
+    EXPECT_EQ(KOVALog::MakeDir(dir.file("file/sub"), true), -1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // a directory request fails quietly
     EXPECT_EQ(KOVALog::MakeDir(dir.path(), true), 0);       // an existing directory is fine
 }
 
 }  // namespace
+}  // namespace kova::test::logging
