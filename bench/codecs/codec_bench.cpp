@@ -22,7 +22,7 @@
 #include "GzipReferenceChain.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
-#include "RawCodecs.h"
+#include "raw_codecs.h"
 
 namespace {
 
@@ -31,15 +31,15 @@ const size_t kSizes[] = {1 << 10, 64 << 10, 1 << 20};
 struct Codec {
     const char* name;
     int ce;
-    std::function<raw_codecs::Buffer(const std::string&)> rawEncode;
-    std::function<raw_codecs::Buffer(const std::string&, size_t)> rawDecode;
+    std::function<kova::test::bench::Buffer(const std::string&)> rawEncode;
+    std::function<kova::test::bench::Buffer(const std::string&, size_t)> rawDecode;
 };
 
 const std::vector<Codec>& Codecs() {
     static const std::vector<Codec> codecs = {
-        {"gzip", KOVA::COMMON::E_GZIP, raw_codecs::GzipEncode, raw_codecs::GzipDecode},
-        {"lz4", KOVA::COMMON::E_LZ4, raw_codecs::Lz4Encode, raw_codecs::Lz4Decode},
-        {"zstd", KOVA::COMMON::E_ZSTD, raw_codecs::ZstdEncode, raw_codecs::ZstdDecode},
+        {"gzip", KOVA::COMMON::E_GZIP, kova::test::bench::GzipEncode, kova::test::bench::GzipDecode},
+        {"lz4", KOVA::COMMON::E_LZ4, kova::test::bench::Lz4Encode, kova::test::bench::Lz4Decode},
+        {"zstd", KOVA::COMMON::E_ZSTD, kova::test::bench::ZstdEncode, kova::test::bench::ZstdDecode},
     };
     return codecs;
 }

@@ -29,8 +29,8 @@
 
 namespace {
 
-using kova::test::engine::Countdown;
-using kova::test::engine::CountdownPtr;
+using kova::test::bench::Countdown;
+using kova::test::bench::CountdownPtr;
 
 const char* const kResource = "bench-rid";
 const int kInFlight = 256;
@@ -53,7 +53,7 @@ struct BenchWorld {
         return options;
     }
 
-    kova::test::engine::BenchClient client;
+    kova::test::bench::BenchClient client;
     KOVA::KOVAAgentPrx produceProxy;
     std::unique_ptr<kova::test::engine::CompletionPool> pool;
 };
@@ -152,5 +152,5 @@ void registerPairs() {
 
 int main(int argc, char** argv) {
     // Time summed over repetitions.
-    return kova::test::engine::runPairs(argc, argv, {"Engine", 1.10, false, 18}, registerPairs);
+    return kova::test::bench::runPairs(argc, argv, {"Engine", 1.10, false, 18}, registerPairs);
 }

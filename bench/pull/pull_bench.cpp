@@ -67,7 +67,7 @@ struct BenchWorld {
     }
     ~BenchWorld() { bare = 0; }
 
-    kova::test::engine::BenchClient client;
+    kova::test::bench::BenchClient client;
     KOVA::KOVAAgentPrx bare;
 };
 

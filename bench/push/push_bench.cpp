@@ -28,8 +28,8 @@
 
 namespace {
 
-using kova::test::engine::Countdown;
-using kova::test::engine::CountdownPtr;
+using kova::test::bench::Countdown;
+using kova::test::bench::CountdownPtr;
 
 const int kRecords = 100;
 const size_t kBodyBytes = 1024;
@@ -159,5 +159,5 @@ void registerPairs() {
 
 int main(int argc, char** argv) {
     // The fastest repetition of each side.
-    return kova::test::engine::runPairs(argc, argv, {"Listener", 1.20, true, 10}, registerPairs);
+    return kova::test::bench::runPairs(argc, argv, {"Listener", 1.20, true, 10}, registerPairs);
 }

@@ -126,5 +126,5 @@ void registerPairs() {
 int main(int argc, char** argv) {
     std::string table = KOVA_GB2312_TABLE;
     require(Unicode_Lib_Init(&table[0]) == 0, "cannot load the GB2312 table");
-    return kova::test::engine::runPairs(argc, argv, {"Toolkit", 1.50, false, 12}, registerPairs);
+    return kova::test::bench::runPairs(argc, argv, {"Toolkit", 1.50, false, 12}, registerPairs);
 }

@@ -13,6 +13,10 @@ KOVAMsg::KOVABatchMessage keyedBatch(int records, std::size_t bodyBytes, const s
     return batch;
 }
 
+KOVAMsg::KOVABatchMessage batchOf(int records, const std::string& keyPrefix) {
+    return keyedBatch(records, 32, keyPrefix);
+}
+
 KOVAMsg::KOVABatchMessage batchOf(const std::vector<std::string>& bodies) {
     KOVAMsg::KOVABatchMessage batch;
     for (const std::string& body : bodies) {

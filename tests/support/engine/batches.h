@@ -14,6 +14,9 @@ namespace kova::test::engine {
 // bodies are `bodyBytes` times one letter ('a' for the first, then 'b', ...).
 KOVAMsg::KOVABatchMessage keyedBatch(int records, std::size_t bodyBytes, const std::string& keyPrefix = "key-");
 
+// `records` keyed records (keyPrefix0, ...) of 32 bytes each.
+KOVAMsg::KOVABatchMessage batchOf(int records, const std::string& keyPrefix = "key-");
+
 // One record per body, without properties.
 KOVAMsg::KOVABatchMessage batchOf(const std::vector<std::string>& bodies);
 

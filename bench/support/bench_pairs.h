@@ -1,6 +1,5 @@
 // For the engine's benchmarks: the pair ratio reporter (pair_ratio.h) and the
-// stand-in agent with an engine that reaches it. Header-only, as only benchmark
-// binaries (which link Google Benchmark) include it.
+// stand-in agent with an engine that reaches it.
 // Thread-safety: used from the benchmark's main thread only.
 #pragma once
 
@@ -17,7 +16,7 @@
 #include "pair_ratio.h"
 #include "standin_agent.h"
 
-namespace kova::test::engine {
+namespace kova::test::bench {
 
 // A benchmark of an engine that cannot reach its agent measures nothing.
 inline void requireReachable(KOVA::KOVAClientLibImpl& engine) {
@@ -39,7 +38,7 @@ struct BenchClient {
         agent.start();
         std::vector<std::string> items{std::string(kAgentKey) + "=" + agent.agentProxyString()};
         items.insert(items.end(), extra.begin(), extra.end());
-        adapter = new KOVA::KOVAClientAdapter(clientItems("bench", agent.agentProxyString(), items), "bench");
+        adapter = new KOVA::KOVAClientAdapter(engine::clientItems("bench", agent.agentProxyString(), items), "bench");
         engine = std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter);
         requireReachable(*engine);
     }
@@ -62,4 +61,4 @@ private:
     }
 };
 
-}  // namespace kova::test::engine
+}  // namespace kova::test::bench

@@ -10,7 +10,7 @@
 #include <condition_variable>
 #include <mutex>
 
-namespace kova::test::engine {
+namespace kova::test::bench {
 
 class Countdown : public IceUtil::Shared {
 public:
@@ -30,4 +30,4 @@ private:
 };
 typedef IceUtil::Handle<Countdown> CountdownPtr;
 
-}  // namespace kova::test::engine
+}  // namespace kova::test::bench

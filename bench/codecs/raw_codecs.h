@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-namespace raw_codecs {
+namespace kova::test::bench {
 
 struct Buffer {
     std::unique_ptr<char[]> data;
@@ -22,4 +22,4 @@ Buffer Lz4Decode(const std::string& frame, size_t plainSize);  // LZ4F_decompres
 Buffer ZstdEncode(const std::string& body);                  // ZSTD_compress, level 3
 Buffer ZstdDecode(const std::string& frame, size_t plainSize);  // ZSTD_decompress
 
-}  // namespace raw_codecs
+}  // namespace kova::test::bench

@@ -1,6 +1,6 @@
 #include "countdown.h"
 
-namespace kova::test::engine {
+namespace kova::test::bench {
 
 void Countdown::reset(int n) {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -22,4 +22,4 @@ bool Countdown::wait() {
     return !_failed;
 }
 
-}  // namespace kova::test::engine
+}  // namespace kova::test::bench

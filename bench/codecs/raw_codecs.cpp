@@ -1,4 +1,4 @@
-#include "RawCodecs.h"
+#include "raw_codecs.h"
 
 #include <lz4frame.h>
 #include <zlib.h>
@@ -6,7 +6,7 @@
 
 #include <stdexcept>
 
-namespace raw_codecs {
+namespace kova::test::bench {
 
 Buffer GzipEncode(const std::string& body) {
     z_stream zs{};
@@ -90,4 +90,4 @@ Buffer ZstdDecode(const std::string& frame, size_t plainSize) {
     return out;
 }
 
-}  // namespace raw_codecs
+}  // namespace kova::test::bench

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace kova::test::engine {
+namespace kova::test::bench {
 
 struct PairRatioOptions {
     std::string subject;             // "Engine" pairs "Engine/<case>" with "Bare/<case>"
@@ -92,4 +92,4 @@ inline int runPairs(int argc, char** argv, const PairRatioOptions& options, void
     return 0;
 }
 
-}  // namespace kova::test::engine
+}  // namespace kova::test::bench
