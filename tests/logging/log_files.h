@@ -1,22 +1,15 @@
-// Test helpers for reading what the logger wrote.
+// Test helpers for looking at what the logger made: directory listings and
+// whole-line matches (reading files back is in tests/support, log_reader.h).
 // Thread-safety: stateless free functions.
 #pragma once
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <regex.h>
 #include <string>
 #include <vector>
 
 namespace kova::test::logging {
-
-inline std::vector<std::string> ReadLines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 // Names of the entries of `dir`, sorted; empty when it does not exist.
 inline std::vector<std::string> ListDir(const std::string& dir) {

@@ -10,12 +10,14 @@
 #include "KOVALog.h"
 #include "forked_child.h"
 #include "log_files.h"
+#include "log_reader.h"
 #include "temp_dir.h"
 
 namespace kova::test::logging {
 namespace {
 
 using fixtures::RunForked;
+using fixtures::readLines;
 using fixtures::TempDir;
 using TQPublicTool::KOVALog;
 
@@ -34,7 +36,7 @@ fixtures::ForkedResult InChild(const std::string& cwd, Env env, const std::funct
 }
 
 void ExpectOneLineContaining(const std::string& file, const std::string& text) {
-    const auto lines = ReadLines(file);
+    const auto lines = readLines(file);
     ASSERT_EQ(lines.size(), 1u) << file;
     EXPECT_NE(lines[0].find(text), std::string::npos) << lines[0];
 }
@@ -132,7 +134,7 @@ TEST(KOVALogNaming, LoggerFromEmptyArgumentsWritesInTheWorkingDirectoryUntilReta
     EXPECT_FALSE(atRoot);
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{provisional, "real"}));
     ExpectOneLineContaining(dir.file(provisional), "provisional");
-    const auto real = ReadLines(dir.file("real/appsdk-cpp.log"));
+    const auto real = readLines(dir.file("real/appsdk-cpp.log"));
     ASSERT_EQ(real.size(), 2u);
     EXPECT_NE(real[0].find("ERROR: real"), std::string::npos);
     EXPECT_NE(real[1].find("ERROR: still real"), std::string::npos);

@@ -11,11 +11,13 @@
 
 #include "KOVALog.h"
 #include "log_files.h"
+#include "log_reader.h"
 #include "temp_dir.h"
 
 namespace kova::test::logging {
 namespace {
 
+using fixtures::readLines;
 using fixtures::TempDir;
 using TQPublicTool::KOVALog;
 
@@ -59,7 +61,7 @@ TEST_F(KOVALogWrite, SiteLineHasDateSourcePidThreadFunctionLevelAndMessage) {
     LOG_DEBUG("d%%");
     const time_t now = time(nullptr);
 
-    const auto lines = ReadLines(stem + ".log");
+    const auto lines = readLines(stem + ".log");
     ASSERT_EQ(lines.size(), 5u);
     const char* const words[] = {"FATAL", "ERROR", "WARN", "INFO", "DEBUG"};
     const char* const messages[] = {"f 1", "e two", "w 003\\.2", "i 4", "d%"};  // ERE
@@ -91,7 +93,7 @@ TEST_F(KOVALogWrite, LevelDecidesWhichSitesWriteAndSuppressedSitesEvaluateNothin
     LOG_DEBUG("debug at trace %d", count());
     EXPECT_EQ(evaluated, 2);
 
-    const auto lines = ReadLines(stem + ".log");
+    const auto lines = readLines(stem + ".log");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("WARN: warn 1"), std::string::npos);
     EXPECT_NE(lines[1].find("DEBUG: debug at trace 2"), std::string::npos);
@@ -119,7 +121,7 @@ TEST_F(KOVALogWrite, EchoedMessageIsFormattedTwiceFromTheSameArguments) {
     log_->Log_Msg("echo %d %s %.2f", 7, "seven", 7.5);
     const std::string echoed = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(FullMatch(echoed, kDatePattern + "echo 7 seven 7\\.50\n")) << echoed;
-    const auto lines = ReadLines(stem + ".log");
+    const auto lines = readLines(stem + ".log");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(FullMatch(lines[0], kDatePattern + "echo 7 seven 7\\.50")) << lines[0];
 }
@@ -140,19 +142,19 @@ TEST_F(KOVALogWrite, RotationAtTheLimitKeepsAtMostThreeFiles) {
         }
         if (i % 2 == 1) {
             // An odd line starts a fresh file and stays under the limit.
-            const auto current = ReadLines(stem + ".log");
+            const auto current = readLines(stem + ".log");
             ASSERT_EQ(current.size(), 1u) << "after line " << i;
             EXPECT_EQ(current[0].size(), 59u);
             EXPECT_EQ(current[0].substr(29), message(i));
         } else {
             // An even line passes the limit and the pair moves to rot1.log.
             EXPECT_FALSE(PathExists(stem + ".log")) << "after line " << i;
-            const auto rotated = ReadLines(stem + "1.log");
+            const auto rotated = readLines(stem + "1.log");
             ASSERT_EQ(rotated.size(), 2u);
             EXPECT_EQ(rotated[0].substr(29), message(i - 1));
             EXPECT_EQ(rotated[1].substr(29), message(i));
             if (i >= 4) {
-                const auto older = ReadLines(stem + "2.log");
+                const auto older = readLines(stem + "2.log");
                 ASSERT_EQ(older.size(), 2u);
                 EXPECT_EQ(older[0].substr(29), message(i - 3));
             }
@@ -193,7 +195,7 @@ TEST_F(KOVALogWrite, ConcurrentWritersAcrossRotationsLeaveWholeOrderedLines) {
         struct stat st;
         ASSERT_EQ(stat(file.c_str(), &st), 0);
         EXPECT_LT(st.st_size, limit + 100) << file;  // passes the limit by one line at most
-        for (const auto& line : ReadLines(file)) {
+        for (const auto& line : readLines(file)) {
             std::vector<std::string> match;
             ASSERT_TRUE(FullMatch(line, whole, &match)) << file << ": " << line;
             const size_t first = 8;  // after the date's groups
@@ -219,7 +221,7 @@ TEST_F(KOVALogWrite, WriteCreatesMissingDirectoriesAndReportsAFileInTheWay) {
     snprintf(stem, sizeof stem, "%s/new dir/sub/app", dir_.path().c_str());
     char error[128] = "";
     EXPECT_EQ(log_->Log_WriteLog(stem, 1 << 20, 3, error, "created %d", 1), 0) << error;
-    const auto lines = ReadLines(std::string(stem) + ".log");
+    const auto lines = readLines(std::string(stem) + ".log");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].substr(29), "created 1");
 
