@@ -10,10 +10,9 @@
 
 #include "KOVAClientAdapter.h"
 #include "KOVALog.h"
-#include "adapter_test_support.h"
+#include "adapter_fixture.h"
 
-using namespace kova_adapter_test;
-
+namespace kova::test::adapter {
 namespace {
 
 // The process logger is created once; point it at a directory of our own before any
@@ -26,7 +25,7 @@ public:
     }
     void TearDown() override { _dir.reset(); }
     static std::string logText() {
-        return ReadFile(TQPublicTool::KOVALog::getLogInstance()->getLogBaseName() + ".log");
+        return readFile(TQPublicTool::KOVALog::getLogInstance()->getLogBaseName() + ".log");
     }
 
 private:
@@ -323,7 +322,9 @@ TEST(LogConfig, EveryPropertyOnceWithWrittenKeys) {
     Build(WorkedTable({marker}));
     const std::string log = LoggerEnvironment::logText();
     const std::string prefix = "WARN: [INFO] client:`" + KOVA::_kova_ClientId + "' config:`--";
-    EXPECT_EQ(CountOccurrences(log, prefix + marker + "'"), 1u);
+    EXPECT_EQ(countOccurrences(log, prefix + marker + "'"), 1u);
     EXPECT_NE(log.find(prefix + "rNone.Locator=" + kLocatorL + "'"), std::string::npos);
     EXPECT_NE(log.find(prefix + "Ice.Warn.UnknownProperties=0'"), std::string::npos);
 }
+
+}  // namespace kova::test::adapter

@@ -11,10 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include "adapter_test_support.h"
+#include "adapter_fixture.h"
 
-using namespace kova_adapter_test;
-
+namespace kova::test::adapter {
 namespace {
 
 std::string ShellQuote(const std::string& text) {
@@ -74,47 +73,47 @@ TEST(ProcessLog, PasswordsAreMaskedAndWrittenKeysLogged) {
     TempDir dir;
     const ProbeRun run = RunProbe(
         "env -u envKovaLogPrefix",
-        ValidList({"c1.LogDir=" + dir.path(), "c1.Router.User=bob", "c1.Router.Password=s3cret-adapter",
+        ValidList({"c1.LogDir=" + dir.str(), "c1.Router.User=bob", "c1.Router.Password=s3cret-adapter",
                    "Ice.Default.Router.Password=s3cret-default", "c1SeparateRes.List=rNone"}));
     ASSERT_EQ(run.exitCode, 0);
     ASSERT_EQ(run.clientIds.size(), 1u);
 
-    const std::string log = ReadLogs(dir.path());
+    const std::string log = readLogs(dir.str());
     const std::string prefix = "WARN: [INFO] client:`" + run.clientIds[0] + "' config:`--";
     EXPECT_EQ(log.find("s3cret"), std::string::npos);
-    EXPECT_EQ(CountOccurrences(log, prefix + "c1.Router.Password=******'"), 1u);
-    EXPECT_EQ(CountOccurrences(log, prefix + "Ice.Default.Router.Password=******'"), 1u);
-    EXPECT_EQ(CountOccurrences(log, prefix + "c1.Router.User=bob'"), 1u);
-    EXPECT_EQ(CountOccurrences(log, prefix + "rNone=" + kAgentX + "'"), 1u);
-    EXPECT_EQ(CountOccurrences(log, prefix + "rNone.Locator=" + kLocatorL + "'"), 1u);
-    EXPECT_EQ(CountOccurrences(log, prefix + "Ice.MessageSizeMax=0'"), 1u);
+    EXPECT_EQ(countOccurrences(log, prefix + "c1.Router.Password=******'"), 1u);
+    EXPECT_EQ(countOccurrences(log, prefix + "Ice.Default.Router.Password=******'"), 1u);
+    EXPECT_EQ(countOccurrences(log, prefix + "c1.Router.User=bob'"), 1u);
+    EXPECT_EQ(countOccurrences(log, prefix + "rNone=" + kAgentX + "'"), 1u);
+    EXPECT_EQ(countOccurrences(log, prefix + "rNone.Locator=" + kLocatorL + "'"), 1u);
+    EXPECT_EQ(countOccurrences(log, prefix + "Ice.MessageSizeMax=0'"), 1u);
 }
 
 TEST(ProcessLog, LogNameGetsThePidAndExpandsVariables) {
     TempDir dir;
-    const ProbeRun run = RunProbe("env KOVA_T_LOGDIR=" + ShellQuote(dir.path()) + " KOVA_T_APP=app",
+    const ProbeRun run = RunProbe("env KOVA_T_LOGDIR=" + ShellQuote(dir.str()) + " KOVA_T_APP=app",
                                   ValidList({"c1.LogDir=${KOVA_T_LOGDIR}/sub", "c1.LogName=${KOVA_T_APP}"}));
     ASSERT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.values.at("logstem"), dir.path() + "/sub/app." + run.values.at("pid"));
-    EXPECT_NE(ReadFile(run.values.at("logstem") + ".log").find("config:`--c1.LogName=${KOVA_T_APP}'"),
+    EXPECT_EQ(run.values.at("logstem"), dir.str() + "/sub/app." + run.values.at("pid"));
+    EXPECT_NE(readFile(run.values.at("logstem") + ".log").find("config:`--c1.LogName=${KOVA_T_APP}'"),
               std::string::npos);
 }
 
 TEST(ProcessLog, LoggerStartsEvenWhenAListItemIsBad) {
     TempDir dir;
-    ProbeRun run = RunProbe("", ValidList({"c1.LogDir=" + dir.path(), "c1.LogName=bad", "Broken"}));
+    ProbeRun run = RunProbe("", ValidList({"c1.LogDir=" + dir.str(), "c1.LogName=bad", "Broken"}));
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_EQ(run.values["error"], "Invalid config for item:Broken");
-    EXPECT_EQ(run.values["logstem"], dir.path() + "/bad." + run.values["pid"]);
+    EXPECT_EQ(run.values["logstem"], dir.str() + "/bad." + run.values["pid"]);
 }
 
 TEST(ProcessLog, EmptyLogDirMeansHomeKovaLogs) {
     TempDir home;
-    const ProbeRun run = RunProbe("env -u envKovaLogPrefix HOME=" + ShellQuote(home.path()), ValidList({}));
+    const ProbeRun run = RunProbe("env -u envKovaLogPrefix HOME=" + ShellQuote(home.str()), ValidList({}));
     ASSERT_EQ(run.exitCode, 0);
-    const std::string stem = home.path() + "/kovalogs/kova-cpp/" + run.values.at("pid") + "-KOVAClient_kovasdk-cpp";
+    const std::string stem = home.str() + "/kovalogs/kova-cpp/" + run.values.at("pid") + "-KOVAClient_kovasdk-cpp";
     EXPECT_EQ(run.values.at("logstem"), stem);
-    EXPECT_NE(ReadFile(stem + ".log").find("config:`--c1Server.Proxy="), std::string::npos);
+    EXPECT_NE(readFile(stem + ".log").find("config:`--c1Server.Proxy="), std::string::npos);
 }
 
 TEST(ProcessLog, NoHomeAndNoUserEntryFallsBackToTmp) {
@@ -138,8 +137,8 @@ TEST(ProcessClientId, NoPrivateAddressGivesDashPidWithoutGrowthInBothForms) {
     if (geteuid() != 0 || !CommandSucceeds("unshare -n true")) GTEST_SKIP() << "unshare -n refused here";
     TempDir dir;
     dir.write("client.cfg", std::string("c1Server.Proxy=") + kAgentX + "\nc1Server.Proxy.Locator=" + kLocatorL +
-                                "\nc1.LogDir=" + dir.path() + "\n");
-    const std::vector<std::string> forms[] = {ValidList({"c1.LogDir=" + dir.path()}),
+                                "\nc1.LogDir=" + dir.str() + "\n");
+    const std::vector<std::string> forms[] = {ValidList({"c1.LogDir=" + dir.str()}),
                                               {"file", "c1", dir.file("client.cfg")}};
     for (const std::vector<std::string>& args : forms) {
         const ProbeRun run = RunProbe("PROBE_BUILDS=2 unshare -n", args);
@@ -148,3 +147,5 @@ TEST(ProcessClientId, NoPrivateAddressGivesDashPidWithoutGrowthInBothForms) {
         for (const std::string& id : run.clientIds) EXPECT_EQ(id, "-" + run.values.at("pid")) << args[0];
     }
 }
+
+}  // namespace kova::test::adapter

@@ -10,10 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "KOVAClientAdapter.h"
-#include "adapter_test_support.h"
+#include "adapter_fixture.h"
 
-using namespace kova_adapter_test;
-
+namespace kova::test::adapter {
 namespace {
 
 // Every completion waits, up to a bound, for a second completion to be running at
@@ -121,3 +120,5 @@ TEST(ClientPool, ConfiguredSingleThreadSerialisesCompletions) {
     // Shows the probe can tell the difference: one thread never runs two completions.
     EXPECT_EQ(MaxConcurrentCompletions({"Ice.ThreadPool.Client.SizeMax=1"}, std::chrono::milliseconds(300)), 1);
 }
+
+}  // namespace kova::test::adapter

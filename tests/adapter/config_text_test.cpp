@@ -8,6 +8,7 @@
 #include "KOVAClientAdapter.h"
 #include "KOVAConfigText.h"
 
+namespace kova::test::adapter {
 namespace {
 
 class ScopedEnv {
@@ -56,3 +57,5 @@ TEST(MaskSecretOption, HidesValuesOfPasswordKeysOnly) {
     EXPECT_EQ(KOVA::MaskSecretOption("--c1.PasswordHint=x"), "--c1.PasswordHint=x");
     EXPECT_EQ(KOVA::MaskSecretOption("--c1.Router.Password="), "--c1.Router.Password=");
 }
+
+}  // namespace kova::test::adapter

@@ -10,80 +10,28 @@
 #include <vector>
 
 #include "KOVAAmiCallback.h"
-#include "engine_probe.h"
-#include "engine_test_env.h"
+#include "engine_fixture.h"
 #include "free_port.h"
 #include "infrastructure_environment.h"
 #include "shared_infrastructure.h"
 #include "standin_agent.h"
-#include "waits.h"
 
+namespace kova::test::engine {
 namespace {
 
-using namespace kova::enginetest;
-using kova::test::engine::eventually;
-using Probe = KOVA::KOVAClientLibImplProbe;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 const int kInternalError = KOVA::COMMON::INTERNAL_ERROR;
 
-auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::test::fixtures::InfrastructureTeardown);
-
-// Collects asynchronous completions: code and thread of each, by cookie index.
-class Completions {
-public:
-    explicit Completions(size_t calls) : _codes(calls, -1), _counts(calls, 0), _threads(calls) {}
-
-    KOVA::AsyncProduceCallback callback() {
-        return [this](int code, void* ck) {
-            const size_t index = reinterpret_cast<size_t>(ck);
-            std::lock_guard<std::mutex> lock(_mutex);
-            _codes[index] = code;
-            ++_counts[index];
-            _threads[index] = std::this_thread::get_id();
-            ++_total;
-            _changed.notify_all();
-        };
-    }
-    static void* cookie(size_t index) { return reinterpret_cast<void*>(index); }
-
-    bool waitForTotal(size_t n, std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(_mutex);
-        return _changed.wait_for(lock, timeout, [&] { return _total >= n; });
-    }
-    size_t total() {
-        std::lock_guard<std::mutex> lock(_mutex);
-        return _total;
-    }
-    int code(size_t index) {
-        std::lock_guard<std::mutex> lock(_mutex);
-        return _codes[index];
-    }
-    int count(size_t index) {
-        std::lock_guard<std::mutex> lock(_mutex);
-        return _counts[index];
-    }
-    std::thread::id thread(size_t index) {
-        std::lock_guard<std::mutex> lock(_mutex);
-        return _threads[index];
-    }
-
-private:
-    std::mutex _mutex;
-    std::condition_variable _changed;
-    std::vector<int> _codes;
-    std::vector<int> _counts;
-    std::vector<std::thread::id> _threads;
-    size_t _total = 0;
-};
+auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new fixtures::InfrastructureTeardown);
 
 class EngineProduceTest : public SuiteAgentTest {
 protected:
     // On 127.0.0.2, so that the local address of a connection (the born host,
     // 127.0.0.1) differs from the agent's.
     static void SetUpTestSuite() {
-        kova::test::standin::StandinAgentOptions options;
+        standin::StandinAgentOptions options;
         options.host = "127.0.0.2";
         startAgent(options);
     }
@@ -95,9 +43,9 @@ protected:
     static KOVA::KOVAClientLibImplPtr directEngine() {
         return engineFor("Direct", {"Direct=" + agent_->agentProxyString()});
     }
-    int produceAsync(KOVA::KOVAClientLibImpl& engine, Completions& completions, size_t index,
+    int produceAsync(KOVA::KOVAClientLibImpl& engine, const CodeRecorder& completions, size_t index,
                      const std::shared_ptr<boost::asio::io_context>& service) {
-        return engine.Produce("rid", "", batchOf(1), {}, completions.callback(), Completions::cookie(index),
+        return engine.Produce("rid", "", batchOf(1), {}, completions.callback(), CodeRecorder::cookie(index),
                               service);
     }
 
@@ -110,9 +58,9 @@ TEST_F(EngineProduceTest, ServerCodesPassThroughBothForms) {
     EXPECT_EQ(13, engine_->Produce("rid", "", batchOf(2), {}));
     EXPECT_EQ(0, engine_->Produce("rid", "", batchOf(2), {}));
 
-    Completions completions(1);
+    CodeRecorder completions;
     ASSERT_EQ(0, produceAsync(*engine_, completions, 0, pool_.service()));
-    ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
+    ASSERT_TRUE(completions.waitFor(1, seconds(10)));
     EXPECT_EQ(31, completions.code(0));
     EXPECT_EQ(3u, agent_->callCount(AgentOp::Produce));
 }
@@ -121,14 +69,14 @@ TEST_F(EngineProduceTest, BornHostAndSessionIdReachTheAgentAndCallerCannotForgeB
     const KOVA::COMMON::KOVAProperties properties{{"__ks1", "forged"}, {"app-key", "app-value"}};
     ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(3), properties));
     ASSERT_EQ(0, engine_->Produce("rid", "given-sid", batchOf(1), {}));
-    Completions completions(1);
+    CodeRecorder completions;
     ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(1), properties, completions.callback(),
-                                  Completions::cookie(0), pool_.service()));
-    ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
+                                  CodeRecorder::cookie(0), pool_.service()));
+    ASSERT_TRUE(completions.waitFor(1, seconds(10)));
 
-    const std::vector<kova::test::standin::AgentCall> calls = agent_->calls(AgentOp::Produce);
+    const std::vector<standin::AgentCall> calls = agent_->calls(AgentOp::Produce);
     ASSERT_EQ(3u, calls.size());
-    for (const kova::test::standin::AgentCall& call : calls) {
+    for (const standin::AgentCall& call : calls) {
         ASSERT_EQ(1u, call.context.count("__ks1"));
         EXPECT_EQ("127.0.0.1", call.context.at("__ks1"));
     }
@@ -151,29 +99,29 @@ TEST_F(EngineProduceTest, BornHostAndSessionIdReachTheAgentAndCallerCannotForgeB
 TEST_F(EngineProduceTest, UnreachableAgentGives100AndNoCallback) {
     KOVA::KOVAClientLibImplPtr engine = std::make_shared<KOVA::KOVAClientLibImpl>(
         "Gone", makeAdapter({"Gone=KOVAAgent:tcp -h 127.0.0.1 -p " +
-                             std::to_string(kova::test::fixtures::freeLoopbackPort())}));
+                             std::to_string(fixtures::freeLoopbackPort())}));
 
     EXPECT_EQ(kInternalError, engine->Produce("rid", "", batchOf(1), {}));
-    Completions completions(1);
+    CodeRecorder completions;
     EXPECT_EQ(kInternalError, produceAsync(*engine, completions, 0, pool_.service()));
     ASSERT_TRUE(pool_.drain(seconds(10)));
-    EXPECT_EQ(0u, completions.total());
+    EXPECT_EQ(0u, completions.count());
 }
 
 TEST_F(EngineProduceTest, WithoutAnyIoContextAsyncProduceIsRefusedBeforeIssuing) {
-    Completions completions(1);
+    CodeRecorder completions;
     EXPECT_EQ(kInternalError, produceAsync(*engine_, completions, 0, nullptr));
     EXPECT_EQ(0u, agent_->callCount(AgentOp::Produce));
-    EXPECT_EQ(0u, completions.total());
+    EXPECT_EQ(0u, completions.count());
     EXPECT_EQ(0, engine_->Produce("rid", "", batchOf(1), {})) << "the synchronous form needs no io_context";
 }
 
 TEST_F(EngineProduceTest, CompletionsStayOnTheFirstIoContext) {
     CompletionPool other(2);
-    Completions completions(2);
+    CodeRecorder completions;
     ASSERT_EQ(0, produceAsync(*engine_, completions, 0, pool_.service()));
     ASSERT_EQ(0, produceAsync(*engine_, completions, 1, other.service()));
-    ASSERT_TRUE(completions.waitForTotal(2, seconds(10)));
+    ASSERT_TRUE(completions.waitFor(2, seconds(10)));
     EXPECT_TRUE(pool_.ownsThread(completions.thread(0)));
     EXPECT_TRUE(pool_.ownsThread(completions.thread(1)));
 }
@@ -181,21 +129,21 @@ TEST_F(EngineProduceTest, CompletionsStayOnTheFirstIoContext) {
 TEST_F(EngineProduceTest, ThousandAsyncProducesInFlightCompleteExactlyOnceOnThePool) {
     const size_t kCalls = 1000;
     agent_->script().nextCodes(AgentOp::Produce, std::vector<int>(10, 5));
-    Completions completions(kCalls);
+    CodeRecorder completions;
     for (size_t i = 0; i < kCalls; ++i) {
         ASSERT_EQ(0, produceAsync(*engine_, completions, i, pool_.service())) << i;
     }
-    ASSERT_TRUE(completions.waitForTotal(kCalls, seconds(60)));
+    ASSERT_TRUE(completions.waitFor(kCalls, seconds(60)));
     ASSERT_TRUE(pool_.drain(seconds(10)));
 
     size_t scripted = 0;
     for (size_t i = 0; i < kCalls; ++i) {
-        ASSERT_EQ(1, completions.count(i)) << i;
+        ASSERT_EQ(1, completions.calls(i)) << i;
         ASSERT_TRUE(pool_.ownsThread(completions.thread(i))) << i;
         scripted += completions.code(i) == 5 ? 1 : 0;
     }
     EXPECT_EQ(10u, scripted);
-    EXPECT_EQ(kCalls, completions.total());
+    EXPECT_EQ(kCalls, completions.count());
     EXPECT_EQ(kCalls, agent_->callCount(AgentOp::Produce));
 }
 
@@ -204,9 +152,9 @@ TEST_F(EngineProduceTest, LostConnectionWithoutRouterKeepsProxies) {
     agent_->script().closeNext(AgentOp::Produce, 2);
 
     EXPECT_EQ(kInternalError, engine_->Produce("rid", "", batchOf(1), {}));
-    Completions completions(1);
+    CodeRecorder completions;
     ASSERT_EQ(0, produceAsync(*engine_, completions, 0, pool_.service()));
-    ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
+    ASSERT_TRUE(completions.waitFor(1, seconds(10)));
     EXPECT_EQ(kInternalError, completions.code(0));
 
     EXPECT_TRUE(Probe::hasAgentProxy(*engine_));
@@ -225,9 +173,9 @@ TEST_F(EngineProduceTest, LostConnectionBehindRouterDropsProxiesInBothForms) {
     ASSERT_EQ(0, engine->Produce("rid", "", batchOf(1), {})) << "the next call builds everything again";
 
     agent_->script().closeNext(AgentOp::Produce);
-    Completions completions(1);
+    CodeRecorder completions;
     ASSERT_EQ(0, produceAsync(*engine, completions, 0, pool_.service()));
-    ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
+    ASSERT_TRUE(completions.waitFor(1, seconds(10)));
     EXPECT_EQ(kInternalError, completions.code(0));
     // The drop follows the posted completion on the Ice thread.
     eventually([&] { return !Probe::hasProduceProxy(*engine); }, seconds(10), milliseconds(5));
@@ -250,7 +198,7 @@ TEST_F(EngineProduceTest, DestroyedCommunicatorDropsProxiesWithoutRouter) {
 TEST_F(EngineProduceTest, CompletionsOutlivingTheirEngineAreStillDeliveredOnce) {
     // The communicator stays; only the engine goes while its call is out.
     KOVA::KOVAClientAdapterPtr adapter = makeAdapter({"Direct=" + agent_->agentProxyString()});
-    Completions completions(2);
+    CodeRecorder completions;
 
     // Reply path.
     KOVA::KOVAClientLibImplPtr engine = std::make_shared<KOVA::KOVAClientLibImpl>("Direct", adapter);
@@ -259,7 +207,7 @@ TEST_F(EngineProduceTest, CompletionsOutlivingTheirEngineAreStillDeliveredOnce) 
     ASSERT_TRUE(agent_->waitForHeld(1, seconds(10)));
     engine.reset();
     agent_->releaseHeld();
-    ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
+    ASSERT_TRUE(completions.waitFor(1, seconds(10)));
     EXPECT_EQ(0, completions.code(0));
 
     // Failure path, which would also look at the engine's router.
@@ -268,12 +216,12 @@ TEST_F(EngineProduceTest, CompletionsOutlivingTheirEngineAreStillDeliveredOnce) 
     agent_->script().closeNext(AgentOp::Produce);
     ASSERT_EQ(0, produceAsync(*engine, completions, 1, pool_.service()));
     engine.reset();
-    ASSERT_TRUE(completions.waitForTotal(2, seconds(10)));
+    ASSERT_TRUE(completions.waitFor(2, seconds(10)));
     EXPECT_EQ(kInternalError, completions.code(1));
 
     ASSERT_TRUE(pool_.drain(seconds(10)));
-    EXPECT_EQ(1, completions.count(0));
-    EXPECT_EQ(1, completions.count(1));
+    EXPECT_EQ(1, completions.calls(0));
+    EXPECT_EQ(1, completions.calls(1));
 }
 
 // A completion io_context that is stopped (the manager stops it at exit and
@@ -282,7 +230,7 @@ TEST_F(EngineProduceTest, CompletionsOutlivingTheirEngineAreStillDeliveredOnce) 
 TEST_F(EngineProduceTest, CompletionQueuedOnAStoppedIoContextDoesNotKeepItAlive) {
     auto service = std::make_shared<boost::asio::io_context>();
     std::weak_ptr<boost::asio::io_context> watch = service;
-    Completions completions(1);
+    CodeRecorder completions;
     ASSERT_EQ(0, produceAsync(*engine_, completions, 0, service));
     service->stop();
     service.reset();
@@ -290,7 +238,7 @@ TEST_F(EngineProduceTest, CompletionQueuedOnAStoppedIoContextDoesNotKeepItAlive)
 
     eventually([&] { return watch.expired(); }, seconds(10), milliseconds(5));
     EXPECT_TRUE(watch.expired()) << "the queued completion holds its own io_context";
-    EXPECT_EQ(0u, completions.total());
+    EXPECT_EQ(0u, completions.count());
     EXPECT_EQ(1u, agent_->callCount(AgentOp::Produce));
 }
 
@@ -306,9 +254,9 @@ TEST_F(EngineProduceTest, EmptyOrThrowingCallbackLeavesTheCompletionThreadsRunni
     ASSERT_TRUE(eventually([&] { return agent_->callCount(AgentOp::Produce) == 2; }, seconds(10)));
     ASSERT_TRUE(pool_.drain(seconds(10)));
 
-    Completions completions(1);
+    CodeRecorder completions;
     ASSERT_EQ(0, produceAsync(*engine_, completions, 0, pool_.service()));
-    ASSERT_TRUE(completions.waitForTotal(1, seconds(10)));
+    ASSERT_TRUE(completions.waitFor(1, seconds(10)));
     EXPECT_TRUE(pool_.ownsThread(completions.thread(0)));
 }
 
@@ -340,3 +288,4 @@ TEST_F(EngineProduceTest, SynchronousProduceFromAnIceThreadDoesNotHang) {
 }
 
 }  // namespace
+}  // namespace kova::test::engine

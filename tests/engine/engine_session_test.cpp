@@ -9,25 +9,22 @@
 #include <thread>
 #include <vector>
 
-#include "engine_probe.h"
-#include "engine_test_env.h"
+#include "engine_fixture.h"
 #include "infrastructure_environment.h"
 #include "shared_infrastructure.h"
 #include "standin_agent.h"
 
+namespace kova::test::engine {
 namespace {
 
-using namespace kova::enginetest;
-using kova::test::engine::routerItems;
-using Probe = KOVA::KOVAClientLibImplProbe;
 
-auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::test::fixtures::InfrastructureTeardown);
+auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new fixtures::InfrastructureTeardown);
 
 class EngineSessionTest : public SuiteAgentTest {
 protected:
     static void SetUpTestSuite() {
         SharedInfrastructure& infra = SharedInfrastructure::get();
-        kova::test::standin::StandinAgentOptions options;
+        standin::StandinAgentOptions options;
         options.locator = infra.locatorProxy();
         options.adapterId = infra.uniqueAdapterId();
         startAgent(options);
@@ -176,3 +173,4 @@ TEST_F(EngineSessionTest, MissingAgentPropertyGivesNoProxy) {
 }
 
 }  // namespace
+}  // namespace kova::test::engine

@@ -11,7 +11,7 @@
 #include "pull_fixture.h"
 #include "waits.h"
 
-namespace kova::pulltest {
+namespace kova::test::pull {
 namespace {
 
 using namespace std::chrono_literals;
@@ -49,7 +49,7 @@ TEST_F(AsyncPullTest, SuccessCallsBackOnceOnTheCompletionPool) {
 }
 
 TEST_F(AsyncPullTest, ServerCodeCallsBackOnTheIceThreadWithAnInfoLine) {
-    const LogMark log;
+    const ClientLogMark log;
     ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
     ASSERT_TRUE(recorder_.waitFor(1));
     const PullCallback got = recorder_.all()[0];
@@ -133,7 +133,7 @@ TEST_F(AsyncPullTest, LateFailureOfAnOldDirectPullLeavesANewerGrantAlone) {
 
 TEST_F(AsyncPullTest, ClosedConnectionAfterIssueCallsBackOnceWith100) {
     agent_.script().closeNext(AgentOp::Consume);
-    const LogMark log;
+    const ClientLogMark log;
     ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
     ASSERT_TRUE(recorder_.waitFor(1));
     const PullCallback got = recorder_.all()[0];
@@ -146,7 +146,7 @@ TEST_F(AsyncPullTest, ClosedConnectionAfterIssueCallsBackOnceWith100) {
 
 TEST_F(AsyncPullTest, CompletionWithoutIoContextCallsBackInPlaceWithAWarning) {
     agent_.preload(kRid, batchOf(2));
-    const LogMark log;
+    const ClientLogMark log;
     ASSERT_EQ(0, pullAsync(recorder_.callback(), nullptr, 2));
     ASSERT_TRUE(recorder_.waitFor(1));
     const PullCallback got = recorder_.all()[0];
@@ -158,7 +158,7 @@ TEST_F(AsyncPullTest, CompletionWithoutIoContextCallsBackInPlaceWithAWarning) {
 
 TEST_F(AsyncPullTest, ThrowingCallbackIsContainedAndItsNodeFreed) {
     agent_.preload(kRid, batchOf(2));
-    const LogMark log;
+    const ClientLogMark log;
     auto sentinel = std::make_shared<int>(0);
     std::weak_ptr<int> watch = sentinel;
     KOVA::PullConsumerCallback throwing = [sentinel](const std::string&, const std::string&,
@@ -171,7 +171,7 @@ TEST_F(AsyncPullTest, ThrowingCallbackIsContainedAndItsNodeFreed) {
     ASSERT_EQ(0, pullAsync(recorder_.callback(), pool_.service()));
     ASSERT_TRUE(recorder_.waitFor(1));
     EXPECT_TRUE(pool_.ownsThread(recorder_.all()[0].thread));
-    kova::test::engine::eventually([&] { return watch.expired(); }, 2s, 20ms);
+    engine::eventually([&] { return watch.expired(); }, 2s, 20ms);
     EXPECT_TRUE(watch.expired()) << "the node (and the callback it held) was freed";
     EXPECT_EQ(1u, log.count("ERROR: Pull callback threw for rid:pull-rid sid:pull-sid exception:callback failed"));
 }
@@ -190,7 +190,7 @@ TEST(AsyncPullFailure, PullThatCannotBeIssuedReturns100AndNeverCallsBack) {
 // router replaces it) must not leave the old proxy in place: every later pull
 // would fail on it.
 TEST(AsyncPullFailure, DestroyedCommunicatorDropsTheProxiesSoTheNextPullBuildsThemAgain) {
-    kova::test::standin::StandinAgent agent;
+    standin::StandinAgent agent;
     agent.start();
     KOVA::KOVAClientAdapterPtr adapter = makeAdapter({std::string(kAgentKey) + "=" + agent.agentProxyString()});
     KOVA::KOVAClientLibImplPtr engine = std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter);
@@ -200,12 +200,12 @@ TEST(AsyncPullFailure, DestroyedCommunicatorDropsTheProxiesSoTheNextPullBuildsTh
     KOVA::PullConsumerCallback cb = recorder.callback();
     ASSERT_EQ(0, engine->Consume("rid", sid, 1, cb, nullptr, {}, 0, pool.service()));
     ASSERT_TRUE(recorder.waitFor(1));
-    ASSERT_TRUE(KOVA::KOVAClientLibImplPullProbe::hasAsyncPullProxy(*engine));
+    ASSERT_TRUE(Probe::hasAsyncPullProxy(*engine));
 
     adapter->getCommunicator()->destroy();
     cb = recorder.callback();
     EXPECT_EQ(100, engine->Consume("rid", sid, 1, cb, nullptr, {}, 0, pool.service()));
-    EXPECT_FALSE(KOVA::KOVAClientLibImplPullProbe::hasAsyncPullProxy(*engine));
+    EXPECT_FALSE(Probe::hasAsyncPullProxy(*engine));
     EXPECT_FALSE(recorder.waitFor(2, std::chrono::milliseconds(300))) << "a pull not issued never calls back";
 }
 
@@ -213,7 +213,7 @@ TEST(AsyncPullFailure, DestroyedCommunicatorDropsTheProxiesSoTheNextPullBuildsTh
 // reference to the engine, the only holder of its adapter: released there, the
 // adapter would destroy its communicator from that communicator's own thread.
 TEST(AsyncPullFailure, LastReferenceDroppedByACallbackOnTheIceThreadIsReleasedOffIt) {
-    kova::test::standin::StandinAgent agent;
+    standin::StandinAgent agent;
     agent.start();
     agent.script().nextConsumeCode(5);
     KOVA::KOVAClientAdapterPtr adapter = makeAdapter({std::string(kAgentKey) + "=" + agent.agentProxyString()});
@@ -236,7 +236,7 @@ TEST(AsyncPullFailure, LastReferenceDroppedByACallbackOnTheIceThreadIsReleasedOf
             return true;
         }
     };
-    if (!kova::test::engine::eventually(destroyed, 10s, 20ms)) {
+    if (!engine::eventually(destroyed, 10s, 20ms)) {
         ADD_FAILURE() << "the communicator is being destroyed from one of its own threads";
         std::_Exit(1);  // that thread never returns: a clean teardown would hang
     }
@@ -244,7 +244,7 @@ TEST(AsyncPullFailure, LastReferenceDroppedByACallbackOnTheIceThreadIsReleasedOf
 
 // The agent as a process of its own, so that it can die for real.
 TEST(AsyncPullAgentDeath, KillingTheAgentDuringALongPollCallsBackOnceWith100) {
-    kova::test::fixtures::AgentProcess agent;
+    fixtures::AgentProcess agent;
     agent.start();
     KOVA::KOVAClientLibImplPtr engine = makeEngine(agent.agentProxyString());
     CompletionPool pool;
@@ -252,7 +252,7 @@ TEST(AsyncPullAgentDeath, KillingTheAgentDuringALongPollCallsBackOnceWith100) {
     std::string sid = "long-poll";
     KOVA::PullConsumerCallback cb = recorder.callback();
     ASSERT_EQ(0, engine->Consume("rid", sid, 1, cb, nullptr, {}, 20000, pool.service()));
-    kova::test::engine::eventually([&] { return agent.commandValue("count consume") == "1"; }, 5s, 20ms);
+    engine::eventually([&] { return agent.commandValue("count consume") == "1"; }, 5s, 20ms);
     ASSERT_EQ("1", agent.commandValue("count consume"));
     EXPECT_FALSE(recorder.waitFor(1, 100ms)) << "still polling";
 
@@ -268,4 +268,4 @@ TEST(AsyncPullAgentDeath, KillingTheAgentDuringALongPollCallsBackOnceWith100) {
 }
 
 }  // namespace
-}  // namespace kova::pulltest
+}  // namespace kova::test::pull

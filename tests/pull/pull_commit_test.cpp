@@ -3,13 +3,12 @@
 // follow-up pull through the callback agent.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <future>
 
 #include "ConsumeResultConversion.h"
 #include "pull_fixture.h"
 
-namespace kova::pulltest {
+namespace kova::test::pull {
 namespace {
 
 using namespace std::chrono_literals;
@@ -39,17 +38,12 @@ protected:
 
     // Calls AsyncCommit and waits (bounded) for its one callback.
     int asyncCommit(int succSize, bool* calledBeforeReturn = nullptr) {
-        auto result = std::make_shared<std::promise<int>>();
-        std::future<int> done = result->get_future();
-        auto called = std::make_shared<std::atomic<bool>>(false);
-        batch_->AsyncCommit("sid", 0, succSize, [result, called](int code, void* ck) {
-            EXPECT_EQ(reinterpret_cast<void*>(0x5), ck);
-            called->store(true);
-            result->set_value(code);
-        }, reinterpret_cast<void*>(0x5));
-        if (calledBeforeReturn) *calledBeforeReturn = called->load();
-        if (done.wait_for(10s) != std::future_status::ready) return -1;
-        return done.get();
+        const engine::CodeRecorder done;
+        batch_->AsyncCommit("sid", 0, succSize, done.callback(), done.cookie(5));
+        if (calledBeforeReturn) *calledBeforeReturn = done.count() != 0;
+        if (!done.waitFor(1)) return -1;
+        EXPECT_EQ(done.cookie(5), done.all()[0].cookie);
+        return done.all()[0].code;
     }
 
     KOVA::ConsumeStatusPtr batch_;
@@ -68,7 +62,7 @@ TEST_F(CommitTest, CommitsAreCumulativeUntilNothingRemains) {
     EXPECT_EQ((std::vector<Ice::Long>{base_ + 4, base_ + 10}), committedOffsets());
     EXPECT_EQ(std::optional<Ice::Long>(base_ + 10), agent_.committedOffset(kRid));
 
-    const LogMark log;
+    const ClientLogMark log;
     EXPECT_EQ(41, batch_->Commit("sid", 0, 1));
     EXPECT_EQ(41, batch_->Commit("sid", 0, 0));
     EXPECT_EQ(2u, agent_.callCount(AgentOp::Commit)) << "an invalid commit sends nothing";
@@ -76,7 +70,7 @@ TEST_F(CommitTest, CommitsAreCumulativeUntilNothingRemains) {
 }
 
 TEST_F(CommitTest, SizeBeyondWhatRemainsIsRefusedWithoutACall) {
-    const LogMark log;
+    const ClientLogMark log;
     EXPECT_EQ(41, batch_->Commit("sid", 0, 11));
     EXPECT_EQ(10, remaining());
     EXPECT_EQ(base_, offset());
@@ -88,7 +82,7 @@ TEST_F(CommitTest, SizeBeyondWhatRemainsIsRefusedWithoutACall) {
 
 TEST_F(CommitTest, AgentCodeTakesTheSynchronousAdvanceBack) {
     agent_.script().nextCommitCode(5);
-    const LogMark log;
+    const ClientLogMark log;
     EXPECT_EQ(5, batch_->Commit("sid", 0, 4));
     EXPECT_EQ(base_, offset());
     EXPECT_EQ(10, remaining());
@@ -99,7 +93,7 @@ TEST_F(CommitTest, AgentCodeTakesTheSynchronousAdvanceBack) {
 
 TEST_F(CommitTest, ConnectionClosedDuringCommitReports0AndKeepsTheAdvance) {
     agent_.script().closeNext(AgentOp::Commit);
-    const LogMark log;
+    const ClientLogMark log;
     EXPECT_EQ(0, batch_->Commit("sid", 0, 4));
     EXPECT_EQ(base_ + 4, offset());
     EXPECT_EQ(6, remaining());
@@ -129,7 +123,7 @@ TEST_F(CommitTest, AsynchronousCommitAdvancesAndKeepsTheAdvanceOnACode) {
 
 TEST_F(CommitTest, AsynchronousCommitOnAClosedConnectionReports0) {
     agent_.script().closeNext(AgentOp::Commit);
-    const LogMark log;
+    const ClientLogMark log;
     EXPECT_EQ(0, asyncCommit(4));
     EXPECT_EQ(base_ + 4, offset());
     EXPECT_EQ(1u, log.count("WARN: Commit ignore failed! get exception:"));
@@ -167,7 +161,7 @@ TEST_F(FailedPullCommitTest, FailedPullCommitsNothingAndRefusesAFollowUpPull) {
     failed->AsyncCommit("sid", 0, 5, [&result](int code, void*) { result.set_value(code); }, nullptr);
     ASSERT_EQ(std::future_status::ready, result.get_future().wait_for(0s)) << "called back at once";
 
-    const LogMark log;
+    const ClientLogMark log;
     std::string sid = "s";
     KOVA::ConsumeStatusPtr next = failed->Consume(kRid, sid, 1, {}, 0);
     EXPECT_EQ(6, next->Status());
@@ -179,7 +173,7 @@ TEST_F(FailedPullCommitTest, FailedPullCommitsNothingAndRefusesAFollowUpPull) {
 TEST(HandBuiltStatusTest, StatusWithCode0ButNoCommitStateRefusesAFollowUpPull) {
     KOVA::KOVAClientAdapterPtr logging = makeAdapter({});  // starts the logger in the test's directory
     KOVA::ConsumeStatusPtr handMade = new KOVA::ConsumeStatus(0, nullptr);
-    const LogMark log;
+    const ClientLogMark log;
     std::string sid = "s";
     KOVA::ConsumeStatusPtr next = handMade->Consume("rid", sid, 1, {}, 0);
     EXPECT_EQ(6, next->Status());
@@ -204,4 +198,4 @@ TEST(HandBuiltStatusTest, CommitWithoutCallbackAgentReports100AndTakesTheAdvance
 }
 
 }  // namespace
-}  // namespace kova::pulltest
+}  // namespace kova::test::pull

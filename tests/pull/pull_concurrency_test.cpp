@@ -7,7 +7,7 @@
 
 #include "pull_fixture.h"
 
-namespace kova::pulltest {
+namespace kova::test::pull {
 namespace {
 
 using namespace std::chrono_literals;
@@ -87,4 +87,4 @@ TEST_F(ConcurrentPullTest, EightThreadsNeverLoseDuplicateOrOverspend) {
 }
 
 }  // namespace
-}  // namespace kova::pulltest
+}  // namespace kova::test::pull

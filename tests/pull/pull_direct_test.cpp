@@ -9,7 +9,7 @@
 
 #include "pull_fixture.h"
 
-namespace kova::pulltest {
+namespace kova::test::pull {
 namespace {
 
 class DirectPullTest : public PullFixture {
@@ -109,7 +109,7 @@ TEST_F(DirectPullTest, FailedDirectPullFallsBackToTheAgentInTheSameCall) {
 TEST_F(DirectPullTest, UnreachableCallbackAgentFallsBackAndSwitchesOff) {
     grantDirectPulls();
     agent_.script().closeNext(AgentOp::CallbackConsume);
-    const LogMark log;
+    const ClientLogMark log;
     KOVA::ConsumeStatusPtr status = pull();
     ASSERT_EQ(0, status->Status());
     EXPECT_EQ(2u, agentPulls());
@@ -162,7 +162,7 @@ TEST_F(SyncPullTest, ArgumentsAndPropertiesReachTheAgent) {
 }
 
 TEST_F(SyncPullTest, EveryServerCodeWritesAFatalLine) {
-    const LogMark log;
+    const ClientLogMark log;
     for (int i = 0; i < 2; ++i) {
         KOVA::ConsumeStatusPtr empty = pull();
         ASSERT_TRUE(empty);
@@ -175,7 +175,7 @@ TEST_F(SyncPullTest, EveryServerCodeWritesAFatalLine) {
 
 TEST(SyncPullFailure, UnreachableAgentGivesStatus100NeverNull) {
     KOVA::KOVAClientLibImplPtr engine = makeEngine("KOVAAgent:tcp -h 127.0.0.1 -p 9");
-    const LogMark log;
+    const ClientLogMark log;
     std::string sid = "s";
     KOVA::ConsumeStatusPtr status = engine->Consume("rid", sid, 1, {}, 0);
     ASSERT_TRUE(status);
@@ -185,4 +185,4 @@ TEST(SyncPullFailure, UnreachableAgentGivesStatus100NeverNull) {
 }
 
 }  // namespace
-}  // namespace kova::pulltest
+}  // namespace kova::test::pull

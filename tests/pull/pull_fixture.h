@@ -1,18 +1,51 @@
-// A fresh in-process stand-in agent and an engine for it, per test.
+// The pull tests' client (adapter "pt" of its own, engine on agent key
+// "PullAgent") and the fixture with a fresh in-process stand-in agent and an
+// engine for it, per test.
 // Thread-safety: the fixture's helpers may be called from several test threads
 // at once (the engine and the agent lock themselves).
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include "pull_probe.h"
-#include "pull_test_env.h"
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KOVAClientLibImpl.h"
+#include "batches.h"
+#include "callback_recorders.h"
+#include "client_items.h"
+#include "completion_pool.h"
+#include "engine_probe.h"
 #include "standin_agent.h"
 
-namespace kova::pulltest {
+namespace kova::test::pull {
 
-using kova::test::standin::AgentOp;
-using Probe = KOVA::KOVAClientLibImplPullProbe;
+using engine::batchOf;
+using engine::ClientLogMark;
+using engine::CompletionPool;
+using engine::PullCallback;
+using engine::PullRecorder;
+using standin::AgentOp;
+using Probe = KOVA::KOVAClientLibImplProbe;
+
+constexpr const char* kAgentKey = "PullAgent";
+
+// Up to four client threads; long polls stay below the invocation timeout.
+inline KOVA::KOVAClientAdapterPtr makeAdapter(const std::vector<std::string>& items) {
+    std::vector<std::string> all{"Ice.ThreadPool.Client.SizeMax=4"};
+    all.insert(all.end(), items.begin(), items.end());
+    return engine::makeTestAdapter("pt", all, std::chrono::seconds(30));
+}
+
+// An engine for the agent at `agentProxy` (extra items may add a router).
+inline KOVA::KOVAClientLibImplPtr makeEngine(const std::string& agentProxy, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> items{std::string(kAgentKey) + "=" + agentProxy};
+    items.insert(items.end(), extra.begin(), extra.end());
+    return std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, makeAdapter(items));
+}
+
+inline std::string keyOf(const KOVA::IMessage& message) { return message.GetProperty("KEYS"); }
 
 class PullFixture : public ::testing::Test {
 protected:
@@ -41,8 +74,8 @@ protected:
     size_t agentPulls() const { return agent_.callCount(AgentOp::Consume); }
     size_t directPulls() const { return agent_.callCount(AgentOp::CallbackConsume); }
 
-    kova::test::standin::StandinAgent agent_;
+    standin::StandinAgent agent_;
     KOVA::KOVAClientLibImplPtr engine_;
 };
 
-}  // namespace kova::pulltest
+}  // namespace kova::test::pull

@@ -4,21 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
-#include "infrastructure_environment.h"
 #include "client_items.h"
+#include "infrastructure_environment.h"
+#include "log_reader.h"
 #include "pull_fixture.h"
 #include "shared_infrastructure.h"
 
-namespace kova::pulltest {
+namespace kova::test::pull {
 namespace {
 
-using kova::test::fixtures::SharedInfrastructure;
+using fixtures::SharedInfrastructure;
 using namespace std::chrono_literals;
 
-auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new kova::test::fixtures::InfrastructureTeardown);
+auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new fixtures::InfrastructureTeardown);
 
 class RoutedPullTest : public ::testing::Test {
 protected:
@@ -29,7 +28,7 @@ protected:
         if (!infra.router().running()) infra.router().start();  // a test before may have stopped it
         agent_.start();
         engine_ = makeEngine(agent_.agentProxyString(),
-                             kova::test::engine::routerItems(std::string(kAgentKey) + ".Router", infra.routerProxy(),
+                             engine::routerItems(std::string(kAgentKey) + ".Router", infra.routerProxy(),
                                                               SharedInfrastructure::kPassword));
         ASSERT_TRUE(engine_->Ping());
     }
@@ -40,7 +39,7 @@ protected:
     }
     static bool routed(const KOVA::KOVACallbackAgentPrx& prx) { return prx && prx->ice_getRouter(); }
 
-    kova::test::standin::StandinAgent agent_;
+    standin::StandinAgent agent_;
     KOVA::KOVAClientLibImplPtr engine_;
 };
 
@@ -77,7 +76,7 @@ TEST_F(RoutedPullTest, PullCommitDirectAndFollowUpPullsAllTravelThroughTheRouter
     // went through the router all along.
     const size_t commits = agent_.callCount(AgentOp::Commit);
     SharedInfrastructure::get().router().stop();
-    const LogMark log;
+    const ClientLogMark log;
     EXPECT_EQ(0, batch->Commit("routed-sid", 0, -1)) << "an exception counts as committed";
     EXPECT_EQ(commits, agent_.callCount(AgentOp::Commit));
     EXPECT_EQ(0, batch->CommitState()->_size);
@@ -87,8 +86,8 @@ TEST_F(RoutedPullTest, PullCommitDirectAndFollowUpPullsAllTravelThroughTheRouter
 // The follow-up pull learns its router locally: a remote check after the pull
 // could fail and throw the delivered batch away.
 TEST_F(RoutedPullTest, FollowUpPullAsksTheRouterNothingAfterThePull) {
-    const std::string iceLog = kova::test::engine::processLogDir() + "/follow-up-ice.trace";
-    std::vector<std::string> items = kova::test::engine::routerItems(
+    const std::string iceLog = engine::processLogDir() + "/follow-up-ice.trace";
+    std::vector<std::string> items = engine::routerItems(
         std::string(kAgentKey) + ".Router", SharedInfrastructure::get().routerProxy(), SharedInfrastructure::kPassword);
     items.insert(items.end(), {"Ice.Trace.Protocol=1", "Ice.LogFile=" + iceLog});
     KOVA::KOVAClientLibImplPtr traced = makeEngine(agent_.agentProxyString(), items);
@@ -98,8 +97,7 @@ TEST_F(RoutedPullTest, FollowUpPullAsksTheRouterNothingAfterThePull) {
     ASSERT_EQ(0, batch->Status());
     const size_t mark = std::filesystem::file_size(iceLog);
     ASSERT_EQ(0, batch->Consume(kRid, sid, 2, {}, 0)->Status());
-    std::ifstream in(iceLog);
-    const std::string traces(std::istreambuf_iterator<char>(in), {});
+    const std::string traces = fixtures::readFile(iceLog);
     EXPECT_NE(std::string::npos, traces.find("operation = Consume", mark)) << traces.substr(mark);
     EXPECT_EQ(std::string::npos, traces.find("operation = ice_isA", mark)) << traces.substr(mark);
 }
@@ -109,7 +107,7 @@ TEST_F(RoutedPullTest, LostRouterSessionIsRebuiltByTheNextPull) {
     ASSERT_EQ(0, pull(1)->Status());
     SharedInfrastructure::get().router().restart();
 
-    const LogMark log;
+    const ClientLogMark log;
     // The old connection to the router died with it: the pull fails and drops
     // the proxies, so that the next one opens a new router session.
     KOVA::ConsumeStatusPtr first = pull(1);
@@ -127,10 +125,10 @@ TEST_F(RoutedPullTest, ReplyThatCannotBeConvertedFinishesAsAFailedPull) {
     KOVA::ConsumeResultInfo reply{};
     reply.code = 0;
     reply.callback = KOVA::KOVACallbackAgentPrx::uncheckedCast(
-        connection->createProxy(Ice::stringToIdentity(kova::test::standin::StandinAgent::kCallbackIdentity)));
+        connection->createProxy(Ice::stringToIdentity(standin::StandinAgent::kCallbackIdentity)));
 
     PullRecorder recorder;
-    const LogMark log;
+    const ClientLogMark log;
     Probe::completeWith(*engine_, kRid, "conv-sid", recorder.callback(), reply, batchOf(2));
     ASSERT_TRUE(recorder.waitFor(1, 1s));
     EXPECT_EQ(100, recorder.all()[0].status->Status());
@@ -141,4 +139,4 @@ TEST_F(RoutedPullTest, ReplyThatCannotBeConvertedFinishesAsAFailedPull) {
 }
 
 }  // namespace
-}  // namespace kova::pulltest
+}  // namespace kova::test::pull

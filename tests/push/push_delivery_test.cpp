@@ -5,14 +5,14 @@
 
 #include <atomic>
 
-#include "push_test_env.h"
+#include "push_fixture.h"
 #include "standin_agent.h"
 
-using kova::test::standin::PushKind;
-using kova::test::standin::PushRecord;
-using namespace kova::pushtest;
-
+namespace kova::test::push {
 namespace {
+
+using standin::PushKind;
+using standin::PushRecord;
 
 // A named listener (its own endpoints), so the tests can also call it
 // directly as the service would.
@@ -108,7 +108,7 @@ TEST_F(PushDeliveryTest, APushThatOvertakesTheRegistrationReplyIsRefused) {
     registering.join();
     EXPECT_EQ(0, serviceSideListener()->ConsumeMessage("r1", "s", "c", batchOf({"late"})));
     ASSERT_EQ(1u, consumer.count());
-    EXPECT_EQ("late", consumer.received().at(0).body);
+    EXPECT_EQ("late", consumer.all().at(0).body);
 }
 
 TEST_F(PushDeliveryTest, RegisteringTwiceMakesOneRemoteCall) {
@@ -124,7 +124,7 @@ TEST_F(PushDeliveryTest, RegisteringTwiceMakesOneRemoteCall) {
 TEST_F(PushDeliveryTest, ARefusedRegistrationIsNeitherStoredNorMonitored) {
     agent.script().nextCode(AgentOp::RegisterWithProxy, 3);
     EXPECT_EQ(3, client.registerConsumer("r1", consumer));
-    EXPECT_FALSE(KOVA::KOVAClientLibImplProbe::has(client.engine(), "r1"));
+    EXPECT_FALSE(Probe::hasConsumer(client.engine(), "r1"));
     EXPECT_EQ(8, serviceSideListener()->ConsumeMessage("r1", "s", "c", batchOf({"x"})));
     // Several monitor intervals: a stored consumer would have been kept alive.
     EXPECT_FALSE(agent.waitForCalls(AgentOp::KeepAlive, 1, 4 * kFastInterval));
@@ -135,17 +135,17 @@ TEST_F(PushDeliveryTest, ARefusedRegistrationIsNeitherStoredNorMonitored) {
 
 TEST_F(PushDeliveryTest, PauseAndResumeReachTheAgentWithTheConsumersCid) {
     ASSERT_EQ(0, client.registerConsumer("r1", consumer));
-    const std::string cid = KOVA::KOVAClientLibImplProbe::cid(client.engine(), "r1");
+    const std::string cid = Probe::cid(client.engine(), "r1");
     ASSERT_FALSE(cid.empty());
 
     client.engine().PauseConsume("r1");
-    EXPECT_EQ(KOVA::PAUSEING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1"));
+    EXPECT_EQ(KOVA::PAUSEING, Probe::status(client.engine(), "r1"));
     ASSERT_EQ(1u, agent.callCount(AgentOp::PauseConsume));
     EXPECT_EQ(cid, agent.calls(AgentOp::PauseConsume).at(0).cid);
     EXPECT_TRUE(agent.registrations().at(0).paused);
 
     EXPECT_EQ(0, client.engine().ResumeConsume("r1"));
-    EXPECT_EQ(KOVA::RUNNING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1"));
+    EXPECT_EQ(KOVA::RUNNING, Probe::status(client.engine(), "r1"));
     EXPECT_EQ(cid, agent.calls(AgentOp::StartConsume).at(0).cid);
     EXPECT_FALSE(agent.registrations().at(0).paused);
     pushAndWait("r1", batchOf({"a"}));
@@ -164,7 +164,7 @@ TEST_F(PushDeliveryTest, AResumeWhoseConnectionIsClosedByTheAgentCountsAsRunning
     client.engine().PauseConsume("r1");
     agent.script().closeNext(AgentOp::StartConsume);
     EXPECT_EQ(0, client.engine().ResumeConsume("r1"));
-    EXPECT_EQ(KOVA::RUNNING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1"));
+    EXPECT_EQ(KOVA::RUNNING, Probe::status(client.engine(), "r1"));
     // The next tick finds the connection gone and registers on a new one.
     EXPECT_TRUE(agent.waitForCalls(AgentOp::RegisterWithProxy, 2, std::chrono::seconds(10)));
 }
@@ -176,7 +176,7 @@ TEST_F(PushDeliveryTest, AResumeAfterTheClientClosedTheConnectionCountsAsRunning
     client.adapter()->getCommunicator()->stringToProxy(agent.agentProxyString())->ice_getConnection()->close(
         Ice::ConnectionCloseForcefully);
     EXPECT_EQ(0, client.engine().ResumeConsume("r1"));
-    EXPECT_EQ(KOVA::RUNNING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1"));
+    EXPECT_EQ(KOVA::RUNNING, Probe::status(client.engine(), "r1"));
     EXPECT_TRUE(agent.waitForCalls(AgentOp::RegisterWithProxy, 2, std::chrono::seconds(10)));
 }
 
@@ -192,7 +192,7 @@ TEST(PushStuckAgentTest, APauseThatIsNeverAnsweredGivesUpAfterTheInvocationTimeo
     ASSERT_EQ(0, client.registerConsumer("r1", consumer));
     agent.script().nextSleep(AgentOp::PauseConsume, std::chrono::seconds(3));
     client.engine().PauseConsume("r1");
-    EXPECT_EQ(KOVA::RUNNING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1")) << "the pause timed out";
+    EXPECT_EQ(KOVA::RUNNING, Probe::status(client.engine(), "r1")) << "the pause timed out";
 }
 
 // Without endpoints of its own the listener's pushes arrive on the client's
@@ -214,7 +214,7 @@ TEST(PushCallbackThreadTest, ACallbackThatCallsTheAgentCompletesWithOneClientThr
     agent.push("r1", batchOf({"a"}));
     ASSERT_TRUE(agent.waitForPushes(1, std::chrono::seconds(20)));
     EXPECT_EQ(0, agent.pushes().at(0).reply);
-    EXPECT_EQ(KOVA::PAUSEING, KOVA::KOVAClientLibImplProbe::status(client.engine(), "r1"));
+    EXPECT_EQ(KOVA::PAUSEING, Probe::status(client.engine(), "r1"));
 }
 
 // A callback at the adapter level that throws: the service's call is answered
@@ -302,3 +302,4 @@ TEST_F(PushDeliveryTest, ConcurrentPushesWhileOtherResourcesRegister) {
 }
 
 }  // namespace
+}  // namespace kova::test::push

@@ -8,14 +8,14 @@
 
 #include "free_port.h"
 #include "infrastructure_environment.h"
-#include "push_test_env.h"
+#include "push_fixture.h"
 #include "standin_agent.h"
 
-using namespace kova::pushtest;
 
+namespace kova::test::push {
 namespace {
 
-static auto* const kInfra = ::testing::AddGlobalTestEnvironment(new kova::test::fixtures::InfrastructureTeardown);
+static auto* const kInfra = ::testing::AddGlobalTestEnvironment(new fixtures::InfrastructureTeardown);
 
 std::vector<std::string> bodiesOf(const std::vector<Received>& received) {
     std::vector<std::string> bodies;
@@ -37,10 +37,10 @@ protected:
         ASSERT_EQ(0, client.registerConsumer("r1", consumer, &cookie));
         agent.push("r1", batchOf({"a", "b", "c"}), "push-sid");
         ASSERT_TRUE(agent.waitForPushes(1, std::chrono::seconds(10)));
-        const kova::test::standin::PushRecord record = agent.pushes().at(0);
+        const standin::PushRecord record = agent.pushes().at(0);
         EXPECT_TRUE(record.answered) << record.error;
         EXPECT_EQ(0, record.reply);
-        const std::vector<Received> received = consumer.received();
+        const std::vector<Received> received = consumer.all();
         EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), bodiesOf(received));
         for (const Received& r : received) {
             EXPECT_EQ(&cookie, r.cookie);
@@ -68,7 +68,7 @@ TEST_F(PushModesTest, NamedAdapterListensOnItsEndpointsAndRegistersByProxy) {
     expectPushesFlow(client);
     ASSERT_EQ(1u, agent.callCount(AgentOp::RegisterWithProxy));
     EXPECT_EQ(0u, agent.callCount(AgentOp::RegisterWithId));
-    const kova::test::standin::AgentCall call = agent.calls(AgentOp::RegisterWithProxy).at(0);
+    const standin::AgentCall call = agent.calls(AgentOp::RegisterWithProxy).at(0);
     EXPECT_EQ(0u, call.context.count("__kglacier"));
     EXPECT_EQ(100, call.count);
     EXPECT_EQ(1, call.maxBatch);
@@ -91,7 +91,7 @@ TEST_F(PushModesTest, WithoutEndpointsTheListenerIsReachedOverTheEnginesConnecti
     expectPushesFlow(client);
     EXPECT_EQ(0u, agent.callCount(AgentOp::RegisterWithProxy));
     ASSERT_EQ(1u, agent.callCount(AgentOp::RegisterWithId));
-    const std::vector<kova::test::standin::ListenerRegistration> registrations = agent.registrations();
+    const std::vector<standin::ListenerRegistration> registrations = agent.registrations();
     ASSERT_EQ(1u, registrations.size());
     EXPECT_TRUE(registrations[0].byIdentity);
     EXPECT_EQ(adapter->getClientID(), registrations[0].identity.name);
@@ -117,7 +117,7 @@ TEST_F(PushModesTest, BehindTheRouterTheListenerIsRoutedAndRegisteredWithTheMark
     expectPushesFlow(client);
     ASSERT_EQ(1u, agent.callCount(AgentOp::RegisterWithProxy));
     EXPECT_EQ(0u, agent.callCount(AgentOp::RegisterWithId));
-    const kova::test::standin::AgentCall call = agent.calls(AgentOp::RegisterWithProxy).at(0);
+    const standin::AgentCall call = agent.calls(AgentOp::RegisterWithProxy).at(0);
     ASSERT_EQ(1u, call.context.count("__kglacier"));
     EXPECT_EQ("yes", call.context.at("__kglacier"));
     EXPECT_EQ(identity.category, agent.registrations().at(0).identity.category);
@@ -147,7 +147,7 @@ TEST_F(PushModesTest, RebuildsBehindARouterLeaveEverySettingAsItWas) {
     const std::string text(40, 'x');  // longer than a short string: a reassignment frees it
     PushClient client(clientItems(agent.agentProxyString(),
                                   {"Ice.Default.Router=TG2/router:tcp -h 127.0.0.1 -p " +
-                                       std::to_string(kova::test::fixtures::freeLoopbackPort()),
+                                       std::to_string(fixtures::freeLoopbackPort()),
                                    "px.Fail.CacheDir=/tmp/" + text, "px.Fail.CacheMatch=" + text,
                                    "px.Fail.RepRid=" + text}));
     const KOVA::KOVAClientAdapterPtr adapter = client.adapter();
@@ -242,3 +242,4 @@ TEST_F(PushModesTest, LaterActivationsKeepTheFirstCallbackAndForceWithoutRouterC
 }
 
 }  // namespace
+}  // namespace kova::test::push

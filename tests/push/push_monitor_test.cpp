@@ -8,28 +8,28 @@
 #include "agent_process.h"
 #include "glacier2_router.h"
 #include "infrastructure_environment.h"
-#include "push_test_env.h"
+#include "push_fixture.h"
 #include "standin_agent.h"
 #include "temp_dir.h"
 
-using kova::test::fixtures::AgentProcess;
-using namespace kova::pushtest;
-
+namespace kova::test::push {
 namespace {
 
-static auto* const kInfra = ::testing::AddGlobalTestEnvironment(new kova::test::fixtures::InfrastructureTeardown);
+using fixtures::AgentProcess;
+
+static auto* const kInfra = ::testing::AddGlobalTestEnvironment(new fixtures::InfrastructureTeardown);
 
 const KOVA::PushMonitorTimings kFast{kFastFirstTick, kFastInterval};
 
 // A router of the test's own that checks passwords with the shared verifier.
-kova::test::fixtures::RouterOptions ownRouterOptions(const std::string& instanceName) {
-    kova::test::fixtures::RouterOptions options;
+fixtures::RouterOptions ownRouterOptions(const std::string& instanceName) {
+    fixtures::RouterOptions options;
     options.instanceName = instanceName;
     options.verifierProxy = SharedInfrastructure::get().verifierProxy();
     return options;
 }
 
-std::vector<std::string> routedClientItems(const StandinAgent& agent, const kova::test::fixtures::Glacier2Router& router) {
+std::vector<std::string> routedClientItems(const StandinAgent& agent, const fixtures::Glacier2Router& router) {
     return clientItems(agent.agentProxyString(),
                        defaultRouterItems(router.routerProxyString(), SharedInfrastructure::kPassword));
 }
@@ -79,7 +79,7 @@ TEST(PushMonitorTest, RealCadenceIsTwoSecondsThenTenSeconds) {
 std::string registrationCids(AgentProcess& agent) {
     std::string cids;
     for (const std::string& line : agent.command("registrations")) {
-        auto fields = kova::test::fixtures::parseFields(line);
+        auto fields = fixtures::parseFields(line);
         if (fields[""] == "REG") {
             cids += fields["cid"] + ",";
         }
@@ -105,19 +105,19 @@ TEST_P(AgentRestartTest, TheNextTickRegistersAgainWithANewCidAndPushesFlow) {
     ASSERT_EQ(0, client.registerConsumer("r1", consumer));
     ASSERT_EQ("OK", agent.command("push r1 2 before").back());
     ASSERT_TRUE(consumer.waitFor(2));
-    const std::string oldCid = KOVA::KOVAClientLibImplProbe::cid(client.engine(), "r1");
+    const std::string oldCid = Probe::cid(client.engine(), "r1");
 
     agent.restart();
     ASSERT_TRUE(eventually([&] {
-        const std::string cid = KOVA::KOVAClientLibImplProbe::cid(client.engine(), "r1");
+        const std::string cid = Probe::cid(client.engine(), "r1");
         return !cid.empty() && cid != oldCid;
     })) << "still registered as " << oldCid;
-    const std::string newCid = KOVA::KOVAClientLibImplProbe::cid(client.engine(), "r1");
+    const std::string newCid = Probe::cid(client.engine(), "r1");
     EXPECT_EQ(newCid + ",", registrationCids(agent));
 
     ASSERT_EQ("OK", agent.command("push r1 2 after").back());
     ASSERT_TRUE(consumer.waitFor(4));
-    const std::vector<Received> received = consumer.received();
+    const std::vector<Received> received = consumer.all();
     EXPECT_EQ("after", received.at(3).body);
 }
 
@@ -131,11 +131,11 @@ INSTANTIATE_TEST_SUITE_P(Modes, AgentRestartTest, ::testing::Values(true, false)
 // is registered with the new routed listener, and the callback given first
 // still receives the pushes.
 TEST(PushRouterRecoveryTest, AKilledRouterIsFollowedByANewSessionAndPushesFlowAgain) {
-    kova::test::fixtures::TempDir dir("kova-push-router");
-    kova::test::fixtures::RouterOptions options = ownRouterOptions("PG2");
+    fixtures::TempDir dir("kova-push-router");
+    fixtures::RouterOptions options = ownRouterOptions("PG2");
     options.locatorProxy = SharedInfrastructure::get().locatorProxy();
     options.sessionManager = "TGrid/SessionManager";
-    kova::test::fixtures::Glacier2Router router(dir.path().string(), options);
+    fixtures::Glacier2Router router(dir.path().string(), options);
     router.start();
 
     StandinAgent agent;
@@ -161,7 +161,7 @@ TEST(PushRouterRecoveryTest, AKilledRouterIsFollowedByANewSessionAndPushesFlowAg
     // newest registration that has settled, and every tick's registration
     // restarts that wait, so push while the new one has settled.
     ASSERT_TRUE(eventually([&] {
-        for (const kova::test::standin::ListenerRegistration& r : agent.registrations()) {
+        for (const standin::ListenerRegistration& r : agent.registrations()) {
             if (r.identity.category != oldCategory &&
                 std::chrono::steady_clock::now() - r.registeredAt > 2 * agent.options().pushSettle) {
                 return true;
@@ -176,15 +176,15 @@ TEST(PushRouterRecoveryTest, AKilledRouterIsFollowedByANewSessionAndPushesFlowAg
     ASSERT_TRUE(agent.waitForPushes(2, std::chrono::seconds(10)));
     EXPECT_TRUE(agent.pushes().at(1).answered) << agent.pushes().at(1).error << " to " << agent.pushes().at(1).listener;
     ASSERT_TRUE(consumer.waitFor(2));
-    EXPECT_EQ("after", consumer.received().at(1).body);
+    EXPECT_EQ("after", consumer.all().at(1).body);
 }
 
 // A first activation while the router is down fails; the monitor's later
 // forced activation (with an empty callback) must still serve the callback
 // given first.
 TEST(PushRouterRecoveryTest, AForcedActivationAfterAFailedOneKeepsTheFirstCallback) {
-    kova::test::fixtures::TempDir dir("kova-push-router2");
-    kova::test::fixtures::Glacier2Router router(dir.path().string(), ownRouterOptions("QG2"));
+    fixtures::TempDir dir("kova-push-router2");
+    fixtures::Glacier2Router router(dir.path().string(), ownRouterOptions("QG2"));
     router.start();
     StandinAgent agent;
     agent.start();
@@ -204,3 +204,4 @@ TEST(PushRouterRecoveryTest, AForcedActivationAfterAFailedOneKeepsTheFirstCallba
 }
 
 }  // namespace
+}  // namespace kova::test::push

@@ -5,15 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <standin_agent.h>
+#include "standin_agent.h"
 
 #include "test_client.h"
 
-namespace kova::support_tests {
+namespace kova::test::support_tests {
 
 class AgentClientTest : public ::testing::Test {
 protected:
-    explicit AgentClientTest(const kova::test::standin::StandinAgentOptions& options = {}) : agent_(options) {}
+    explicit AgentClientTest(const standin::StandinAgentOptions& options = {}) : agent_(options) {}
 
     void SetUp() override {
         agent_.start();
@@ -26,9 +26,9 @@ protected:
         agent_.stop();
     }
 
-    kova::test::standin::StandinAgent agent_;
+    standin::StandinAgent agent_;
     Ice::CommunicatorPtr client_;
     KOVA::KOVAAgentPrx prx_;
 };
 
-}  // namespace kova::support_tests
+}  // namespace kova::test::support_tests

@@ -3,17 +3,17 @@
 // standard input ending it.
 #include "test_client.h"
 
-#include <agent_process.h>
+#include "agent_process.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
-namespace kova::support_tests {
+namespace kova::test::support_tests {
 namespace {
 
-using kova::test::fixtures::AgentProcess;
-using kova::test::fixtures::parseFields;
+using fixtures::AgentProcess;
+using fixtures::parseFields;
 using namespace std::chrono_literals;
 
 TEST(AgentProcess, ServesScriptsAndSurvivesAKillAndRestartOnTheSamePorts) {
@@ -61,9 +61,9 @@ TEST(AgentProcess, ServesScriptsAndSurvivesAKillAndRestartOnTheSamePorts) {
     EXPECT_NE(cidAfter, cidBefore);
 
     EXPECT_EQ(agent.commandValue("push p 2 pushed"), "");
-    ASSERT_TRUE(listener->waitForReceived(1, 5s));
-    EXPECT_EQ(listener->received()[0].bodies, (std::vector<std::string>{"pushed", "pushed"}));
-    EXPECT_EQ(listener->received()[0].cid, cidAfter);
+    ASSERT_TRUE(listener->waitFor(1, 5s));
+    EXPECT_EQ(listener->all()[0].bodies, (std::vector<std::string>{"pushed", "pushed"}));
+    EXPECT_EQ(listener->all()[0].cid, cidAfter);
     client->destroy();
 }
 
@@ -90,4 +90,4 @@ TEST(AgentProcess, ParseFieldsSplitsTabSeparatedRecords) {
 }
 
 }  // namespace
-}  // namespace kova::support_tests
+}  // namespace kova::test::support_tests

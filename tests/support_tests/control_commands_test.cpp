@@ -1,16 +1,16 @@
 // The standalone agent's line commands, run in-process against a started agent.
 #include "test_client.h"
 
-#include <agent_process.h>
-#include <control_commands.h>
+#include "agent_process.h"
+#include "control_commands.h"
 
 #include <gtest/gtest.h>
 
-namespace kova::support_tests {
+namespace kova::test::support_tests {
 namespace {
 
-using kova::test::standin::runControlCommand;
-using kova::test::standin::StandinAgent;
+using standin::runControlCommand;
+using standin::StandinAgent;
 
 TEST(ControlCommands, ScriptRecordsAndListingsRoundTripOverTheLineFormat) {
     StandinAgent agent;
@@ -26,7 +26,7 @@ TEST(ControlCommands, ScriptRecordsAndListingsRoundTripOverTheLineFormat) {
     auto listing = runControlCommand(agent, "calls produce").lines;
     ASSERT_EQ(listing.size(), 3u);
     EXPECT_EQ(listing.back(), "END");
-    auto first = kova::test::fixtures::parseFields(listing[0]);
+    auto first = fixtures::parseFields(listing[0]);
     EXPECT_EQ(first[""], "CALL");
     EXPECT_EQ(first["sid"], "sid-1");
     EXPECT_EQ(first["code"], "5");
@@ -39,7 +39,7 @@ TEST(ControlCommands, ScriptRecordsAndListingsRoundTripOverTheLineFormat) {
     ASSERT_EQ(datas.size(), 2u);
     EXPECT_EQ(bodyOf(datas[1]), "hello");
 
-    auto ready = kova::test::fixtures::parseFields(runControlCommand(agent, "ready").lines.at(0));
+    auto ready = fixtures::parseFields(runControlCommand(agent, "ready").lines.at(0));
     EXPECT_EQ(ready["agent"], agent.agentProxyString());
     EXPECT_EQ(ready["callback_port"], std::to_string(agent.callbackPort()));
 
@@ -51,4 +51,4 @@ TEST(ControlCommands, ScriptRecordsAndListingsRoundTripOverTheLineFormat) {
 }
 
 }  // namespace
-}  // namespace kova::support_tests
+}  // namespace kova::test::support_tests

@@ -4,11 +4,11 @@
 // same port.
 #include "test_client.h"
 
-#include <agent_process.h>
-#include <free_port.h>
-#include <infrastructure_environment.h>
-#include <shared_infrastructure.h>
-#include <standin_agent.h>
+#include "agent_process.h"
+#include "free_port.h"
+#include "infrastructure_environment.h"
+#include "shared_infrastructure.h"
+#include "standin_agent.h"
 
 #include <Glacier2/Glacier2.h>
 #include <IceGrid/IceGrid.h>
@@ -17,15 +17,15 @@
 #include <filesystem>
 #include <fstream>
 
-namespace kova::support_tests {
+namespace kova::test::support_tests {
 namespace {
 
-using kova::test::fixtures::SharedInfrastructure;
-using kova::test::standin::AgentOp;
-using kova::test::standin::StandinAgent;
+using fixtures::SharedInfrastructure;
+using standin::AgentOp;
+using standin::StandinAgent;
 using namespace std::chrono_literals;
 
-const auto* const kTeardown = ::testing::AddGlobalTestEnvironment(new kova::test::fixtures::InfrastructureTeardown);
+const auto* const kTeardown = ::testing::AddGlobalTestEnvironment(new fixtures::InfrastructureTeardown);
 
 Ice::CommunicatorPtr routedClient(const std::string& routerProxy) {
     return makeClient({{"Ice.Default.Router", routerProxy}});
@@ -74,7 +74,7 @@ TEST(Glacier2Fixture, SessionIsAnIceGridSessionAndRoutedCallsKeepTheirContext) {
 
 TEST(Glacier2Fixture, PusherReachesAListenerBehindTheRouter) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
-    kova::test::standin::StandinAgentOptions options;
+    standin::StandinAgentOptions options;
     options.pushSettle = 0ms;
     StandinAgent agent(options);
     agent.start();
@@ -95,9 +95,9 @@ TEST(Glacier2Fixture, PusherReachesAListenerBehindTheRouter) {
               0);
     EXPECT_EQ(agent.calls(AgentOp::RegisterWithProxy).at(0).context.at("__kglacier"), "yes");
     agent.push("behind", makeBatch(2, "routed"), "push-sid");
-    ASSERT_TRUE(listener->waitForReceived(1, 5s));
-    EXPECT_EQ(listener->received()[0].bodies, (std::vector<std::string>{"routed-0", "routed-1"}));
-    EXPECT_EQ(listener->received()[0].cid, cid);
+    ASSERT_TRUE(listener->waitFor(1, 5s));
+    EXPECT_EQ(listener->all()[0].bodies, (std::vector<std::string>{"routed-0", "routed-1"}));
+    EXPECT_EQ(listener->all()[0].cid, cid);
     ASSERT_TRUE(agent.waitForPushes(1, 5s));
     EXPECT_TRUE(agent.pushes()[0].answered);
     client->destroy();
@@ -137,11 +137,11 @@ TEST(Glacier2Fixture, RouterRestartOnTheSamePortNeedsANewSession) {
 
 TEST(Glacier2Fixture, RouterWithoutSessionManagerGivesANullSessionYetRoutes) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
-    kova::test::fixtures::RouterOptions options;
+    fixtures::RouterOptions options;
     options.instanceName = "PlainG2";
     options.verifierProxy = infra.verifierProxy();
     options.sessionTimeoutSeconds = 5;
-    kova::test::fixtures::Glacier2Router router(infra.workDir().path().string(), options);
+    fixtures::Glacier2Router router(infra.workDir().path().string(), options);
     router.start();
     StandinAgent agent;
     agent.start();
@@ -156,10 +156,10 @@ TEST(Glacier2Fixture, RouterWithoutSessionManagerGivesANullSessionYetRoutes) {
 
 TEST(IceGridFixture, StandaloneAgentRegistersItsAdapterToo) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
-    kova::test::fixtures::AgentProcessOptions options;
+    fixtures::AgentProcessOptions options;
     options.locator = infra.locatorProxy();
     options.adapterId = infra.uniqueAdapterId("ProcessAgent");
-    kova::test::fixtures::AgentProcess agent(options);
+    fixtures::AgentProcess agent(options);
     agent.start();
     Ice::CommunicatorPtr client = makeClient({{"Ice.Default.Locator", infra.locatorProxy()}});
     auto prx = KOVA::KOVAAgentPrx::checkedCast(client->stringToProxy("KOVAAgent@" + options.adapterId));
@@ -171,7 +171,7 @@ TEST(IceGridFixture, StandaloneAgentRegistersItsAdapterToo) {
 
 TEST(IceGridFixture, IndirectProxyResolvesThroughTheRegistry) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
-    kova::test::standin::StandinAgentOptions options;
+    standin::StandinAgentOptions options;
     options.locator = infra.locatorProxy();
     options.adapterId = infra.uniqueAdapterId();
     StandinAgent agent(options);
@@ -189,9 +189,9 @@ TEST(IceGridFixture, IndirectProxyResolvesThroughTheRegistry) {
 }
 
 TEST(FixtureHelpers, FreePortsCanBeBoundAndTempDirsAreRemoved) {
-    const int port = kova::test::fixtures::freeLoopbackPort();
+    const int port = fixtures::freeLoopbackPort();
     EXPECT_GT(port, 0);
-    kova::test::standin::StandinAgentOptions options;
+    standin::StandinAgentOptions options;
     options.agentPort = port;
     StandinAgent agent(options);
     agent.start();
@@ -199,7 +199,7 @@ TEST(FixtureHelpers, FreePortsCanBeBoundAndTempDirsAreRemoved) {
 
     std::filesystem::path kept;
     {
-        kova::test::fixtures::TempDir dir("kova-helper");
+        fixtures::TempDir dir("kova-helper");
         kept = dir.path();
         std::ofstream(dir.file("x.txt")) << "x";
         EXPECT_TRUE(std::filesystem::exists(dir.file("x.txt")));
@@ -208,4 +208,4 @@ TEST(FixtureHelpers, FreePortsCanBeBoundAndTempDirsAreRemoved) {
 }
 
 }  // namespace
-}  // namespace kova::support_tests
+}  // namespace kova::test::support_tests

@@ -3,17 +3,17 @@
 // forceful closes and restart on the same ports.
 #include "agent_client_fixture.h"
 
-#include <standin_agent.h>
+#include "standin_agent.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-namespace kova::support_tests {
+namespace kova::test::support_tests {
 namespace {
 
-using kova::test::standin::AgentOp;
-using kova::test::standin::CallOutcome;
+using standin::AgentOp;
+using standin::CallOutcome;
 using namespace std::chrono_literals;
 
 constexpr int kNoNewMessage = 16;
@@ -214,4 +214,4 @@ TEST_F(StandinAgentTest, StopAnswersPendingLongPollsAndRestartKeepsThePortsAndTh
 }
 
 }  // namespace
-}  // namespace kova::support_tests
+}  // namespace kova::test::support_tests

@@ -4,15 +4,15 @@
 // pushes back; a listener that never answers cannot block the pusher.
 #include "agent_client_fixture.h"
 
-#include <standin_agent.h>
+#include "standin_agent.h"
 
 #include <gtest/gtest.h>
 
-namespace kova::support_tests {
+namespace kova::test::support_tests {
 namespace {
 
-using kova::test::standin::AgentOp;
-using kova::test::standin::StandinAgentOptions;
+using standin::AgentOp;
+using standin::StandinAgentOptions;
 using namespace std::chrono_literals;
 
 StandinAgentOptions quickPushOptions() {
@@ -64,7 +64,7 @@ TEST_F(StandinPushTest, IdentityRegistrationIsCalledBackOverTheRegisteringConnec
     agent_.pushBytes("r1", {{'x', 'y'}});
     ASSERT_TRUE(agent_.waitForPushes(2, 5s));
 
-    auto received = listener_->received();
+    auto received = listener_->all();
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0].operation, "ConsumeMessage");
     EXPECT_EQ(received[0].resource, "r1");
@@ -120,7 +120,7 @@ TEST_F(StandinPushTest, PausedListenerGetsNoPushUntilStarted) {
     EXPECT_EQ(prx_->StartConsume("r4", "s", cid), 0);
     ASSERT_TRUE(agent_.waitForPushes(1, 5s));
     EXPECT_FALSE(agent_.pushes()[0].byIdentity);
-    EXPECT_EQ(listener_->received().size(), 1u);
+    EXPECT_EQ(listener_->all().size(), 1u);
 }
 
 TEST_F(StandinPushTest, KeepAliveIsStampedOnTheRegistrationsOfItsConnection) {
@@ -160,4 +160,4 @@ TEST_F(StandinPushTest, RefusedRegistrationStoresNothing) {
 }
 
 }  // namespace
-}  // namespace kova::support_tests
+}  // namespace kova::test::support_tests

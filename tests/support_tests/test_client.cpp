@@ -1,6 +1,6 @@
 #include "test_client.h"
 
-namespace kova::support_tests {
+namespace kova::test::support_tests {
 
 Ice::CommunicatorPtr makeClient(const std::map<std::string, std::string>& properties) {
     Ice::InitializationData init;
@@ -28,19 +28,13 @@ std::string bodyOf(const KOVAMsg::KOVAMessage& message) {
     return std::string(message.message.begin(), message.message.end());
 }
 
-void RecordingListener::note(ReceivedPush push) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    received_.push_back(std::move(push));
-    changed_.notify_all();
-}
-
 void RecordingListener::ConsumeMessage_async(const KOVA::AMD_KOVAMessageListener_ConsumeMessagePtr& cb,
                                              const std::string& resourceid, const std::string& sid,
                                              const std::string& cid, const KOVAMsg::KOVABatchMessage& msgs,
                                              const Ice::Current& current) {
     ReceivedPush push{"ConsumeMessage", resourceid, sid, cid, {}, current.con.get()};
     for (const auto& message : msgs) push.bodies.push_back(bodyOf(message));
-    note(std::move(push));
+    record(std::move(push));
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (hold_) {
@@ -56,7 +50,7 @@ void RecordingListener::OnMessage_async(const KOVA::AMD_KOVAClient_OnMessagePtr&
                                         const KOVAMsg::BatchBytes& req, const Ice::Current& current) {
     ReceivedPush push{"OnMessage", resourceid, sid, cid, {}, current.con.get()};
     for (const auto& bytes : req) push.bodies.emplace_back(bytes.begin(), bytes.end());
-    note(std::move(push));
+    record(std::move(push));
     cb->ice_response(8);
 }
 
@@ -79,14 +73,4 @@ void RecordingListener::answerHeld() {
     }
 }
 
-std::vector<ReceivedPush> RecordingListener::received() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
-}
-
-bool RecordingListener::waitForReceived(size_t n, std::chrono::milliseconds timeout) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return received_.size() >= n; });
-}
-
-}  // namespace kova::support_tests
+}  // namespace kova::test::support_tests

@@ -4,17 +4,17 @@
 // itself; the free functions are stateless.
 #pragma once
 
-#include <KOVAMessageService.h>
+#include "KOVAMessageService.h"
 #include <Ice/Ice.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
-namespace kova::support_tests {
+#include "call_recorder.h"
+
+namespace kova::test::support_tests {
 
 // A client communicator; the extra properties override the defaults.
 Ice::CommunicatorPtr makeClient(const std::map<std::string, std::string>& properties = {});
@@ -31,7 +31,9 @@ struct ReceivedPush {
     Ice::Connection* connection = nullptr;  // compared by address only
 };
 
-class RecordingListener : public KOVA::KOVAMessageListener {
+// Records every push (all(), waitFor()) and answers ConsumeMessage with `reply`,
+// OnMessage with 8.
+class RecordingListener : public KOVA::KOVAMessageListener, public kova::test::fixtures::CallRecorder<ReceivedPush> {
 public:
     explicit RecordingListener(int reply = 0) : reply_(reply) {}
 
@@ -46,19 +48,12 @@ public:
     void setHoldReplies(bool hold);
     void answerHeld();
 
-    std::vector<ReceivedPush> received() const;
-    bool waitForReceived(size_t n, std::chrono::milliseconds timeout) const;
-
 private:
-    void note(ReceivedPush push);
-
     const int reply_;
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<ReceivedPush> received_;
+    std::mutex mutex_;
     bool hold_ = false;
     std::vector<KOVA::AMD_KOVAMessageListener_ConsumeMessagePtr> held_;
 };
 typedef IceUtil::Handle<RecordingListener> RecordingListenerPtr;
 
-}  // namespace kova::support_tests
+}  // namespace kova::test::support_tests

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "KOVAClientAdapter.h"
+#include "log_reader.h"
 
 namespace kova::test::engine {
 
@@ -19,6 +20,12 @@ constexpr const char* kUnreachableAgent = "KOVAAgent:tcp -h 127.0.0.1 -p 9";
 
 // One log directory per process, removed at exit.
 const std::string& processLogDir();
+
+// The client log lines of this process (processLogDir()) written from now on.
+class ClientLogMark : public kova::test::fixtures::LogMark {
+public:
+    ClientLogMark() : LogMark(processLogDir()) {}
+};
 
 // "<prefix>.LogDir" in processLogDir() and the default agent key
 // "<prefix>Server.Proxy" naming `defaultAgent`, then `extra`.

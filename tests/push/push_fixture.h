@@ -1,19 +1,14 @@
-// Shared pieces of the push tests: a client (adapter + engine + monitor
-// thread) wired the way the facade wires it, a recording push callback, and a
-// probe into the engine's consumer table.
-// Thread-safety: RecordingConsumer is safe from any thread (one mutex);
-// PushClient is used from the test thread, while its callbacks run on Ice
-// threads and its monitor runs on its own thread.
+// The push tests' client: adapter "px" + engine + monitor thread, wired the
+// way the facade wires it, and its configuration items.
+// Thread-safety: PushClient is used from the test thread, while its callbacks
+// run on Ice threads and its monitor runs on its own thread.
 #pragma once
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,22 +16,13 @@
 #include "KOVAClientAdapter.h"
 #include "KOVAClientLibImpl.h"
 #include "batches.h"
+#include "callback_recorders.h"
+#include "engine_probe.h"
 #include "shared_infrastructure.h"
 #include "standin_agent.h"
 #include "waits.h"
 
-namespace KOVA {
-
-// Reads the consumer table of an engine (friend of the engine).
-struct KOVAClientLibImplProbe {
-    static bool has(const KOVAClientLibImpl& engine, const std::string& rid);
-    static std::string cid(const KOVAClientLibImpl& engine, const std::string& rid);
-    static KOVAConsumerStatus status(const KOVAClientLibImpl& engine, const std::string& rid);
-};
-
-}  // namespace KOVA
-
-namespace kova::pushtest {
+namespace kova::test::push {
 
 // Short monitor cadence for the recovery tests.
 constexpr std::chrono::milliseconds kFastFirstTick{150};
@@ -44,9 +30,12 @@ constexpr std::chrono::milliseconds kFastInterval{250};
 
 using kova::test::engine::batchOf;
 using kova::test::engine::eventually;
+using kova::test::engine::Received;
+using kova::test::engine::RecordingConsumer;
 using kova::test::fixtures::SharedInfrastructure;
 using kova::test::standin::AgentOp;
 using kova::test::standin::StandinAgent;
+using Probe = KOVA::KOVAClientLibImplProbe;
 
 // The client's configuration items with the test binary's log directory; the
 // default agent key "pxServer.Proxy" names `agentProxy`.
@@ -54,33 +43,6 @@ std::vector<std::string> clientItems(const std::string& agentProxy, const std::v
 
 // The items that put the client behind the router at `routerProxy`.
 std::vector<std::string> defaultRouterItems(const std::string& routerProxy, const std::string& password);
-
-// One pushed message as the caller saw it.
-struct Received {
-    void* cookie = nullptr;
-    std::string rid;
-    std::string sid;
-    std::string body;
-};
-
-// A push callback that records every message and answers from a script
-// (0 once the script is used up); a scripted value of -1 throws instead.
-class RecordingConsumer {
-public:
-    void script(std::vector<int> results);
-    KOVA::PushConsumerCallback callback();
-    std::vector<Received> received() const;
-    size_t count() const;
-    bool waitFor(size_t n, std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) const;
-
-private:
-    int take(void* cookie, const std::string& rid, const std::string& sid, KOVA::IMessage&& message);
-
-    mutable std::mutex _mutex;
-    mutable std::condition_variable _changed;
-    std::vector<int> _script;
-    std::vector<Received> _received;
-};
 
 // The client side as the facade builds it: one adapter, one engine, the
 // monitor io_context on its own thread, and the adapter's push callback
@@ -95,7 +57,7 @@ public:
     // ActiveAdapter with the forwarding callback, then RegisterPushConsumer
     // (maximum count 100, maximum batch 1, as the facade registers).
     bool activate();
-    int registerConsumer(const std::string& rid, RecordingConsumer& consumer, void* cookie = nullptr);
+    int registerConsumer(const std::string& rid, const RecordingConsumer& consumer, void* cookie = nullptr);
     int registerConsumer(const std::string& rid, KOVA::PushConsumerCallback cb);
 
     const KOVA::KOVAClientAdapterPtr& adapter() const { return _adapter; }
@@ -111,4 +73,4 @@ private:
     std::thread _monitorThread;
 };
 
-}  // namespace kova::pushtest
+}  // namespace kova::test::push
