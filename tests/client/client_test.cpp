@@ -19,8 +19,8 @@
 namespace kova::test::client {
 namespace {
 
-using kova::test::fixtures::AgentProcess;
-using kova::test::fixtures::parseFields;
+using fixtures::AgentProcess;
+using fixtures::parseFields;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
@@ -29,7 +29,7 @@ typedef std::vector<std::map<std::string, std::string>> CallRecords;
 class ClientScenarioTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        kova::test::fixtures::AgentProcessOptions options;
+        fixtures::AgentProcessOptions options;
         options.autoPush = true;
         agent_ = std::make_unique<AgentProcess>(options);
         agent_->start();
@@ -42,12 +42,12 @@ protected:
 
     // Starts one scenario; its fail-store (when `store`) lives in the test's
     // directory, under `storeName`.
-    std::unique_ptr<kova::test::fixtures::ChildProcess> run(const std::string& scenario, bool store,
+    std::unique_ptr<fixtures::ChildProcess> run(const std::string& scenario, bool store,
                                                       const std::string& storeName = "store",
                                                       const std::vector<std::string>& extra = {}) {
-        auto child = std::make_unique<kova::test::fixtures::ChildProcess>();
+        auto child = std::make_unique<fixtures::ChildProcess>();
         stderrFile_ = dir_.file(scenario + ".stderr");
-        kova::test::fixtures::ChildOptions options;
+        fixtures::ChildOptions options;
         options.argv = {KOVA_CLIENT_SCENARIOS, scenario, "agent=" + agent_->agentProxyString()};
         if (store) {
             options.argv.push_back("store=" + dir_.file(storeName) + "/");
@@ -59,27 +59,27 @@ protected:
         return child;
     }
 
-    void expectLine(kova::test::fixtures::ChildProcess& child, const std::string& prefix) {
+    void expectLine(fixtures::ChildProcess& child, const std::string& prefix) {
         for (auto line = child.readLine(seconds(30)); line; line = child.readLine(seconds(30))) {
             if (line->compare(0, prefix.size(), prefix) == 0) {
                 return;
             }
         }
-        ADD_FAILURE() << "no line " << prefix << "; " << kova::test::fixtures::tailOfFile(stderrFile_);
+        ADD_FAILURE() << "no line " << prefix << "; " << fixtures::tailOfFile(stderrFile_);
     }
 
     // The exit status once the child ended by itself within `bound`; -1 after
     // a kill when it did not.
-    int exitWithin(kova::test::fixtures::ChildProcess& child, milliseconds bound) {
+    int exitWithin(fixtures::ChildProcess& child, milliseconds bound) {
         child.closeStdin();
-        if (!kova::test::engine::eventually([&] { return !child.running(); }, bound, milliseconds(5))) {
+        if (!engine::eventually([&] { return !child.running(); }, bound, milliseconds(5))) {
             child.kill();
             return -1;
         }
         const int status = child.exitStatus().value_or(-1);
         const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         if (code != 0) {
-            std::cerr << kova::test::fixtures::tailOfFile(stderrFile_) << std::endl;
+            std::cerr << fixtures::tailOfFile(stderrFile_) << std::endl;
         }
         return code;
     }
@@ -99,7 +99,7 @@ protected:
     }
     CallRecords reProduced() { return produceCalls("dummysid"); }
 
-    kova::test::fixtures::TempDir dir_{"kova-client"};
+    fixtures::TempDir dir_{"kova-client"};
     std::string stderrFile_;
     static std::unique_ptr<AgentProcess> agent_;
 };
@@ -131,7 +131,7 @@ TEST_F(ClientScenarioTest, StoredBatchesReachTheAgentThroughTheReProduceThread) 
 
     auto forward = run("forward", true);
     expectLine(*forward, "READY");
-    ASSERT_TRUE(kova::test::engine::eventually([&] { return reProduced().size() >= 3; }, kReProduceBound));
+    ASSERT_TRUE(engine::eventually([&] { return reProduced().size() >= 3; }, kReProduceBound));
     std::set<std::string> rids;
     for (auto& call : reProduced()) {
         rids.insert(call["rid"]);
@@ -149,7 +149,7 @@ TEST_F(ClientScenarioTest, BatchesOfAKilledProcessArriveOnce) {
 
     auto forward = run("forward", true);
     expectLine(*forward, "READY");
-    ASSERT_TRUE(kova::test::engine::eventually([&] { return reProduced().size() >= 5; }, kReProduceBound));
+    ASSERT_TRUE(engine::eventually([&] { return reProduced().size() >= 5; }, kReProduceBound));
     std::this_thread::sleep_for(milliseconds(200));  // room for a duplicate to show
     std::map<std::string, int> arrivals;
     for (auto& call : reProduced()) {
@@ -186,7 +186,7 @@ TEST_F(ClientScenarioTest, ExitWithWorkInFlightCallsEveryCallbackOnce) {
         // listeners that earlier runs registered.
         auto busy = run("exit-busy", true, "store", {"tag=" + std::to_string(run_)});
         expectLine(*busy, "BUSY");
-        ASSERT_TRUE(run_ == 0 || kova::test::engine::eventually([&] { return !reProduced().empty(); }))
+        ASSERT_TRUE(run_ == 0 || engine::eventually([&] { return !reProduced().empty(); }))
             << "run " << run_ << ": no re-produce in flight";
         ASSERT_EQ(exitWithin(*busy, seconds(5)), 0) << "run " << run_;
         expectLine(*busy, "VERIFIED");

@@ -1,6 +1,7 @@
 #include "scenario_support.h"
 
 #include "client_items.h"
+#include "log_reader.h"
 #include "waits.h"
 
 #include <cstdio>
@@ -8,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 
 namespace kova::test::client {
 
@@ -39,7 +39,7 @@ std::vector<std::string> clientItems(const ScenarioArgs& args, const std::string
         items = {item + ".Fail.CacheDir=" + store->second, item + ".Fail.EnableSucc=0"};
     }
     items.insert(items.end(), extra.begin(), extra.end());
-    return kova::test::engine::testClientItems(item, args.at("agent"), items);
+    return engine::testClientItems(item, args.at("agent"), items);
 }
 
 KOVA::KOVAClientLibPtr requireClient(const ScenarioArgs& args, const std::vector<std::string>& extra) {
@@ -57,14 +57,7 @@ std::vector<KOVA::OMessage> messages(const std::vector<std::string>& bodies) {
 }
 
 bool logMentions(const std::string& text) {
-    for (const auto& entry : std::filesystem::directory_iterator(kova::test::engine::processLogDir())) {
-        std::ifstream file(entry.path());
-        const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        if (content.find(text) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
+    return fixtures::readLogs(engine::processLogDir()).find(text) != std::string::npos;
 }
 
 int threadsNamed(const std::string& name) {
@@ -79,7 +72,7 @@ int threadsNamed(const std::string& name) {
 }
 
 bool eventually(const std::function<bool()>& condition) {
-    return kova::test::engine::eventually(condition, std::chrono::seconds(20), std::chrono::milliseconds(5));
+    return engine::eventually(condition, std::chrono::seconds(20), std::chrono::milliseconds(5));
 }
 
 }  // namespace kova::test::client

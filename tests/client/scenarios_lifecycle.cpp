@@ -25,7 +25,7 @@ void instanceScenario(const ScenarioArgs& args) {
     // Registered before the client exists, so it runs once the client stopped.
     std::atexit([] { check(!KOVA::KOVAClientLib::GetInstance(g_lateItems, "late"), "no client after exit"); });
     ScenarioArgs unreachable(args);
-    unreachable["agent"] = kova::test::engine::kUnreachableAgent;
+    unreachable["agent"] = engine::kUnreachableAgent;
     check(!KOVA::KOVAClientLib::GetInstance(clientItems(unreachable, "deadAgentClient"), "deadAgentClient"),
           "a client whose agent does not answer");
     check(logMentions("FATAL") &&
@@ -57,7 +57,7 @@ void threadsScenario(const ScenarioArgs& args) {
 
 void backOffScenario(const ScenarioArgs& args) {
     ScenarioArgs unreachable(args);
-    unreachable["agent"] = kova::test::engine::kUnreachableAgent;
+    unreachable["agent"] = engine::kUnreachableAgent;
     KOVA::KOVAClientManager manager(clientItems(unreachable, "backoff"), "backoff", false, nullptr);
     std::mutex mutex;
     std::vector<int> slept;
@@ -73,7 +73,7 @@ void backOffScenario(const ScenarioArgs& args) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     });
-    check(manager.Store("backoff", kova::test::engine::batchOf({"stored"}), {}), "store one batch");
+    check(manager.Store("backoff", engine::batchOf({"stored"}), {}), "store one batch");
     check(manager.LoadStore([&](const std::string&, const KOVAMsg::KOVABatchMessage&,
                                 const KOVA::COMMON::KOVAProperties&) {
               // The first refusal is a throw: it counts as a failure like the others.

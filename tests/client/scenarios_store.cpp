@@ -68,7 +68,7 @@ void forwardScenario(const ScenarioArgs& args) {
 
 void replacementScenario(const ScenarioArgs& args) {
     KOVA::KOVAClientLibPtr client = requireClient(args, {"scenario.Fail.RepRid=rep-target"});
-    check(KOVA::ReProduceCb("orig", kova::test::engine::batchOf({"r"}), kPlain), "re-produced");
+    check(KOVA::ReProduceCb("orig", engine::batchOf({"r"}), kPlain), "re-produced");
 }
 
 }  // namespace kova::test::client

@@ -1,44 +1,23 @@
 // A zstd or LZ4 header may declare any size, a gzip trailer too. The zstd decoder must
 // refuse a declared 8 GiB that the frame cannot hold without ever asking for the
-// memory; no decoder may reserve more than a few times its input for a forged claim. This binary replaces the
-// global operator new to watch every allocation (and refuses huge ones, so a
-// regression fails fast instead of exhausting the machine).
+// memory; no decoder may reserve more than a few times its input for a forged claim.
+// This binary replaces the global operator new to watch every allocation
+// (largest_allocation.h).
 #include <gtest/gtest.h>
 #include <lz4frame.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "CodecTestSupport.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
+#include "largest_allocation.h"
 
+namespace kova::test::codecs {
 namespace {
 
-std::atomic<size_t> largestRequest{0};
-const size_t kRefuseAbove = size_t(1) << 30;
-
-void* Allocate(size_t size) {
-    size_t seen = largestRequest.load();
-    while (size > seen && !largestRequest.compare_exchange_weak(seen, size)) {
-    }
-    if (size > kRefuseAbove) throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(size_t size) { return Allocate(size); }
-void* operator new[](size_t size) { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-
-namespace {
+using fixtures::largestAllocation;
+using fixtures::resetLargestAllocation;
 
 // Magic, a descriptor with an 8-byte size field and the single-segment flag, the
 // declared size, then one empty last raw block: a well-formed frame in every other way.
@@ -52,9 +31,9 @@ std::string FrameDeclaring(unsigned long long declared) {
 TEST(ZstdAllocationGuard, HeaderDeclaringEightGibIsRefusedWithoutAllocating) {
     const std::string frame = FrameDeclaring(8ULL << 30);
     std::string out;
-    largestRequest = 0;
+    resetLargestAllocation();
     EXPECT_FALSE(TQPublicTool::DecodeContentZSTD(frame, out));
-    EXPECT_LT(largestRequest.load(), size_t(1) << 20);
+    EXPECT_LT(largestAllocation(), size_t(1) << 20);
 }
 
 // The guard works from the frame's structure: a declared size that does fit the blocks
@@ -112,9 +91,9 @@ TEST_P(ForgedSizeClaim, ReservesAFewTimesTheInputAtMost) {
     const std::string body = codec_test::RandomBody(1 << 20);
     const std::string forged = GetParam().make(body);
     std::string out;
-    largestRequest = 0;
+    resetLargestAllocation();
     EXPECT_EQ(GetParam().decodes, TQPublicTool::DecodeContent(GetParam().ce, forged, out));
-    EXPECT_LT(largestRequest.load(), 16 * forged.size());
+    EXPECT_LT(largestAllocation(), 16 * forged.size());
     EXPECT_LE(out.capacity(), 2 * body.size()) << "the reserve outlives the decode";
     if (GetParam().decodes) {
         EXPECT_TRUE(out == body);
@@ -129,3 +108,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ForgedClaim>& info) { return info.param.name; });
 
 }  // namespace
+}  // namespace kova::test::codecs

@@ -1,20 +1,32 @@
 // Interoperability with the command-line gzip, lz4 and zstd tools, both ways.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <zstd.h>
+
+#include <cstdlib>
 
 #include "CodecTestSupport.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
+#include "log_reader.h"
+#include "temp_dir.h"
+
+namespace kova::test::codecs {
+namespace {
 
 using namespace codec_test;
-
-namespace {
 
 struct CliCodec {
     int ce;
     const char* name;
     const char* decodeCommand;  // reads the file named after it, writes to stdout
 };
+
+// Runs `command` through /bin/sh; its exit status (-1 when it could not run).
+int RunShell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return status == -1 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
+}
 
 const CliCodec kCliCodecs[] = {
     {KOVA::COMMON::E_GZIP, "gzip", "gzip -dc"},
@@ -24,7 +36,7 @@ const CliCodec kCliCodecs[] = {
 
 class CliInterop : public ::testing::TestWithParam<CliCodec> {
 protected:
-    TempDir dir_;
+    fixtures::TempDir dir_{"kova-codec"};
 };
 
 TEST_P(CliInterop, ToolDecodesOurBodies) {
@@ -34,10 +46,10 @@ TEST_P(CliInterop, ToolDecodesOurBodies) {
             SCOPED_TRACE(std::string(codec.name) + " size " + std::to_string(size));
             std::string encoded;
             ASSERT_TRUE(TQPublicTool::EncodeContent(codec.ce, body, encoded));
-            WriteFile(dir_.File("ours"), encoded);
-            ASSERT_EQ(0, RunShell(std::string(codec.decodeCommand) + " " + dir_.File("ours") + " > " +
-                                  dir_.File("plain") + " 2>/dev/null"));
-            EXPECT_TRUE(ReadFile(dir_.File("plain")) == body);
+            dir_.write("ours", encoded);
+            ASSERT_EQ(0, RunShell(std::string(codec.decodeCommand) + " " + dir_.file("ours") + " > " +
+                                  dir_.file("plain") + " 2>/dev/null"));
+            EXPECT_TRUE(fixtures::readFile(dir_.file("plain")) == body);
         }
     }
 }
@@ -50,13 +62,13 @@ protected:
     // Writes `body`, runs `command` with {in} and {out} replaced by file paths, and
     // returns what the tool wrote.
     std::string Encode(const std::string& body, std::string command) {
-        WriteFile(dir_.File("plain"), body);
-        for (auto [key, value] : {std::pair<std::string, std::string>{"{in}", dir_.File("plain")},
-                                  {"{out}", dir_.File("packed")}}) {
+        dir_.write("plain", body);
+        for (auto [key, value] : {std::pair<std::string, std::string>{"{in}", dir_.file("plain")},
+                                  {"{out}", dir_.file("packed")}}) {
             for (size_t at; (at = command.find(key)) != std::string::npos;) command.replace(at, key.size(), value);
         }
         EXPECT_EQ(0, RunShell(command + " 2>/dev/null")) << command;
-        return ReadFile(dir_.File("packed"));
+        return fixtures::readFile(dir_.file("packed"));
     }
 
     void ExpectDecodes(int ce, const std::string& command) {
@@ -69,7 +81,7 @@ protected:
         }
     }
 
-    TempDir dir_;
+    fixtures::TempDir dir_{"kova-codec"};
 };
 
 TEST_F(ToolOutput, GzipWithNameAndTimeAndFromAPipe) {
@@ -98,3 +110,4 @@ TEST_F(ToolOutput, ZstdPipedFrameReallyHasNoContentSize) {
 }
 
 }  // namespace
+}  // namespace kova::test::codecs

@@ -8,11 +8,14 @@
 #include "CodecTestSupport.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
+#include "log_reader.h"
+#include "test_log.h"
 #include "zstand.h"
 
-using namespace codec_test;
-
+namespace kova::test::codecs {
 namespace {
+
+using namespace codec_test;
 
 const int kCodecNumbers[] = {KOVA::COMMON::E_GZIP, KOVA::COMMON::E_LZ4, KOVA::COMMON::E_ZSTD};
 
@@ -82,15 +85,13 @@ TEST_P(DamagedInput, ForeignBytesAreRefused) {
 INSTANTIATE_TEST_SUITE_P(AllCodecs, DamagedInput, ::testing::ValuesIn(kCodecNumbers));
 
 TEST(CodecFailureLog, GzipAndZstdFailuresAreLoggedFatalWithTheirTexts) {
-    int gzipBefore = CountInLog("FATAL: DecodeContentGzip exception:");
-    int zstdBefore = CountInLog("FATAL: DecodeContentZSTD Unknown exception");
-    int lengthBefore = CountInLog(", data length:15");
+    const fixtures::LogMark log(fixtures::testLogDir());
     std::string out;
     EXPECT_FALSE(TQPublicTool::DecodeContentGzip("not gzip at all", out));
     EXPECT_FALSE(TQPublicTool::DecodeContentZSTD("not zstd at all", out));
-    EXPECT_EQ(gzipBefore + 1, CountInLog("FATAL: DecodeContentGzip exception:"));
-    EXPECT_EQ(zstdBefore + 1, CountInLog("FATAL: DecodeContentZSTD Unknown exception"));
-    EXPECT_EQ(lengthBefore + 1, CountInLog(", data length:15")) << "gzip lines carry the input length";
+    EXPECT_EQ(1u, log.count("FATAL: DecodeContentGzip exception:"));
+    EXPECT_EQ(1u, log.count("FATAL: DecodeContentZSTD Unknown exception"));
+    EXPECT_EQ(1u, log.count(", data length:15")) << "gzip lines carry the input length";
 }
 
 // A body may hold several frames (pzstd, lz4 and zstd appending to a file) and
@@ -188,3 +189,4 @@ TEST(ZstdWrappers, StreamingDecodeHonoursItsLimit) {
 }
 
 }  // namespace
+}  // namespace kova::test::codecs

@@ -11,9 +11,10 @@
 #include "KOVACommon.h"
 #include "PublicTools.h"
 
-using namespace codec_test;
-
+namespace kova::test::codecs {
 namespace {
+
+using namespace codec_test;
 
 struct CodecCase {
     int ce;
@@ -140,3 +141,4 @@ TEST(ZstdFrame, HeaderDeclaresContentSize) {
 }
 
 }  // namespace
+}  // namespace kova::test::codecs

@@ -8,9 +8,10 @@
 #include "GzipReferenceChain.h"
 #include "PublicTools.h"
 
-using namespace codec_test;
-
+namespace kova::test::codecs {
 namespace {
+
+using namespace codec_test;
 
 TEST(GzipIdentity, EncodedBytesEqualTheStreamChain) {
     std::vector<size_t> sizes = BoundarySizes();
@@ -63,3 +64,4 @@ TEST(GzipIdentity, DecodesLikeTheChainWhateverTheTrailerSizeSays) {
 }
 
 }  // namespace
+}  // namespace kova::test::codecs

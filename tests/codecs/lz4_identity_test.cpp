@@ -9,9 +9,10 @@
 #include "CodecTestSupport.h"
 #include "PublicTools.h"
 
-using namespace codec_test;
-
+namespace kova::test::codecs {
 namespace {
+
+using namespace codec_test;
 
 std::string SlicedFrameApi(const std::string& body) {
     const LZ4F_preferences_t prefs = {
@@ -50,3 +51,4 @@ TEST(Lz4Identity, FramesEqualTheSlicedFrameApiFromZeroToThreeMiB) {
 }
 
 }  // namespace
+}  // namespace kova::test::codecs

@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <poll.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,47 +15,15 @@
 #include <unistd.h>
 
 #include "ServerInit.h"
+#include "forked_child.h"
 
 namespace kova::test::toolkit {
 namespace {
 
-struct Outcome {
-    int exitCode = -1;  // of the forked child itself
-    std::string output;
-};
-
-// Runs `body` in a child whose standard output is a pipe; the child exits with what
-// body returns, through exit() so that stdio buffers are flushed as a program would.
-template <typename Body>
-Outcome RunWithPipedStdout(Body body) {
-    Outcome outcome;
-    int fds[2];
-    if (pipe(fds) != 0) return outcome;
-    fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        exit(body());
-    }
-    close(fds[1]);
-    char buffer[512];
-    for (;;) {
-        struct pollfd ready = {fds[0], POLLIN, 0};
-        if (poll(&ready, 1, 20000) <= 0) break;  // a stuck process must not hang the suite
-        const ssize_t n = read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        outcome.output.append(buffer, static_cast<size_t>(n));
-    }
-    close(fds[0]);
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
-    return outcome;
-}
+using fixtures::RunWithPipedStdout;
 
 TEST(ToolkitFork, DaemonInitDetachesAndCleansUp) {
-    const Outcome outcome = RunWithPipedStdout([] {
+    const fixtures::ForkedResult outcome = RunWithPipedStdout([] {
         const int inherited = open("/dev/null", O_RDONLY);
         dup2(inherited, 200);
         ServerInit::DaemonInit();
@@ -80,7 +47,7 @@ TEST(ToolkitFork, DaemonInitDetachesAndCleansUp) {
 }
 
 TEST(ToolkitFork, DaemonInitReportsAFailedFork) {
-    const Outcome outcome = RunWithPipedStdout([] {
+    const fixtures::ForkedResult outcome = RunWithPipedStdout([] {
         // Root is exempt from the process limit, so give it up first.
         if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 77;
         // Only the soft limit is lowered, and raised again at exit: the leak checker
@@ -106,7 +73,7 @@ TEST(ToolkitFork, DaemonInitReportsAFailedFork) {
 
 TEST(ToolkitFork, ForkChildsNumbersChildrenAndWritesBufferedOutputOnce) {
     EXPECT_EQ(0, ServerInit::ForkChilds(3, 3));
-    const Outcome outcome = RunWithPipedStdout([] {
+    const fixtures::ForkedResult outcome = RunWithPipedStdout([] {
         printf("before|");  // still in the buffer: standard output is a pipe
         const int id = ServerInit::ForkChilds(1, 4);
         if (id != 0) return id;

@@ -34,11 +34,11 @@ protected:
         return files.size() == 1 ? files.front() : "";
     }
 
-    kova::test::fixtures::TempDir _dir{"kova-store-readers"};
+    fixtures::TempDir _dir{"kova-store-readers"};
     const std::string _storeDir = (_dir.path() / "store").string();  // the other reader logs beside it
     UniquePrefix _prefix{"readers"};
     KOVA::KOVAStoreFile _store{_storeDir, _prefix.str(), "", true, 0, 0};
-    kova::test::fixtures::ChildProcess _other;
+    fixtures::ChildProcess _other;
 };
 
 TEST_F(StoreTwoReaders, SecondSkipsTheClaimedFileAndContinuesFromTheDeadFirstsOffsets) {

@@ -3,7 +3,7 @@
 // operation name, mode and parameter bytes against a table written from the
 // protocol's definition. A peer built from the same Slice would accept a wrong
 // `idempotent` or a swapped parameter; this one does not.
-#include "WireBytes.h"
+#include "wire_bytes.h"
 
 #include <KOVAMessageService.h>
 
@@ -14,10 +14,8 @@
 #include <mutex>
 #include <set>
 
+namespace kova::test::wire {
 namespace {
-
-using wire_test::Hex;
-using wire_test::WireBytes;
 
 struct Recorded {
     std::string identity;
@@ -290,3 +288,4 @@ TEST_F(WireRecorder, ListenerOperationsIncludingTheInheritedOne) {
 }
 
 }  // namespace
+}  // namespace kova::test::wire

@@ -19,7 +19,7 @@ using std::chrono::milliseconds;
 // The acknowledged ids of one writer, killed between 0 and 8 ms after it was ready.
 std::vector<std::string> runWriterAndKill(const std::string& dir, const std::string& prefix, bool sync,
                                           const std::string& tag, std::mt19937& random) {
-    kova::test::fixtures::ChildProcess writer;
+    fixtures::ChildProcess writer;
     writer.start({{storeToolPath(), "write", dir, prefix, sync ? "sync" : "async", tag}, "", false, true});
     EXPECT_EQ(writer.readLine(milliseconds(10000)), std::optional<std::string>("READY"));
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 8000));
@@ -32,7 +32,7 @@ std::vector<std::string> runWriterAndKill(const std::string& dir, const std::str
 }
 
 TEST(StoreCrashSafety, HundredKilledWritersLoseNoAcknowledgedBatch) {
-    kova::test::fixtures::TempDir dir("kova-store-crash");
+    fixtures::TempDir dir("kova-store-crash");
     UniquePrefix prefix("crash");
     const std::string storeDir = (dir.path() / "store").string();  // the writers log beside it
     std::mt19937 random(20261207);

@@ -16,7 +16,7 @@ namespace {
 
 // Runs argv to its end; the wait status.
 int runToEnd(const std::vector<std::string>& argv, const std::string& logFile) {
-    kova::test::fixtures::ChildProcess child;
+    fixtures::ChildProcess child;
     child.start({argv, logFile, false, false});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (child.running() && std::chrono::steady_clock::now() < deadline)
@@ -25,7 +25,7 @@ int runToEnd(const std::vector<std::string>& argv, const std::string& logFile) {
 }
 
 TEST(StoreFullDisk, StoreFailsWithoutSigbusAndEarlierBatchesStayReadable) {
-    kova::test::fixtures::TempDir dir("kova-store-full");
+    fixtures::TempDir dir("kova-store-full");
     UniquePrefix prefix("full");
     const std::string mountPoint = (dir.path() / "mnt").string(), log = dir.file("fill.log");
     std::filesystem::create_directory(mountPoint);
@@ -34,9 +34,9 @@ TEST(StoreFullDisk, StoreFailsWithoutSigbusAndEarlierBatchesStayReadable) {
     const int status =
         runToEnd({"unshare", "-m", "sh", "-c", script, "sh", mountPoint, storeToolPath(), prefix.str()}, log);
     if (WIFEXITED(status) && (WEXITSTATUS(status) == 77 || WEXITSTATUS(status) == 1))
-        GTEST_SKIP() << "no private mount namespace here: " << kova::test::fixtures::tailOfFile(log);
+        GTEST_SKIP() << "no private mount namespace here: " << fixtures::tailOfFile(log);
     ASSERT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << kova::test::fixtures::tailOfFile(log);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << fixtures::tailOfFile(log);
 }
 
 }  // namespace

@@ -7,10 +7,11 @@
 #include <cstring>
 #include <sched.h>
 
-#include "ForkedChild.h"
 #include "PublicTools.h"
 #include "Tools.h"
+#include "forked_child.h"
 
+namespace kova::test::localaddr {
 namespace {
 
 struct Discovery {
@@ -22,7 +23,7 @@ struct Discovery {
 // In a child with a fresh network namespace: brings lo up, runs `setup` (ip commands),
 // then asks for the local address with an output string that starts as "untouched".
 Discovery DiscoverIn(const std::string& setup) {
-    auto child = kovatest::RunForked([&setup]() -> std::string {
+    auto child = fixtures::RunForked([&setup]() -> std::string {
         if (unshare(CLONE_NEWNET) != 0) return std::string("SKIP unshare: ") + strerror(errno);
         const std::string script = "set -e; exec >/dev/null 2>&1; ip link set lo up; " + setup;
         if (system(script.c_str()) != 0) return "SKIP ip commands refused: " + setup;
@@ -39,21 +40,21 @@ Discovery DiscoverIn(const std::string& setup) {
     Discovery found;
     if (!child.finished || child.exitCode != 0) {
         found.result = -99;
-        found.address = "child failed: " + child.report;
+        found.address = "child failed: " + child.output;
         return found;
     }
-    if (child.report.rfind("SKIP ", 0) == 0) {
-        found.skipReason = child.report.substr(5);
+    if (child.output.rfind("SKIP ", 0) == 0) {
+        found.skipReason = child.output.substr(5);
         return found;
     }
-    const size_t blank = child.report.find(' ');
-    if (blank == std::string::npos || child.report.rfind("MISMATCH", 0) == 0) {
+    const size_t blank = child.output.find(' ');
+    if (blank == std::string::npos || child.output.rfind("MISMATCH", 0) == 0) {
         found.result = -99;
-        found.address = child.report;
+        found.address = child.output;
         return found;
     }
-    found.result = std::stoi(child.report.substr(0, blank));
-    found.address = child.report.substr(blank + 1);
+    found.result = std::stoi(child.output.substr(0, blank));
+    found.address = child.output.substr(blank + 1);
     return found;
 }
 
@@ -121,3 +122,4 @@ TEST(LocalAddress, InterfacesWithOnlyIPv6OrNoAddressArePassedOver) {
 }
 
 }  // namespace
+}  // namespace kova::test::localaddr

@@ -7,23 +7,25 @@
 #include <thread>
 #include <vector>
 
-#include "ForkedChild.h"
 #include "KOVALog.h"
-#include "LogFiles.h"
+#include "forked_child.h"
+#include "log_files.h"
+#include "log_reader.h"
+#include "temp_dir.h"
 
-using kovatest::ListDir;
-using kovatest::ReadLines;
-using kovatest::RunForked;
-using kovatest::TempDir;
-using TQPublicTool::KOVALog;
-
+namespace kova::test::logging {
 namespace {
+
+using fixtures::RunForked;
+using fixtures::readLines;
+using fixtures::TempDir;
+using TQPublicTool::KOVALog;
 
 enum class Env { Unset, Empty, Value };
 
 // Runs `body` in a child whose working directory is `cwd` and whose
 // "envKovaLogPrefix" is as given; the child reports "ok" or what went wrong.
-kovatest::ChildResult InChild(const std::string& cwd, Env env, const std::function<std::string()>& body) {
+fixtures::ForkedResult InChild(const std::string& cwd, Env env, const std::function<std::string()>& body) {
     return RunForked([&]() -> std::string {
         if (chdir(cwd.c_str()) != 0) return "chdir failed";
         if (env == Env::Unset) unsetenv("envKovaLogPrefix");
@@ -34,7 +36,7 @@ kovatest::ChildResult InChild(const std::string& cwd, Env env, const std::functi
 }
 
 void ExpectOneLineContaining(const std::string& file, const std::string& text) {
-    const auto lines = ReadLines(file);
+    const auto lines = readLines(file);
     ASSERT_EQ(lines.size(), 1u) << file;
     EXPECT_NE(lines[0].find(text), std::string::npos) << lines[0];
 }
@@ -42,48 +44,48 @@ void ExpectOneLineContaining(const std::string& file, const std::string& text) {
 TEST(KOVALogNaming, EnvironmentPrefixWinsOverTheGivenPrefix) {
     TempDir dir;
     auto child = InChild(dir.path(), Env::Value, [&] {
-        KOVALog::getLogInstance(dir / "logs", "app", "");  // no trailing slash, directory missing
+        KOVALog::getLogInstance(dir.file("logs"), "app", "");  // no trailing slash, directory missing
         LOG_ERROR("first %s", "line");
         return std::string("ok");
     });
     ASSERT_TRUE(child.finished);
-    EXPECT_EQ(child.report, "ok");
-    EXPECT_EQ(ListDir(dir / "logs"), std::vector<std::string>{"qa7sdk-cpp.log"});
-    ExpectOneLineContaining(dir / "logs/qa7sdk-cpp.log", "ERROR: first line");
+    EXPECT_EQ(child.output, "ok");
+    EXPECT_EQ(ListDir(dir.file("logs")), std::vector<std::string>{"qa7sdk-cpp.log"});
+    ExpectOneLineContaining(dir.file("logs/qa7sdk-cpp.log"), "ERROR: first line");
 }
 
 TEST(KOVALogNaming, EmptyEnvironmentPrefixLeavesTheBareSuffix) {
     TempDir dir;
     auto child = InChild(dir.path(), Env::Empty, [&] {
-        KOVALog::getLogInstance(dir.path() + "/", "app", "");
+        KOVALog::getLogInstance(dir.path().string() + "/", "app", "");
         LOG_FATAL("fatal line");
         return std::string("ok");
     });
     ASSERT_TRUE(child.finished);
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"sdk-cpp.log"});
-    ExpectOneLineContaining(dir / "sdk-cpp.log", "FATAL: fatal line");
+    ExpectOneLineContaining(dir.file("sdk-cpp.log"), "FATAL: fatal line");
 }
 
 TEST(KOVALogNaming, WithoutEnvironmentThePrefixThenTheProcessIdNameTheFile) {
     TempDir dir;
     auto withPrefix = InChild(dir.path(), Env::Unset, [&] {
-        KOVALog::getLogInstance(dir / "p", "app", "");
+        KOVALog::getLogInstance(dir.file("p"), "app", "");
         LOG_WARN("warn line");
         LOG_INFO("below the default level");
         return std::string("ok");
     });
     ASSERT_TRUE(withPrefix.finished);
-    EXPECT_EQ(ListDir(dir / "p"), std::vector<std::string>{"appsdk-cpp.log"});
-    ExpectOneLineContaining(dir / "p/appsdk-cpp.log", "WARN: warn line");
+    EXPECT_EQ(ListDir(dir.file("p")), std::vector<std::string>{"appsdk-cpp.log"});
+    ExpectOneLineContaining(dir.file("p/appsdk-cpp.log"), "WARN: warn line");
 
     auto withoutPrefix = InChild(dir.path(), Env::Unset, [&] {
-        KOVALog::getLogInstance(dir / "q", "", "");
+        KOVALog::getLogInstance(dir.file("q"), "", "");
         LOG_ERROR("pid line");
         return std::string("ok");
     });
     ASSERT_TRUE(withoutPrefix.finished);
     const std::string expected = std::to_string(withoutPrefix.pid) + "sdk-cpp.log";
-    EXPECT_EQ(ListDir(dir / "q"), std::vector<std::string>{expected});
+    EXPECT_EQ(ListDir(dir.file("q")), std::vector<std::string>{expected});
 }
 
 TEST(KOVALogNaming, ExplicitNameIsUsedUnchanged) {
@@ -100,16 +102,16 @@ TEST(KOVALogNaming, ExplicitNameIsUsedUnchanged) {
 TEST(KOVALogNaming, LaterCallsOfACreatedLoggerChangeNothing) {
     TempDir dir;
     auto child = InChild(dir.path(), Env::Unset, [&] {
-        KOVALog* first = KOVALog::getLogInstance(dir / "a", "", "one");
-        KOVALog* second = KOVALog::getLogInstance(dir / "b", "x", "two");
+        KOVALog* first = KOVALog::getLogInstance(dir.file("a"), "", "one");
+        KOVALog* second = KOVALog::getLogInstance(dir.file("b"), "x", "two");
         if (first != second) return std::string("two loggers");
         LOG_ERROR("after the second call");
         return std::string("ok");
     });
     ASSERT_TRUE(child.finished);
-    EXPECT_EQ(child.report, "ok");
+    EXPECT_EQ(child.output, "ok");
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"a"});
-    ExpectOneLineContaining(dir / "a/one.log", "after the second call");
+    ExpectOneLineContaining(dir.file("a/one.log"), "after the second call");
 }
 
 // A site that logs before anyone named the file must neither write at the
@@ -118,21 +120,21 @@ TEST(KOVALogNaming, LoggerFromEmptyArgumentsWritesInTheWorkingDirectoryUntilReta
     TempDir dir;
     auto child = InChild(dir.path(), Env::Unset, [&] {
         LOG_ERROR("provisional");  // the site creates the logger from empty arguments
-        KOVALog::getLogInstance(dir / "real", "app", "");
+        KOVALog::getLogInstance(dir.file("real"), "app", "");
         LOG_ERROR("real");
-        KOVALog::getLogInstance(dir / "other", "", "late");
+        KOVALog::getLogInstance(dir.file("other"), "", "late");
         LOG_ERROR("still real");
         return std::string("ok");
     });
     ASSERT_TRUE(child.finished);
-    EXPECT_EQ(child.report, "ok");
+    EXPECT_EQ(child.output, "ok");
     const std::string provisional = std::to_string(child.pid) + "sdk-cpp.log";
-    const bool atRoot = kovatest::PathExists("/" + provisional);
+    const bool atRoot = PathExists("/" + provisional);
     if (atRoot) std::remove(("/" + provisional).c_str());
     EXPECT_FALSE(atRoot);
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{provisional, "real"}));
-    ExpectOneLineContaining(dir / provisional, "provisional");
-    const auto real = ReadLines(dir / "real/appsdk-cpp.log");
+    ExpectOneLineContaining(dir.file(provisional), "provisional");
+    const auto real = readLines(dir.file("real/appsdk-cpp.log"));
     ASSERT_EQ(real.size(), 2u);
     EXPECT_NE(real[0].find("ERROR: real"), std::string::npos);
     EXPECT_NE(real[1].find("ERROR: still real"), std::string::npos);
@@ -147,15 +149,15 @@ TEST(KOVALogNaming, ProvisionalLoggerIsRetargetedByANameAlone) {
         return std::string("ok");
     });
     ASSERT_TRUE(child.finished);
-    ExpectOneLineContaining(dir / "named.log", "named line");
+    ExpectOneLineContaining(dir.file("named.log"), "named line");
 }
 
 TEST(KOVALogNaming, ExplicitInitEndsTheProvisionalState) {
     TempDir dir;
     auto child = InChild(dir.path(), Env::Unset, [&] {
         KOVALog* log = KOVALog::getLogInstance();
-        log->Log_Init((dir / "chosen").c_str(), 1 << 20, 3, 0);
-        KOVALog::getLogInstance(dir / "late", "app", "");
+        log->Log_Init(dir.file("chosen").c_str(), 1 << 20, 3, 0);
+        KOVALog::getLogInstance(dir.file("late"), "app", "");
         LOG_ERROR("kept");
         return std::string("ok");
     });
@@ -187,8 +189,9 @@ TEST(KOVALogNaming, ConcurrentFirstCallsCreateOneLogger) {
             return std::string("ok");
         });
         ASSERT_TRUE(child.finished);
-        ASSERT_EQ(child.report, "ok") << "round " << round;
+        ASSERT_EQ(child.output, "ok") << "round " << round;
     }
 }
 
 }  // namespace
+}  // namespace kova::test::logging

@@ -2,8 +2,9 @@
 // the raw fall-back, positional getters, copies and the produced message's body rules.
 #include "KOVAIMessage.h"
 #include "KOVAOMessage.h"
-#include "LogCapture.h"
 #include "PublicTools.h"
+#include "log_reader.h"
+#include "test_log.h"
 
 #include <KOVAMessage.h>
 
@@ -12,9 +13,10 @@
 #include <chrono>
 #include <thread>
 
+namespace kova::test::model {
 namespace {
 
-using model_test::LogCapture;
+using fixtures::countOccurrences;
 
 const std::string kDecodeWarn = "WARN: Decode content for type:";
 const std::string kUnknownWarn = "WARN: Can't support encode type:";
@@ -44,7 +46,7 @@ std::string CompressibleBody() {
 TEST(IMessageDecoding, EachKnownEncodingIsDecodedSilently) {
     const std::string body = CompressibleBody();
     const std::pair<int, std::string> encodings[] = {{1, "gzip"}, {2, "lz4"}, {3, "zstd"}};
-    LogCapture::NewText();
+    const fixtures::LogMark mark(fixtures::testLogDir());
     for (const auto& [etype, name] : encodings) {
         SCOPED_TRACE(name);
         const std::string wire = Encoded(etype, body);
@@ -55,32 +57,31 @@ TEST(IMessageDecoding, EachKnownEncodingIsDecodedSilently) {
         EXPECT_EQ(msg.Message(), body);
         EXPECT_EQ(msg.RMessage(), wire);
     }
-    EXPECT_EQ(LogCapture::NewText(), "");
+    EXPECT_EQ(mark.text(), "");
 }
 
 TEST(IMessageDecoding, WithoutEncodingPropertyTheBodyIsRawAndNothingIsLogged) {
-    LogCapture::NewText();
+    const fixtures::LogMark mark(fixtures::testLogDir());
     KOVAMsg::KOVAMessage record = Record(std::string("a\0b", 3));
     KOVA::IMessage msg(&record);
     EXPECT_EQ(msg.EType(), KOVA::COMMON::E_RAW);
     EXPECT_EQ(msg.ETypeStr(), "");
     EXPECT_EQ(msg.Message(), std::string("a\0b", 3));
     EXPECT_EQ(&msg.Message(), &msg.RMessage());
-    EXPECT_EQ(LogCapture::NewText(), "");
+    EXPECT_EQ(mark.text(), "");
 }
 
 TEST(IMessageDecoding, UnknownValueLogsBothWarningsAndDeliversRaw) {
     const std::string wire = Encoded(1, CompressibleBody());
     KOVAMsg::KOVAMessage record = Record(wire, "GZIP");
-    LogCapture::NewText();
+    const fixtures::LogMark mark(fixtures::testLogDir());
     KOVA::IMessage msg(&record);
-    const std::string log = LogCapture::NewText();
-    EXPECT_EQ(LogCapture::CountLines(log, kUnknownWarn + "GZIP, for message:m1"), 1) << log;
-    EXPECT_EQ(LogCapture::CountLines(log, kDecodeWarn + "GZIP, message:m1 failed, data size:" +
-                                              std::to_string(wire.size())),
-              1)
+    const std::string log = mark.text();
+    EXPECT_EQ(countOccurrences(log, kUnknownWarn + "GZIP, for message:m1"), 1u) << log;
+    EXPECT_EQ(countOccurrences(log, kDecodeWarn + "GZIP, message:m1 failed, data size:" + std::to_string(wire.size())),
+              1u)
         << log;
-    EXPECT_EQ(LogCapture::CountLines(log, "(IMessage) WARN"), 2) << log;
+    EXPECT_EQ(countOccurrences(log, "(IMessage) WARN"), 2u) << log;
     EXPECT_EQ(msg.EType(), KOVA::COMMON::E_RAW);
     EXPECT_EQ(msg.ETypeStr(), "GZIP");
     EXPECT_EQ(msg.Message(), wire);
@@ -98,14 +99,12 @@ TEST(IMessageDecoding, FailedDecodeFallsBackToTheReceivedBytes) {
     for (const auto& [name, wire] : cases) {
         SCOPED_TRACE(name);
         KOVAMsg::KOVAMessage record = Record(wire, name, {});
-        LogCapture::NewText();
+        const fixtures::LogMark mark(fixtures::testLogDir());
         KOVA::IMessage msg(&record);
-        const std::string log = LogCapture::NewText();
-        EXPECT_EQ(LogCapture::CountLines(log, kDecodeWarn + name + ", message: failed, data size:" +
-                                                  std::to_string(wire.size())),
-                  1)
-            << log;
-        EXPECT_EQ(LogCapture::CountLines(log, kUnknownWarn), 0) << log;
+        const std::string log = mark.text();
+        const std::string failed = kDecodeWarn + name + ", message: failed, data size:" + std::to_string(wire.size());
+        EXPECT_EQ(countOccurrences(log, failed), 1u) << log;
+        EXPECT_EQ(countOccurrences(log, kUnknownWarn), 0u) << log;
         EXPECT_EQ(msg.EType(), KOVA::COMMON::E_RAW);
         EXPECT_EQ(msg.ETypeStr(), name);
         EXPECT_EQ(msg.Message(), wire);
@@ -148,10 +147,10 @@ TEST(IMessageRecord, AConstRecordIsCopiedWholeAndDecodedAsATakenOne) {
 
     // Its warnings name the constructor too.
     const KOVAMsg::KOVAMessage unknown = Record(Encoded(1, body), "GZIP");
-    LogCapture::NewText();
+    const fixtures::LogMark mark(fixtures::testLogDir());
     EXPECT_EQ(KOVA::IMessage(unknown).EType(), KOVA::COMMON::E_RAW);
-    const std::string log = LogCapture::NewText();
-    EXPECT_EQ(LogCapture::CountLines(log, "(IMessage) WARN"), 2) << log;
+    const std::string log = mark.text();
+    EXPECT_EQ(countOccurrences(log, "(IMessage) WARN"), 2u) << log;
 }
 
 TEST(IMessageRecord, PositionalGettersFallBackWhenListsAreShort) {
@@ -253,3 +252,4 @@ TEST(OMessageBody, PointerAndLengthFormsKeepZeroBytesAndRefuseBadInput) {
 }
 
 }  // namespace
+}  // namespace kova::test::model

@@ -1,16 +1,14 @@
 // Golden bytes of the service's records: the generated marshalling must write what
 // the encoding rules say, byte for byte, and read the hand-written bytes back.
-#include "WireBytes.h"
+#include "wire_bytes.h"
 
 #include <KOVAMessageService.h>
 
 #include <Ice/Ice.h>
 #include <gtest/gtest.h>
 
+namespace kova::test::wire {
 namespace {
-
-using wire_test::Hex;
-using wire_test::WireBytes;
 
 class WireGoldenBytes : public ::testing::Test {
 protected:
@@ -182,3 +180,4 @@ TEST_F(WireGoldenBytes, CommitTypeOutOfRangeFailsBothWays) {
 }
 
 }  // namespace
+}  // namespace kova::test::wire

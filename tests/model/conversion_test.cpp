@@ -10,6 +10,7 @@
 #include <Ice/Ice.h>
 #include <gtest/gtest.h>
 
+namespace kova::test::model {
 namespace {
 
 std::string BodyOf(const KOVAMsg::KOVAMessage& record) {
@@ -226,3 +227,4 @@ TEST_F(ConsumeResultConversion, CommitStateText) {
 }
 
 }  // namespace
+}  // namespace kova::test::model

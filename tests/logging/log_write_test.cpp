@@ -9,18 +9,17 @@
 #include <thread>
 #include <vector>
 
-#include "ForkedChild.h"
 #include "KOVALog.h"
-#include "LogFiles.h"
+#include "log_files.h"
+#include "log_reader.h"
+#include "temp_dir.h"
 
-using kovatest::FullMatch;
-using kovatest::ListDir;
-using kovatest::PathExists;
-using kovatest::ReadLines;
-using kovatest::TempDir;
-using TQPublicTool::KOVALog;
-
+namespace kova::test::logging {
 namespace {
+
+using fixtures::readLines;
+using fixtures::TempDir;
+using TQPublicTool::KOVALog;
 
 // Groups 1 to 7: year, month, day, hour, minute, second, microseconds.
 const std::string kDatePattern = R"(\[([0-9]{4})-([0-9]{2})-([0-9]{2}) ([0-9]{2}):([0-9]{2}):([0-9]{2}) ([0-9]{6})\] )";
@@ -35,7 +34,7 @@ protected:
 
     // Points the logger at `stem` in this case's directory.
     std::string Target(const std::string& name, long maxSize = 1 << 20, int show = 0) {
-        const std::string stem = dir_ / name;
+        const std::string stem = dir_.file(name);
         log_->Log_Init(stem.c_str(), maxSize, 3, show);
         return stem;
     }
@@ -62,12 +61,12 @@ TEST_F(KOVALogWrite, SiteLineHasDateSourcePidThreadFunctionLevelAndMessage) {
     LOG_DEBUG("d%%");
     const time_t now = time(nullptr);
 
-    const auto lines = ReadLines(stem + ".log");
+    const auto lines = readLines(stem + ".log");
     ASSERT_EQ(lines.size(), 5u);
     const char* const words[] = {"FATAL", "ERROR", "WARN", "INFO", "DEBUG"};
     const char* const messages[] = {"f 1", "e two", "w 003\\.2", "i 4", "d%"};  // ERE
     for (int i = 0; i < 5; ++i) {
-        const std::string expected = kDatePattern + "KOVALogWriteTest\\.cpp:" + std::to_string(firstLine + i) +
+        const std::string expected = kDatePattern + "log_write_test\\.cpp:" + std::to_string(firstLine + i) +
                                      "\\[" + std::to_string(getpid()) + " " + HexThreadId() +
                                      "\\]\\(TestBody\\) " + words[i] + ": " + messages[i];
         std::vector<std::string> match;
@@ -94,7 +93,7 @@ TEST_F(KOVALogWrite, LevelDecidesWhichSitesWriteAndSuppressedSitesEvaluateNothin
     LOG_DEBUG("debug at trace %d", count());
     EXPECT_EQ(evaluated, 2);
 
-    const auto lines = ReadLines(stem + ".log");
+    const auto lines = readLines(stem + ".log");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("WARN: warn 1"), std::string::npos);
     EXPECT_NE(lines[1].find("DEBUG: debug at trace 2"), std::string::npos);
@@ -122,7 +121,7 @@ TEST_F(KOVALogWrite, EchoedMessageIsFormattedTwiceFromTheSameArguments) {
     log_->Log_Msg("echo %d %s %.2f", 7, "seven", 7.5);
     const std::string echoed = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(FullMatch(echoed, kDatePattern + "echo 7 seven 7\\.50\n")) << echoed;
-    const auto lines = ReadLines(stem + ".log");
+    const auto lines = readLines(stem + ".log");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(FullMatch(lines[0], kDatePattern + "echo 7 seven 7\\.50")) << lines[0];
 }
@@ -143,19 +142,19 @@ TEST_F(KOVALogWrite, RotationAtTheLimitKeepsAtMostThreeFiles) {
         }
         if (i % 2 == 1) {
             // An odd line starts a fresh file and stays under the limit.
-            const auto current = ReadLines(stem + ".log");
+            const auto current = readLines(stem + ".log");
             ASSERT_EQ(current.size(), 1u) << "after line " << i;
             EXPECT_EQ(current[0].size(), 59u);
             EXPECT_EQ(current[0].substr(29), message(i));
         } else {
             // An even line passes the limit and the pair moves to rot1.log.
             EXPECT_FALSE(PathExists(stem + ".log")) << "after line " << i;
-            const auto rotated = ReadLines(stem + "1.log");
+            const auto rotated = readLines(stem + "1.log");
             ASSERT_EQ(rotated.size(), 2u);
             EXPECT_EQ(rotated[0].substr(29), message(i - 1));
             EXPECT_EQ(rotated[1].substr(29), message(i));
             if (i >= 4) {
-                const auto older = ReadLines(stem + "2.log");
+                const auto older = readLines(stem + "2.log");
                 ASSERT_EQ(older.size(), 2u);
                 EXPECT_EQ(older[0].substr(29), message(i - 3));
             }
@@ -196,7 +195,7 @@ TEST_F(KOVALogWrite, ConcurrentWritersAcrossRotationsLeaveWholeOrderedLines) {
         struct stat st;
         ASSERT_EQ(stat(file.c_str(), &st), 0);
         EXPECT_LT(st.st_size, limit + 100) << file;  // passes the limit by one line at most
-        for (const auto& line : ReadLines(file)) {
+        for (const auto& line : readLines(file)) {
             std::vector<std::string> match;
             ASSERT_TRUE(FullMatch(line, whole, &match)) << file << ": " << line;
             const size_t first = 8;  // after the date's groups
@@ -212,7 +211,7 @@ TEST_F(KOVALogWrite, ConcurrentWritersAcrossRotationsLeaveWholeOrderedLines) {
 }
 
 TEST_F(KOVALogWrite, StemIsCutTo199Characters) {
-    const std::string longStem = dir_.path() + "/" + std::string(300, 's');
+    const std::string longStem = dir_.path().string() + "/" + std::string(300, 's');
     log_->Log_Init(longStem.c_str(), 1 << 20, 3, 0);
     EXPECT_EQ(log_->getLogBaseName(), longStem.substr(0, 199));
 }
@@ -222,22 +221,22 @@ TEST_F(KOVALogWrite, WriteCreatesMissingDirectoriesAndReportsAFileInTheWay) {
     snprintf(stem, sizeof stem, "%s/new dir/sub/app", dir_.path().c_str());
     char error[128] = "";
     EXPECT_EQ(log_->Log_WriteLog(stem, 1 << 20, 3, error, "created %d", 1), 0) << error;
-    const auto lines = ReadLines(std::string(stem) + ".log");
+    const auto lines = readLines(std::string(stem) + ".log");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].substr(29), "created 1");
 
-    std::ofstream(dir_ / "plain");  // a file where a directory would have to be
+    std::ofstream(dir_.file("plain"));  // a file where a directory would have to be
     snprintf(stem, sizeof stem, "%s/plain/sub/app", dir_.path().c_str());
     testing::internal::CaptureStderr();
     EXPECT_EQ(log_->Log_WriteLog(stem, 1 << 20, 3, error, "lost"), -1);
     const std::string complaint = testing::internal::GetCapturedStderr();
     EXPECT_STREQ(error, "Fail to open log file");
-    EXPECT_EQ(complaint, "Can't create dir[" + dir_.path() + "/plain/sub/]\n");
+    EXPECT_EQ(complaint, "Can't create dir[" + dir_.path().string() + "/plain/sub/]\n");
 }
 
 TEST(KOVALogMakeDir, BlanksAndShellCharactersAreJustCharacters) {
     TempDir dir;
-    const std::string odd = dir / "a b/$(touch pwned)/c;d|e&f'g\"h`id`/x*y";
+    const std::string odd = dir.file("a b/$(touch pwned)/c;d|e&f'g\"h`id`/x*y");
     EXPECT_EQ(KOVALog::MakeDir(odd, true), 0);
     struct stat st;
     ASSERT_EQ(stat(odd.c_str(), &st), 0);
@@ -246,9 +245,9 @@ TEST(KOVALogMakeDir, BlanksAndShellCharactersAreJustCharacters) {
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"a b"});
 
     // A file path: only its directory part is made.
-    EXPECT_EQ(KOVALog::MakeDir(dir / "p q/r s/file.log", false), 0);
-    EXPECT_TRUE(PathExists(dir / "p q/r s"));
-    EXPECT_FALSE(PathExists(dir / "p q/r s/file.log"));
+    EXPECT_EQ(KOVALog::MakeDir(dir.file("p q/r s/file.log"), false), 0);
+    EXPECT_TRUE(PathExists(dir.file("p q/r s")));
+    EXPECT_FALSE(PathExists(dir.file("p q/r s/file.log")));
 }
 
 TEST(KOVALogMakeDir, PathsLongerThan255CharactersAreCreatedWhole) {
@@ -265,11 +264,12 @@ TEST(KOVALogMakeDir, PathsLongerThan255CharactersAreCreatedWhole) {
 TEST(KOVALogMakeDir, FailuresGiveMinusOne) {
     TempDir dir;
     EXPECT_EQ(KOVALog::MakeDir("no-slash.log", false), -1);
-    std::ofstream(dir / "file");
+    std::ofstream(dir.file("file"));
     testing::internal::CaptureStderr();
-    EXPECT_EQ(KOVALog::MakeDir(dir / "file/sub", true), -1);
+    EXPECT_EQ(KOVALog::MakeDir(dir.file("file/sub"), true), -1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // a directory request fails quietly
     EXPECT_EQ(KOVALog::MakeDir(dir.path(), true), 0);       // an existing directory is fine
 }
 
 }  // namespace
+}  // namespace kova::test::logging

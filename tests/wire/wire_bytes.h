@@ -1,6 +1,7 @@
 // Hand encoder of the Ice 1.1 wire form, written from the encoding rules and not
 // from our Slice, so that tests compare the generated marshalling with an
 // independent reading of the contract.
+// Thread-safety: a plain value; no shared state.
 #pragma once
 
 #include <Ice/Config.h>
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace wire_test {
+namespace kova::test::wire {
 
 class WireBytes {
 public:
@@ -85,4 +86,4 @@ inline std::string Hex(const std::vector<Ice::Byte>& bytes) {
     return text;
 }
 
-}  // namespace wire_test
+}  // namespace kova::test::wire

@@ -62,7 +62,7 @@ TEST(StoreRecordBytes, RecordIsWhatOlderPeersRead) {
 }
 
 TEST(StoreRecordBytes, PeerFilesOfStockBoostDecodeAndEmptyRecordsAreSteppedOver) {
-    kova::test::fixtures::TempDir dir("kova-store-bytes");
+    fixtures::TempDir dir("kova-store-bytes");
     UniquePrefix prefix("bytes");
     KOVA::KOVAStoreFile store(dir.path().string(), prefix.str(), "", true, 0, 0);
     EXPECT_TRUE(store.Store("nothing", {}, {}));

@@ -1,21 +1,15 @@
-// Test helpers for reading what the logger wrote.
+// Test helpers for looking at what the logger made: directory listings and
+// whole-line matches (reading files back is in tests/support, log_reader.h).
+// Thread-safety: stateless free functions.
 #pragma once
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <regex.h>
 #include <string>
 #include <vector>
 
-namespace kovatest {
-
-inline std::vector<std::string> ReadLines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+namespace kova::test::logging {
 
 // Names of the entries of `dir`, sorted; empty when it does not exist.
 inline std::vector<std::string> ListDir(const std::string& dir) {
@@ -50,4 +44,4 @@ inline bool FullMatch(const std::string& text, const std::string& pattern,
 
 inline bool PathExists(const std::string& path) { return std::filesystem::exists(path); }
 
-}  // namespace kovatest
+}  // namespace kova::test::logging

@@ -10,8 +10,8 @@
 #include <boost/interprocess/sync/named_mutex.hpp>
 
 #include "KOVAStoreRecord.h"
-#include "LargestAllocation.h"
 #include "StoreTestSupport.h"
+#include "largest_allocation.h"
 #include "temp_dir.h"
 
 namespace kova::test::store {
@@ -43,18 +43,18 @@ void PrintTo(const DamagedCase& damaged, std::ostream* out) { *out << damaged.na
 class StoreDamagedInput : public ::testing::TestWithParam<DamagedCase> {};
 
 TEST_P(StoreDamagedInput, IsRefusedWithoutLargeAllocationAndMovedAside) {
-    kova::test::fixtures::TempDir dir("kova-store-damaged");
+    fixtures::TempDir dir("kova-store-damaged");
     UniquePrefix prefix("damaged");
     const std::string name = prefix.str() + ".1.1.0";
     writeStoreFile(dir.file(name), {GetParam().records}, 1);
     ageHeader(dir.file(name), 120, true);
     KOVA::KOVAStoreFile store(dir.path().string(), prefix.str(), "", true, 0, 0);
 
-    resetLargestAllocation();
+    fixtures::resetLargestAllocation();
     int handedBack = 0;
     EXPECT_EQ(store.Read([&](auto&&...) { return ++handedBack, true; }, 5), 0);
     EXPECT_EQ(handedBack, 0);
-    EXPECT_LT(largestAllocation(), size_t(64) << 20);
+    EXPECT_LT(fixtures::largestAllocation(), size_t(64) << 20);
     EXPECT_FALSE(std::filesystem::exists(dir.file(name)));
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "errKOVAData" / name));
 }
@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
 
 TEST(StoreDamagedInput, SemaphoreLeftLockedByADeadProcessDoesNotHangTheWalk) {
-    kova::test::fixtures::TempDir dir("kova-store-orphan");
+    fixtures::TempDir dir("kova-store-orphan");
     UniquePrefix prefix("orphan");
     for (const char* rid : {"a", "b", "c"}) {
         const std::string name = prefix.str() + ".1.1." + rid;
