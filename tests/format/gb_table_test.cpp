@@ -73,13 +73,16 @@ TEST(GbTable, EveryCharacterSurvivesARoundTrip) {
     EXPECT_EQ(std::string(back.data()), text);
 }
 
-TEST(GbTable, LookupsBeforeAnyLoadFindNothing) {
+// Run in a fresh process (death-test style "threadsafe"): other tests here load the table.
+bool NothingFoundBeforeLoad() {
     char unit[2] = {0x55, 0x4A}, gb[3] = {pairByte(0xB0), pairByte(0xA1), 0}, out[8] = {'z', 'z'};
-    EXPECT_EQ(GetIndexOfUnicode(unit), -1);
-    EXPECT_EQ(char_unicode2gb(unit, out), -1);
-    EXPECT_EQ(char_gb2unicode(gb, out), -1);
     unicode2gb(unit, out, 2);
-    EXPECT_STREQ(out, "");
+    return out[0] == '\0' && GetIndexOfUnicode(unit) == -1 && char_unicode2gb(unit, out) == -1 &&
+           char_gb2unicode(gb, out) == -1;
+}
+TEST(GbTable, LookupsBeforeAnyLoadFindNothing) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(exit(NothingFoundBeforeLoad() ? 0 : 1), testing::ExitedWithCode(0), "");
 }
 
 TEST(GbTable, FailedReloadKeepsTheLoadedTable) {

@@ -3,6 +3,7 @@
 // past them; the assertions pin the bounded results.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -63,11 +64,12 @@ TEST(ToolkitUnsafeInput, PacketStringLengths) {
         {"one under the destination", {0x00, 0x03, 'a', 'b', 'c'}, 5, 4, 0, 0},
         {"empty string", {0x00, 0x00}, 2, 1, 0, 0},
         {"counter near its minimum", {0x00, 0x01, 'a'}, -2147483647, 16, -1, -2147483647 - 1},
+        {"negative destination size", {0x00, 0x02, 'a', 'b'}, 4, -1, -2, 0},
     };
     Tools tools;
     for (const FieldCase& c : cases) {
         std::vector<char> packet(c.packet.begin(), c.packet.end());
-        std::vector<char> dest(static_cast<size_t>(c.capacity));
+        std::vector<char> dest(static_cast<size_t>(std::max(c.capacity, 1)));
         short length = 0;
         int leave = c.leave;
         char* cursor = packet.data();

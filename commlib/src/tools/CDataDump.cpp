@@ -12,7 +12,9 @@ const int kBytesPerLine = 16;
 // One console line: offset, the bytes in hex (missing ones as blanks) and the printable
 // bytes, others as '.'.
 void printConsoleLine(const UChar* bytes, size_t count, size_t offset) {
-    char line[8 + kBytesPerLine * 3 + kBytesPerLine + 2];
+    // Room for the widest offset (16 hex digits and ": "): dumps past 256 MiB print
+    // eight digits or more.
+    char line[18 + kBytesPerLine * 3 + kBytesPerLine + 1];
     int used = snprintf(line, sizeof line, "%04zx: ", offset);
     if (used < 0) return;
     char column[kBytesPerLine];

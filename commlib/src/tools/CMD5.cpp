@@ -34,7 +34,7 @@ int hexDigit(char c) {
 
 // The byte that a pair of characters names: an optional "0X", then hex digits up to the
 // first other character (none gives 0).
-unsigned char pairValue(const char* pair) {
+unsigned char _httoi(const char* pair) {
     size_t i = pair[0] == '0' && pair[1] == 'X' ? 2 : 0;
     unsigned value = 0;
     for (; i < 2 && hexDigit(pair[i]) >= 0; ++i) value = value * 16 + hexDigit(pair[i]);
@@ -52,7 +52,7 @@ CMD5::CMD5(unsigned int* data) { memcpy(m_data, data, sizeof m_data); }
 CMD5::CMD5(const char* hexText) {
     unsigned char bytes[16] = {0};
     const size_t length = hexText ? strnlen(hexText, 2 * sizeof bytes) : 0;
-    for (size_t k = 0; 2 * k < length; ++k) bytes[k] = pairValue(hexText + 2 * k);
+    for (size_t k = 0; 2 * k < length; ++k) bytes[k] = _httoi(hexText + 2 * k);
     memcpy(m_data, bytes, sizeof m_data);
 }
 

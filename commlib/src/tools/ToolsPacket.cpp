@@ -13,9 +13,10 @@ namespace {
 enum FieldCheck { kFieldFits = 0, kFieldShort = -1, kFieldTooLarge = -2 };
 
 // Reads the length prefix at `src`, reports it through shStringLen (the 16 bits as
-// they stand) and takes 2 + length from *piLeaveLen. kNoCapacity skips the
-// destination check.
-const long long kNoCapacity = -1;
+// they stand) and takes 2 + length from *piLeaveLen. A destination of kNoCapacity
+// bytes takes any length; every size a caller can pass, negative ones included, is
+// checked.
+const long long kNoCapacity = LLONG_MAX;
 
 FieldCheck CheckField(const char* src, short* shStringLen, int* piLeaveLen, long long capacity, size_t* length) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(src);
@@ -24,7 +25,7 @@ FieldCheck CheckField(const char* src, short* shStringLen, int* piLeaveLen, long
     long long left = static_cast<long long>(*piLeaveLen) - 2 - static_cast<long long>(*length);
     *piLeaveLen = static_cast<int>(left < INT_MIN ? INT_MIN : left);
     if (left < 0) return kFieldShort;
-    if (capacity != kNoCapacity && static_cast<long long>(*length) > capacity - 1) return kFieldTooLarge;
+    if (static_cast<long long>(*length) > capacity - 1) return kFieldTooLarge;
     return kFieldFits;
 }
 
