@@ -258,7 +258,6 @@ private:
 
     // ---- Pull internals (KOVAClientLibImplPull*.cpp) ------------------------
     // Pull tests observe and set the direct-pull state (defined only in tests).
-    friend struct KOVAClientLibImplPullProbe;
 
     // A pull from the agent answered with a delay above this turns direct pulling on.
     static constexpr int64_t kDirectPullDelay = 10000;
