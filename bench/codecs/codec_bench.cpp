@@ -18,14 +18,19 @@
 #include <string>
 #include <vector>
 
-#include "CodecTestSupport.h"
-#include "GzipReferenceChain.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
+#include "codec_bodies.h"
+#include "gzip_reference_chain.h"
 #include "median_times.h"
 #include "raw_codecs.h"
 
 namespace {
+
+using kova::test::codecs::CompressibleBody;
+using kova::test::codecs::GunzipThroughStreams;
+using kova::test::codecs::GzipThroughStreams;
+using kova::test::codecs::RandomBody;
 
 const size_t kSizes[] = {1 << 10, 64 << 10, 1 << 20};
 
@@ -95,11 +100,11 @@ void RegisterCodec(const Codec& codec, const Input& in) {
     if (ce != KOVA::COMMON::E_GZIP) return;
     // The straightforward stream chain, to show what the direct road saves.
     benchmark::RegisterBenchmark(Name(plainName, "encode", "chain", in).c_str(), [&in, bytes](benchmark::State& st) {
-        for (auto _ : st) benchmark::DoNotOptimize(codec_reference::GzipThroughStreams(in.plain).data());
+        for (auto _ : st) benchmark::DoNotOptimize(GzipThroughStreams(in.plain).data());
         st.SetBytesProcessed(st.iterations() * bytes);
     });
     benchmark::RegisterBenchmark(Name(plainName, "decode", "chain", in).c_str(), [&in, bytes](benchmark::State& st) {
-        for (auto _ : st) benchmark::DoNotOptimize(codec_reference::GunzipThroughStreams(in.encoded).data());
+        for (auto _ : st) benchmark::DoNotOptimize(GunzipThroughStreams(in.encoded).data());
         st.SetBytesProcessed(st.iterations() * bytes);
     });
 }
@@ -159,7 +164,7 @@ int main(int argc, char** argv) {
         inputs.reserve(2 * std::size(kSizes));
         for (const char* kind : {"text", "random"}) {
             for (size_t size : kSizes) {
-                Input in{kind, kind[0] == 't' ? codec_test::CompressibleBody(size) : codec_test::RandomBody(size), ""};
+                Input in{kind, kind[0] == 't' ? CompressibleBody(size) : RandomBody(size), ""};
                 if (!TQPublicTool::EncodeContent(codec.ce, in.plain, in.encoded)) return 1;
                 inputs.push_back(std::move(in));
             }

@@ -26,7 +26,7 @@
 #include "KOVALog.h"
 #include "KOVAMessageSerialization.h"
 #include "KOVAStoreFile.h"
-#include "StoreTestSupport.h"
+#include "unique_prefix.h"
 #include "median_times.h"
 #include "temp_dir.h"
 

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "CodecTestSupport.h"
+#include "codec_bodies.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
 #include "largest_allocation.h"
@@ -88,7 +88,7 @@ void PrintTo(const ForgedClaim& claim, std::ostream* os) { *os << claim.name; }
 class ForgedSizeClaim : public ::testing::TestWithParam<ForgedClaim> {};
 
 TEST_P(ForgedSizeClaim, ReservesAFewTimesTheInputAtMost) {
-    const std::string body = codec_test::RandomBody(1 << 20);
+    const std::string body = RandomBody(1 << 20);
     const std::string forged = GetParam().make(body);
     std::string out;
     resetLargestAllocation();

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "CodecTestSupport.h"
+#include "codec_bodies.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
 #include "log_reader.h"
@@ -13,8 +13,6 @@
 
 namespace kova::test::codecs {
 namespace {
-
-using namespace codec_test;
 
 struct CliCodec {
     int ce;

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "CodecTestSupport.h"
+#include "codec_bodies.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
 #include "log_reader.h"
@@ -14,8 +14,6 @@
 
 namespace kova::test::codecs {
 namespace {
-
-using namespace codec_test;
 
 const int kCodecNumbers[] = {KOVA::COMMON::E_GZIP, KOVA::COMMON::E_LZ4, KOVA::COMMON::E_ZSTD};
 

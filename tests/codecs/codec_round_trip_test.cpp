@@ -7,14 +7,12 @@
 #include <cstdio>
 #include <sstream>
 
-#include "CodecTestSupport.h"
+#include "codec_bodies.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
 
 namespace kova::test::codecs {
 namespace {
-
-using namespace codec_test;
 
 struct CodecCase {
     int ce;

@@ -4,14 +4,12 @@
 
 #include <cstdint>
 
-#include "CodecTestSupport.h"
-#include "GzipReferenceChain.h"
+#include "codec_bodies.h"
+#include "gzip_reference_chain.h"
 #include "PublicTools.h"
 
 namespace kova::test::codecs {
 namespace {
-
-using namespace codec_test;
 
 TEST(GzipIdentity, EncodedBytesEqualTheStreamChain) {
     std::vector<size_t> sizes = BoundarySizes();
@@ -21,7 +19,7 @@ TEST(GzipIdentity, EncodedBytesEqualTheStreamChain) {
             SCOPED_TRACE("size " + std::to_string(size));
             std::string ours;
             ASSERT_TRUE(TQPublicTool::EncodeContentGzip(body, ours));
-            EXPECT_TRUE(ours == codec_reference::GzipThroughStreams(body));
+            EXPECT_TRUE(ours == GzipThroughStreams(body));
         }
     }
 }
@@ -37,9 +35,9 @@ TEST(GzipIdentity, HeaderHasNoNameAndNoTime) {
 
 TEST(GzipIdentity, DecodesWhatTheStreamChainDecodes) {
     std::string body = CompressibleBody(700000);
-    std::string gz = codec_reference::GzipThroughStreams(body), ours;
+    std::string gz = GzipThroughStreams(body), ours;
     ASSERT_TRUE(TQPublicTool::DecodeContentGzip(gz, ours));
-    EXPECT_TRUE(ours == codec_reference::GunzipThroughStreams(gz));
+    EXPECT_TRUE(ours == GunzipThroughStreams(gz));
     EXPECT_TRUE(ours == body);
 }
 
@@ -47,11 +45,11 @@ TEST(GzipIdentity, DecodesWhatTheStreamChainDecodes) {
 // the last member's, as with concatenated members) must not change what it decodes.
 TEST(GzipIdentity, DecodesLikeTheChainWhateverTheTrailerSizeSays) {
     const std::string big = CompressibleBody(1 << 20), small = RandomBody(100, 8);
-    const std::string gzBig = codec_reference::GzipThroughStreams(big);
-    const std::string gzSmall = codec_reference::GzipThroughStreams(small);
+    const std::string gzBig = GzipThroughStreams(big);
+    const std::string gzSmall = GzipThroughStreams(small);
     std::string ours;
     ASSERT_TRUE(TQPublicTool::DecodeContentGzip(gzBig + gzSmall, ours));
-    EXPECT_TRUE(ours == codec_reference::GunzipThroughStreams(gzBig + gzSmall));
+    EXPECT_TRUE(ours == GunzipThroughStreams(gzBig + gzSmall));
     EXPECT_TRUE(ours == big + small);
 
     // Boost checks the CRC but not ISIZE; whatever ISIZE claims, the body is the same.

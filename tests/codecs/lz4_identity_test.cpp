@@ -6,13 +6,11 @@
 
 #include <random>
 
-#include "CodecTestSupport.h"
+#include "codec_bodies.h"
 #include "PublicTools.h"
 
 namespace kova::test::codecs {
 namespace {
-
-using namespace codec_test;
 
 std::string SlicedFrameApi(const std::string& body) {
     const LZ4F_preferences_t prefs = {

@@ -6,6 +6,7 @@
 #include "KOVAPublic.h"
 #include "ProduceConversion.h"
 #include "PublicTools.h"
+#include "codec_bodies.h"
 
 #include <Ice/Ice.h>
 #include <gtest/gtest.h>
@@ -15,12 +16,6 @@ namespace {
 
 std::string BodyOf(const KOVAMsg::KOVAMessage& record) {
     return std::string(record.message.begin(), record.message.end());
-}
-
-std::string CompressibleBody() {
-    std::string body;
-    for (int i = 0; i < 300; ++i) body += "produce " + std::to_string(i % 5) + "|";
-    return body;
 }
 
 TEST(OMessageToKOVAMessage, RawTypeCarriesPropertiesBornTimeAndBodyUnchanged) {
@@ -43,7 +38,7 @@ TEST(OMessageToKOVAMessage, RawTypeCarriesPropertiesBornTimeAndBodyUnchanged) {
 }
 
 TEST(OMessageToKOVAMessage, ClientCompressedTypesEncodeAndRoundTripThroughIMessage) {
-    const std::string body = CompressibleBody();
+    const std::string body = codecs::CompressibleBody(4096);
     const std::pair<KOVA::COMMON::IEncodingType, std::string> types[] = {
         {KOVA::COMMON::E_GZIP, "gzip"}, {KOVA::COMMON::E_LZ4, "lz4"}, {KOVA::COMMON::E_ZSTD, "zstd"}};
     for (const auto& [etype, name] : types) {

@@ -3,6 +3,7 @@
 #include "KOVAIMessage.h"
 #include "KOVAOMessage.h"
 #include "PublicTools.h"
+#include "codec_bodies.h"
 #include "log_reader.h"
 #include "test_log.h"
 
@@ -37,14 +38,8 @@ std::string Encoded(int etype, const std::string& body) {
     return out;
 }
 
-std::string CompressibleBody() {
-    std::string body;
-    for (int i = 0; i < 400; ++i) body += "message body " + std::to_string(i % 7) + ";";
-    return body;
-}
-
 TEST(IMessageDecoding, EachKnownEncodingIsDecodedSilently) {
-    const std::string body = CompressibleBody();
+    const std::string body = codecs::CompressibleBody(4096);
     const std::pair<int, std::string> encodings[] = {{1, "gzip"}, {2, "lz4"}, {3, "zstd"}};
     const fixtures::LogMark mark(fixtures::testLogDir());
     for (const auto& [etype, name] : encodings) {
@@ -72,7 +67,7 @@ TEST(IMessageDecoding, WithoutEncodingPropertyTheBodyIsRawAndNothingIsLogged) {
 }
 
 TEST(IMessageDecoding, UnknownValueLogsBothWarningsAndDeliversRaw) {
-    const std::string wire = Encoded(1, CompressibleBody());
+    const std::string wire = Encoded(1, codecs::CompressibleBody(4096));
     KOVAMsg::KOVAMessage record = Record(wire, "GZIP");
     const fixtures::LogMark mark(fixtures::testLogDir());
     KOVA::IMessage msg(&record);
@@ -90,11 +85,11 @@ TEST(IMessageDecoding, UnknownValueLogsBothWarningsAndDeliversRaw) {
 TEST(IMessageDecoding, FailedDecodeFallsBackToTheReceivedBytes) {
     // A body that is no frame at all, and a gzip stream cut in half whose decoder
     // may already have produced a prefix: neither may reach the consumer.
-    const std::string gzipped = Encoded(1, CompressibleBody());
+    const std::string gzipped = Encoded(1, codecs::CompressibleBody(4096));
     const std::pair<std::string, std::string> cases[] = {
         {"lz4", "not a frame"},
         {"gzip", gzipped.substr(0, gzipped.size() / 2)},
-        {"zstd", Encoded(3, CompressibleBody()).substr(0, 20)},
+        {"zstd", Encoded(3, codecs::CompressibleBody(4096)).substr(0, 20)},
     };
     for (const auto& [name, wire] : cases) {
         SCOPED_TRACE(name);
@@ -129,7 +124,7 @@ TEST(IMessageRecord, PropertyListsAreTakenOverAndTheBodyIsCopied) {
 }
 
 TEST(IMessageRecord, AConstRecordIsCopiedWholeAndDecodedAsATakenOne) {
-    const std::string body = CompressibleBody();
+    const std::string body = codecs::CompressibleBody(4096);
     KOVAMsg::KOVAMessage source = Record(Encoded(3, body), "zstd");
     source.i_properties = {4, 5};
     source.l_properties = {100, 200};
@@ -175,7 +170,7 @@ TEST(IMessageRecord, PositionalGettersFallBackWhenListsAreShort) {
 }
 
 TEST(IMessageRecord, ToStringHasFixedKeysAndNoEscaping) {
-    const std::string body = CompressibleBody();
+    const std::string body = codecs::CompressibleBody(4096);
     const std::string wire = Encoded(3, body);
     KOVAMsg::KOVAMessage record = Record(wire, "zstd", {"m\"1", "h"});
     record.properties[KOVAMsg::kovasTagsProperty] = "t";
@@ -188,7 +183,7 @@ TEST(IMessageRecord, ToStringHasFixedKeysAndNoEscaping) {
 }
 
 TEST(IMessageRecord, CopiesMovesAndSelfAssignmentKeepEverything) {
-    const std::string body = CompressibleBody();
+    const std::string body = codecs::CompressibleBody(4096);
     KOVAMsg::KOVAMessage record = Record(Encoded(2, body), "lz4");
     record.l_properties = {5, 6};
     KOVA::IMessage original(&record);

@@ -10,7 +10,7 @@
 #include <boost/interprocess/sync/named_mutex.hpp>
 
 #include "KOVAStoreRecord.h"
-#include "StoreTestSupport.h"
+#include "store_helpers.h"
 #include "largest_allocation.h"
 #include "temp_dir.h"
 

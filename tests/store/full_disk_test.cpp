@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "StoreTestSupport.h"
+#include "store_helpers.h"
 #include "child_process.h"
 #include "temp_dir.h"
 

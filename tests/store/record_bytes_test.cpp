@@ -7,7 +7,7 @@
 
 #include "KOVAMessageSerialization.h"
 #include "KOVAStoreRecord.h"
-#include "StoreTestSupport.h"
+#include "store_helpers.h"
 #include "temp_dir.h"
 
 namespace kova::test::store {

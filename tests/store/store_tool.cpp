@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "KOVALog.h"
-#include "StoreTestSupport.h"
+#include "store_helpers.h"
 
 namespace {
 

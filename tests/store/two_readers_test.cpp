@@ -2,7 +2,7 @@
 // one reader, the test process (also the writer) the other.
 #include <gtest/gtest.h>
 
-#include "StoreTestSupport.h"
+#include "store_helpers.h"
 #include "child_process.h"
 #include "temp_dir.h"
 

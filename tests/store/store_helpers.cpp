@@ -1,10 +1,9 @@
-#include "StoreTestSupport.h"
+#include "store_helpers.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -32,19 +31,6 @@ KOVAMsg::KOVAMessage makeMessage(const std::string& rid, int index, size_t bodyB
 }
 
 }  // namespace
-
-UniquePrefix::UniquePrefix(const std::string& tag) {
-    static std::atomic<int> counter{0};
-    // The closing "x" keeps one prefix from being the start of another.
-    _prefix = "KovaT" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "x";
-}
-
-UniquePrefix::~UniquePrefix() {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
-        if (entry.path().filename().string().rfind("sem." + _prefix, 0) == 0) std::filesystem::remove(entry.path(), ec);
-    }
-}
 
 KOVAMsg::KOVABatchMessage makeBatch(const std::string& rid, size_t bodyBytes) {
     KOVAMsg::KOVABatchMessage batch;

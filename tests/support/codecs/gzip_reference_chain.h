@@ -1,6 +1,7 @@
 // The straightforward Boost chain for gzip bodies: a string stream into a filtering
 // stream (gzip filter with 4096-byte buffers) into a string stream, copied 4096 bytes
 // at a time. The codec takes a shorter road; its bytes must equal these.
+// Thread-safety: stateless free functions.
 #pragma once
 
 #include <boost/iostreams/copy.hpp>
@@ -10,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-namespace codec_reference {
+namespace kova::test::codecs {
 
 inline std::string GzipThroughStreams(const std::string& body) {
     namespace io = boost::iostreams;
@@ -39,4 +40,4 @@ inline std::string GunzipThroughStreams(const std::string& gz) {
     return sink.str();
 }
 
-}  // namespace codec_reference
+}  // namespace kova::test::codecs

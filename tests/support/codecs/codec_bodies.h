@@ -1,5 +1,5 @@
-// Test bodies of the codec tests, shared with bench/codecs (which compiles
-// CodecTestSupport.cpp itself).
+// Bodies for the codec tests and benchmarks: incompressible and text-like bytes from
+// a fixed seed, and the sizes that cross the codecs' block boundaries.
 // Thread-safety: stateless free functions.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace codec_test {
+namespace kova::test::codecs {
 
 // Bytes that do not compress (fixed seed, so failures reproduce).
 std::string RandomBody(size_t size, unsigned seed = 1);
@@ -18,4 +18,4 @@ std::string CompressibleBody(size_t size, unsigned seed = 7);
 // byte more, and a body spanning several LZ4 blocks.
 const std::vector<size_t>& BoundarySizes();
 
-}  // namespace codec_test
+}  // namespace kova::test::codecs

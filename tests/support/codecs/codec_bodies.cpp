@@ -1,8 +1,8 @@
-#include "CodecTestSupport.h"
+#include "codec_bodies.h"
 
 #include <random>
 
-namespace codec_test {
+namespace kova::test::codecs {
 
 std::string RandomBody(size_t size, unsigned seed) {
     std::mt19937 gen(seed);
@@ -30,4 +30,4 @@ const std::vector<size_t>& BoundarySizes() {
     return sizes;
 }
 
-}  // namespace codec_test
+}  // namespace kova::test::codecs

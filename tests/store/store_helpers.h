@@ -1,6 +1,6 @@
 // Helpers of the fail-store tests and of their helper program: batches whose contents
-// follow from their resource id, direct access to a store file's header, unique names.
-// Thread-safety: free functions without shared state, except UniquePrefix's counter.
+// follow from their resource id, direct access to a store file's header, draining a store.
+// Thread-safety: free functions without shared state.
 #pragma once
 
 #include <cstdint>
@@ -9,22 +9,9 @@
 
 #include "KOVAMessage.h"
 #include "KOVAStoreFile.h"
+#include "unique_prefix.h"
 
 namespace kova::test::store {
-
-// A file-name prefix no other test or process uses. The semaphores of files with this
-// prefix are removed when the object goes.
-class UniquePrefix {
-public:
-    explicit UniquePrefix(const std::string& tag);
-    ~UniquePrefix();
-    UniquePrefix(const UniquePrefix&) = delete;
-    UniquePrefix& operator=(const UniquePrefix&) = delete;
-    const std::string& str() const { return _prefix; }
-
-private:
-    std::string _prefix;
-};
 
 // One to three messages whose properties and bodies (`bodyBytes` each) derive from rid.
 KOVAMsg::KOVABatchMessage makeBatch(const std::string& rid, size_t bodyBytes);
