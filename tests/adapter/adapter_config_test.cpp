@@ -1,7 +1,5 @@
 // Configuration half of the client adapter, in one process: which resources get an
 // engine of their own, forced Ice settings, clamps, validation and pool sizing.
-#include <dirent.h>
-
 #include <algorithm>
 #include <stdexcept>
 #include <thread>
@@ -11,6 +9,7 @@
 #include "KOVAClientAdapter.h"
 #include "KOVALog.h"
 #include "adapter_fixture.h"
+#include "thread_names.h"
 
 namespace kova::test::adapter {
 namespace {
@@ -73,17 +72,6 @@ std::string ConstructionError(const Items& items, const std::string& item = "c1"
 int ProcessorCount() {
     const unsigned n = std::thread::hardware_concurrency();
     return n == 0 ? 1 : static_cast<int>(n);
-}
-
-size_t ThreadCount() {
-    size_t n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d)) {
-            if (e->d_name[0] != '.') ++n;
-        }
-        closedir(d);
-    }
-    return n;
 }
 
 // The worked table of separate resources: S = X with locator L, no S router.
@@ -160,7 +148,7 @@ TEST(Validation, FailuresCarryTheirTextsAndLeaveNoCommunicatorBehind) {
     // A first construction warms up process-wide state (Ice plug-ins, logger) so the
     // thread count below measures only what a failed construction leaves.
     Build(WithDefaultAgent({}));
-    const size_t baseline = ThreadCount();
+    const size_t baseline = fixtures::threadNames().size();
 
     EXPECT_EQ(ConstructionError({S() + ".Locator=" + kLocatorL}), "Config is invalid!");
     EXPECT_EQ(ConstructionError({S() + "=" + kAgentX}), "Config is invalid!");
@@ -174,7 +162,7 @@ TEST(Validation, FailuresCarryTheirTextsAndLeaveNoCommunicatorBehind) {
     EXPECT_EQ(ConstructionError({"c1SeparateRes.List=r1 r2", std::string("r1.Locator=") + kLocatorL}),
               "Invalid proxy.");
 
-    EXPECT_EQ(ThreadCount(), baseline);
+    EXPECT_EQ(fixtures::threadNames().size(), baseline);
     const std::string log = LoggerEnvironment::logText();
     EXPECT_NE(log.find("FATAL: Config is invalid, need config `c1Server.Proxy' and (`c1Server.Proxy.Locator' or "
                        "`c1Server.Proxy.Router')"),

@@ -6,8 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 
 namespace kova::test::client {
@@ -58,17 +56,6 @@ std::vector<KOVA::OMessage> messages(const std::vector<std::string>& bodies) {
 
 bool logMentions(const std::string& text) {
     return fixtures::readLogs(engine::processLogDir()).find(text) != std::string::npos;
-}
-
-int threadsNamed(const std::string& name) {
-    int count = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string threadName;
-        std::getline(comm, threadName);
-        count += threadName == name ? 1 : 0;
-    }
-    return count;
 }
 
 bool eventually(const std::function<bool()>& condition) {

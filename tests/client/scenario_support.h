@@ -36,8 +36,6 @@ KOVA::KOVAClientLibPtr requireClient(const ScenarioArgs& args, const std::vector
 std::vector<KOVA::OMessage> messages(const std::vector<std::string>& bodies);
 // Whether this process's client log holds `text`.
 bool logMentions(const std::string& text);
-// How many threads of this process carry `name`.
-int threadsNamed(const std::string& name);
 // Polls `condition` until it holds or a generous bound passes.
 bool eventually(const std::function<bool()>& condition);
 

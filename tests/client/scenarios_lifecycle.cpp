@@ -13,8 +13,11 @@
 #include "batches.h"
 #include "client_items.h"
 #include "scenario_support.h"
+#include "thread_names.h"
 
 namespace kova::test::client {
+
+using fixtures::threadsNamed;
 
 namespace {
 std::vector<std::string> g_lateItems;
