@@ -7,24 +7,12 @@
 #include <cstdlib>
 
 #include "GbConvert.h"
+#include "ReadUpTo.h"
 
 namespace {
 
 const size_t kRecordBytes = 5;
 const size_t kDigitBytes = 4;
-
-// Reads until `size` bytes or the end of the file; -1 on a read error.
-ssize_t readRecord(int fd, char* into, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t got = read(fd, into + done, size - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
-}
 
 bool writeAll(int fd, const unsigned char* bytes, size_t size) {
     size_t done = 0;
@@ -52,7 +40,7 @@ int file_transcode(char* infile, char* outfile) {
     if (out < 0) exit(2);
     char record[kRecordBytes];
     for (;;) {
-        const ssize_t got = readRecord(in, record, sizeof record);
+        const ssize_t got = readUpTo(in, record, sizeof record);
         if (got < 0) exit(1);
         // A last record may lack its separator; one without its four digits gives nothing.
         if (got < static_cast<ssize_t>(kDigitBytes)) break;

@@ -3,11 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <utility>
 
 #include "GbConvert.h"
+#include "ReadUpTo.h"
 
 char Unicode_Library[kGbTableBytes];
 char* Index_Unicode[kGbTableEntries];
@@ -33,19 +33,6 @@ unsigned short keyAt(int position) { return keyOf(Index_Unicode[position]); }
 bool indexBuilt() { return Index_Unicode[0] != nullptr; }
 
 bool validRange(int low, int high) { return low >= 0 && high < kGbTableEntries && low <= high; }
-
-// Reads exactly `size` bytes unless the file ends first; the count read, -1 on error.
-ssize_t readUpTo(int fd, char* into, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t got = read(fd, into + done, size - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
-}
 
 }  // namespace
 
