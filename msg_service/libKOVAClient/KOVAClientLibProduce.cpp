@@ -57,6 +57,16 @@ bool bodiesToBatch(const std::string* bodies, size_t count, COMMON::IEncodingTyp
     return true;
 }
 
+// The batch of a message-list produce and the process's manager to send it
+// with: 0, or the code the call returns without sending.
+int prepareProduce(const std::vector<OMessage>& datas, KOVAClientManager*& manager, KOVAMsg::KOVABatchMessage& batch) {
+    manager = currentClientManager();
+    if (!toBatch(datas, batch)) {
+        return kEncodingFailed;
+    }
+    return manager ? 0 : COMMON::INTERNAL_ERROR;
+}
+
 bool hasStoreKey(const COMMON::KOVAProperties& properties) {
     return properties.find(COMMON::KOVA_STORE_PROPERTY) != properties.end();
 }
@@ -170,13 +180,10 @@ bool produceBodiesAsync(const std::string& rid, const std::string* bodies, size_
 
 int KOVAClientLib::Produce(const std::string& rid, const std::string& sid, const std::vector<KOVA::OMessage>& datas,
                            const KOVA::COMMON::KOVAProperties& publicProperties, int) {
-    KOVAClientManager* manager = currentClientManager();
+    KOVAClientManager* manager = nullptr;
     KOVAMsg::KOVABatchMessage batch;
-    if (!toBatch(datas, batch)) {
-        return kEncodingFailed;
-    }
-    if (!manager) {
-        return COMMON::INTERNAL_ERROR;
+    if (const int failed = prepareProduce(datas, manager, batch)) {
+        return failed;
     }
     if (hasStoreKey(publicProperties)) {
         return storeOnly(*manager, rid, batch, publicProperties);
@@ -188,13 +195,10 @@ int KOVAClientLib::Produce(const std::string& rid, const std::string& sid, const
 int KOVAClientLib::Produce(const std::string& rid, const std::string& sid, const std::vector<KOVA::OMessage>& datas,
                            KOVA::AsyncProduceCallback& cb, void* cookie,
                            const KOVA::COMMON::KOVAProperties& publicProperties, int) {
-    KOVAClientManager* manager = currentClientManager();
+    KOVAClientManager* manager = nullptr;
     KOVAMsg::KOVABatchMessage batch;
-    if (!toBatch(datas, batch)) {
-        return kEncodingFailed;
-    }
-    if (!manager) {
-        return COMMON::INTERNAL_ERROR;
+    if (const int failed = prepareProduce(datas, manager, batch)) {
+        return failed;
     }
     if (hasStoreKey(publicProperties)) {
         callBackHere(cb, storeOnly(*manager, rid, batch, publicProperties), cookie);
