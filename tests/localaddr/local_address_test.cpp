@@ -58,68 +58,57 @@ Discovery DiscoverIn(const std::string& setup) {
     return found;
 }
 
-#define DISCOVER_OR_SKIP(var, setup)                                  \
-    const Discovery var = DiscoverIn(setup);                          \
-    if (!var.skipReason.empty()) GTEST_SKIP() << var.skipReason
-
-TEST(LocalAddress, OnlyLoopbackAndPublicAddressesGiveMinusOneAndLeaveTheOutput) {
-    DISCOVER_OR_SKIP(found, "ip addr add 8.8.4.4/32 dev lo label lo:pub; "
-                            "ip addr add 100.64.0.1/32 dev lo label lo:cgn; "
-                            "ip addr add 172.32.0.1/32 dev lo label lo:above");
-    EXPECT_EQ(found.result, -1);
-    EXPECT_EQ(found.address, "untouched");
-}
-
-TEST(LocalAddress, InterfacesNamedDockerAreSkipped) {
-    DISCOVER_OR_SKIP(found, "ip addr add 172.17.0.1/16 dev lo label lo:docker0; "
-                            "ip addr add 10.1.2.3/8 dev lo label lo:eth0");
-    EXPECT_EQ(found.result, 0);
-    EXPECT_EQ(found.address, "10.1.2.3");
-}
-
-TEST(LocalAddress, DockerAnywhereInTheNameButOnlyInLowerCase) {
-    DISCOVER_OR_SKIP(skipped, "ip addr add 10.5.5.5/32 dev lo label lo:mydocker1");
-    EXPECT_EQ(skipped.result, -1);
-
-    DISCOVER_OR_SKIP(kept, "ip addr add 10.6.6.6/32 dev lo label lo:Docker");
-    EXPECT_EQ(kept.result, 0);
-    EXPECT_EQ(kept.address, "10.6.6.6");
-}
-
-TEST(LocalAddress, VethPeerNamedDockerIsSkippedWhateverItCarries) {
-    DISCOVER_OR_SKIP(found, "ip link add veth0 type veth peer name docker9; "
-                            "ip addr add 10.9.9.9/24 dev docker9; ip addr add 8.8.8.8/32 dev veth0");
-    EXPECT_EQ(found.result, -1);
-    EXPECT_EQ(found.address, "untouched");
-}
-
-TEST(LocalAddress, FirstAddressMatchingThePrivatePrefixesWins) {
-    // 172.15/16 and 100.x look private by their first digits but are not.
-    DISCOVER_OR_SKIP(found, "ip addr add 172.15.0.1/16 dev lo label lo:a; "
-                            "ip addr add 100.1.1.1/32 dev lo label lo:b; "
-                            "ip addr add 192.168.1.5/24 dev lo label lo:c; "
-                            "ip addr add 10.0.0.7/32 dev lo label lo:d");
-    EXPECT_EQ(found.result, 0);
-    EXPECT_EQ(found.address, "192.168.1.5");
-
-    DISCOVER_OR_SKIP(upper, "ip addr add 172.31.255.1/32 dev lo label lo:e");
-    EXPECT_EQ(upper.address, "172.31.255.1");
-}
+struct Case {
+    const char* name;
+    const char* setup;  // ip commands in the child's namespace
+    int result;
+    const char* address;
+};
 
 // bare0 has index 10: its link-layer entry, read as if it were IPv4, would look
-// like 10.0.0.0.
-TEST(LocalAddress, InterfacesWithOnlyIPv6OrNoAddressArePassedOver) {
-    DISCOVER_OR_SKIP(alone, "ip link add bare0 index 10 type veth peer name v6a; ip link set v6a up; "
-                            "ip -6 addr add fd00::10/64 dev v6a nodad");
-    EXPECT_EQ(alone.result, -1);
-    EXPECT_EQ(alone.address, "untouched");
+// like 10.0.0.0. 172.15/16 and 100.x look private by their first digits but are not.
+const Case kCases[] = {
+    {"OnlyLoopbackAndPublicAddressesGiveMinusOneAndLeaveTheOutput",
+     "ip addr add 8.8.4.4/32 dev lo label lo:pub; ip addr add 100.64.0.1/32 dev lo label lo:cgn; "
+     "ip addr add 172.32.0.1/32 dev lo label lo:above",
+     -1, "untouched"},
+    {"InterfacesNamedDockerAreSkipped",
+     "ip addr add 172.17.0.1/16 dev lo label lo:docker0; ip addr add 10.1.2.3/8 dev lo label lo:eth0", 0, "10.1.2.3"},
+    {"DockerAnywhereInTheNameIsSkipped", "ip addr add 10.5.5.5/32 dev lo label lo:mydocker1", -1, "untouched"},
+    {"DockerOnlyInLowerCase", "ip addr add 10.6.6.6/32 dev lo label lo:Docker", 0, "10.6.6.6"},
+    {"VethPeerNamedDockerIsSkippedWhateverItCarries",
+     "ip link add veth0 type veth peer name docker9; ip addr add 10.9.9.9/24 dev docker9; "
+     "ip addr add 8.8.8.8/32 dev veth0",
+     -1, "untouched"},
+    {"FirstAddressMatchingThePrivatePrefixesWins",
+     "ip addr add 172.15.0.1/16 dev lo label lo:a; ip addr add 100.1.1.1/32 dev lo label lo:b; "
+     "ip addr add 192.168.1.5/24 dev lo label lo:c; ip addr add 10.0.0.7/32 dev lo label lo:d",
+     0, "192.168.1.5"},
+    {"UpperEndOf172PrivateRange", "ip addr add 172.31.255.1/32 dev lo label lo:e", 0, "172.31.255.1"},
+    {"InterfacesWithOnlyIPv6OrNoAddressGiveMinusOne",
+     "ip link add bare0 index 10 type veth peer name v6a; ip link set v6a up; "
+     "ip -6 addr add fd00::10/64 dev v6a nodad",
+     -1, "untouched"},
+    {"InterfacesWithOnlyIPv6OrNoAddressArePassedOver",
+     "ip link add bare0 index 10 type veth peer name v6a; ip link set v6a up; "
+     "ip -6 addr add fd00::10/64 dev v6a nodad; "
+     "ip link add v4a type veth peer name v4b; ip addr add 192.168.9.9/24 dev v4a",
+     0, "192.168.9.9"},
+};
 
-    DISCOVER_OR_SKIP(later, "ip link add bare0 index 10 type veth peer name v6a; ip link set v6a up; "
-                            "ip -6 addr add fd00::10/64 dev v6a nodad; "
-                            "ip link add v4a type veth peer name v4b; ip addr add 192.168.9.9/24 dev v4a");
-    EXPECT_EQ(later.result, 0);
-    EXPECT_EQ(later.address, "192.168.9.9");
+void PrintTo(const Case& c, std::ostream* os) { *os << c.setup; }
+
+class LocalAddress : public ::testing::TestWithParam<Case> {};
+
+TEST_P(LocalAddress, Discovers) {
+    const Discovery found = DiscoverIn(GetParam().setup);
+    if (!found.skipReason.empty()) GTEST_SKIP() << found.skipReason;
+    EXPECT_EQ(found.result, GetParam().result);
+    EXPECT_EQ(found.address, GetParam().address);
 }
+
+INSTANTIATE_TEST_SUITE_P(Interfaces, LocalAddress, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kova::test::localaddr
