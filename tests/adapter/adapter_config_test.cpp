@@ -7,30 +7,15 @@
 #include <gtest/gtest.h>
 
 #include "KOVAClientAdapter.h"
-#include "KOVALog.h"
 #include "adapter_fixture.h"
+#include "test_log.h"
 #include "thread_names.h"
 
 namespace kova::test::adapter {
 namespace {
 
-// The process logger is created once; point it at a directory of our own before any
-// adapter names one.
-class LoggerEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        _dir.reset(new TempDir());
-        KOVA::initkovaLogger(_dir->path(), "", "", "adapter-config");
-    }
-    void TearDown() override { _dir.reset(); }
-    static std::string logText() {
-        return readFile(TQPublicTool::KOVALog::getLogInstance()->getLogBaseName() + ".log");
-    }
-
-private:
-    std::unique_ptr<TempDir> _dir;
-};
-::testing::Environment* const loggerEnv = ::testing::AddGlobalTestEnvironment(new LoggerEnvironment);
+// Everything the process logger wrote (kova_test_log points it at a directory of our own).
+std::string LogText() { return readLogs(fixtures::testLogDir()); }
 
 typedef std::vector<std::string> Items;
 
@@ -139,7 +124,7 @@ TEST(SeparateResources, ListedResourcesWithOwnAgentsNeedNoGlobalAgent) {
     KOVA::KOVAClientAdapterPtr a =
         Build({"c1SeparateRes.List=r1", std::string("r1=") + kAgentY, std::string("r1.Locator=") + kLocatorL2});
     EXPECT_EQ(ItemKeys(a), (std::vector<std::string>{"r1"}));
-    EXPECT_NE(LoggerEnvironment::logText().find("Global adapter config absent for `c1Server.Proxy' or "
+    EXPECT_NE(LogText().find("Global adapter config absent for `c1Server.Proxy' or "
                                                 "`c1Server.Proxy.Locator'"),
               std::string::npos);
 }
@@ -163,7 +148,7 @@ TEST(Validation, FailuresCarryTheirTextsAndLeaveNoCommunicatorBehind) {
               "Invalid proxy.");
 
     EXPECT_EQ(fixtures::threadNames().size(), baseline);
-    const std::string log = LoggerEnvironment::logText();
+    const std::string log = LogText();
     EXPECT_NE(log.find("FATAL: Config is invalid, need config `c1Server.Proxy' and (`c1Server.Proxy.Locator' or "
                        "`c1Server.Proxy.Router')"),
               std::string::npos);
@@ -228,7 +213,7 @@ TEST(FailStore, DefaultsClampsAndModes) {
         EXPECT_EQ(Build(WithDefaultAgent({std::string("c1.Fail.CacheSize=") + c.configured}))->getMaxFileSize(), c.bytes)
             << c.configured;
     }
-    EXPECT_NE(LoggerEnvironment::logText().find("WARN: Fail-store size 99999 MiB"), std::string::npos);
+    EXPECT_NE(LogText().find("WARN: Fail-store size 99999 MiB"), std::string::npos);
 
     EXPECT_EQ(Build(WithDefaultAgent({"c1.Fail.CacheNum=0"}))->getMaxFileNums(), 1);
     EXPECT_EQ(Build(WithDefaultAgent({"c1.Fail.CacheNum=-4"}))->getMaxFileNums(), 1);
@@ -308,7 +293,7 @@ TEST(Identity, ClientUuidPerAdapter) {
 TEST(LogConfig, EveryPropertyOnceWithWrittenKeys) {
     const std::string marker = "Marker.Key=" + IceUtil::generateUUID();
     Build(WorkedTable({marker}));
-    const std::string log = LoggerEnvironment::logText();
+    const std::string log = LogText();
     const std::string prefix = "WARN: [INFO] client:`" + KOVA::_kova_ClientId + "' config:`--";
     EXPECT_EQ(countOccurrences(log, prefix + marker + "'"), 1u);
     EXPECT_NE(log.find(prefix + "rNone.Locator=" + kLocatorL + "'"), std::string::npos);
