@@ -57,14 +57,23 @@ bool bodiesToBatch(const std::string* bodies, size_t count, COMMON::IEncodingTyp
     return true;
 }
 
-// The batch of a message-list produce and the process's manager to send it
-// with: 0, or the code the call returns without sending.
-int prepareProduce(const std::vector<OMessage>& datas, KOVAClientManager*& manager, KOVAMsg::KOVABatchMessage& batch) {
-    manager = currentClientManager();
-    if (!toBatch(datas, batch)) {
-        return kEncodingFailed;
+// A message-list produce made ready: the batch and the process's manager to
+// send it with, or (`failed` not 0) the code the call returns without sending.
+struct ListProduce {
+    KOVAClientManager* manager = nullptr;
+    KOVAMsg::KOVABatchMessage batch;
+    int failed = 0;
+};
+
+ListProduce prepareProduce(const std::vector<OMessage>& datas) {
+    ListProduce ready;
+    ready.manager = currentClientManager();
+    if (!toBatch(datas, ready.batch)) {
+        ready.failed = kEncodingFailed;
+    } else if (!ready.manager) {
+        ready.failed = COMMON::INTERNAL_ERROR;
     }
-    return manager ? 0 : COMMON::INTERNAL_ERROR;
+    return ready;
 }
 
 bool hasStoreKey(const COMMON::KOVAProperties& properties) {
@@ -180,32 +189,30 @@ bool produceBodiesAsync(const std::string& rid, const std::string* bodies, size_
 
 int KOVAClientLib::Produce(const std::string& rid, const std::string& sid, const std::vector<KOVA::OMessage>& datas,
                            const KOVA::COMMON::KOVAProperties& publicProperties, int) {
-    KOVAClientManager* manager = nullptr;
-    KOVAMsg::KOVABatchMessage batch;
-    if (const int failed = prepareProduce(datas, manager, batch)) {
-        return failed;
+    const ListProduce ready = prepareProduce(datas);
+    if (ready.failed != 0) {
+        return ready.failed;
     }
     if (hasStoreKey(publicProperties)) {
-        return storeOnly(*manager, rid, batch, publicProperties);
+        return storeOnly(*ready.manager, rid, ready.batch, publicProperties);
     }
     bool stored = false;
-    return produceSync(*manager, rid, sid, batch, publicProperties, stored);
+    return produceSync(*ready.manager, rid, sid, ready.batch, publicProperties, stored);
 }
 
 int KOVAClientLib::Produce(const std::string& rid, const std::string& sid, const std::vector<KOVA::OMessage>& datas,
                            KOVA::AsyncProduceCallback& cb, void* cookie,
                            const KOVA::COMMON::KOVAProperties& publicProperties, int) {
-    KOVAClientManager* manager = nullptr;
-    KOVAMsg::KOVABatchMessage batch;
-    if (const int failed = prepareProduce(datas, manager, batch)) {
-        return failed;
+    const ListProduce ready = prepareProduce(datas);
+    if (ready.failed != 0) {
+        return ready.failed;
     }
     if (hasStoreKey(publicProperties)) {
-        callBackHere(cb, storeOnly(*manager, rid, batch, publicProperties), cookie);
+        callBackHere(cb, storeOnly(*ready.manager, rid, ready.batch, publicProperties), cookie);
         return 0;
     }
     bool stored = false;
-    const int code = issueAsync(*manager, rid, sid, batch, publicProperties, cb, cookie, stored);
+    const int code = issueAsync(*ready.manager, rid, sid, ready.batch, publicProperties, cb, cookie, stored);
     if (stored && code == 0) {
         // 0 promises one callback; the engine will not make it.
         callBackHere(cb, code, cookie);
