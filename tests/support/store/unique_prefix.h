@@ -1,15 +1,13 @@
-// File-name prefixes for fail-store files that no other test, benchmark or process
-// uses, so that runs side by side never open each other's files or semaphores.
-// Thread-safety: construction may run on any thread (the counter is atomic); each
-// object belongs to its creator and removes its semaphores when it goes.
+// A file-name prefix for fail-store files that no other test, benchmark or process
+// uses, so that runs side by side never share files or semaphores.
+// Thread-safety: construction may run on any thread (the counter is atomic).
+// Ownership: the semaphores of files with this prefix are removed when it goes.
 #pragma once
 
 #include <string>
 
 namespace kova::test::store {
 
-// A file-name prefix no other test or process uses. The semaphores of files with this
-// prefix are removed when the object goes.
 class UniquePrefix {
 public:
     explicit UniquePrefix(const std::string& tag);
