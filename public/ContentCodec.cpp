@@ -153,7 +153,12 @@ bool ZstdDecode(const std::string& strIn, std::string& strOut) {
 
 // How a codec step ended; the caller logs failures with its own texts at its own site.
 struct StepOutcome {
-    enum Kind { kDone, kRefused, kStdException, kUnknownException };
+    enum Kind {
+        kDone,
+        kRefused,
+        kStdException,
+        kUnknownException
+    };
     Kind kind;
     std::string text;
 };
@@ -176,7 +181,8 @@ bool EncodeContentGzip(const std::string& strIn, std::string& strOut) {
     int length = static_cast<int>(strIn.size());
     if (r.kind == StepOutcome::kStdException)
         LOG_FATAL("EncodeContentGzip exception:%s, data length:%d", r.text.c_str(), length);
-    if (r.kind == StepOutcome::kUnknownException) LOG_FATAL("EncodeContentGzip unknow exception, data length:%d", length);
+    if (r.kind == StepOutcome::kUnknownException)
+        LOG_FATAL("EncodeContentGzip unknow exception, data length:%d", length);
     return r.kind == StepOutcome::kDone;
 }
 
@@ -185,7 +191,8 @@ bool DecodeContentGzip(const std::string& strIn, std::string& strOut) {
     int length = static_cast<int>(strIn.size());
     if (r.kind == StepOutcome::kStdException)
         LOG_FATAL("DecodeContentGzip exception:%s, data length:%d", r.text.c_str(), length);
-    if (r.kind == StepOutcome::kUnknownException) LOG_FATAL("DecodeContentGzip unknow exception, data length:%d", length);
+    if (r.kind == StepOutcome::kUnknownException)
+        LOG_FATAL("DecodeContentGzip unknow exception, data length:%d", length);
     return r.kind == StepOutcome::kDone;
 }
 

@@ -77,8 +77,7 @@ const char* KovaLogSourceName(const char* path) {
     return slash ? slash + 1 : path;
 }
 
-KOVALog* KOVALog::getLogInstance(const std::string& logdir, const std::string& prefix,
-                                 const std::string& fname) {
+KOVALog* KOVALog::getLogInstance(const std::string& logdir, const std::string& prefix, const std::string& fname) {
     const bool namesTarget = !logdir.empty() || !prefix.empty() || !fname.empty();
     KOVALog* log = _pKOVALogger.load(std::memory_order_acquire);
     if (log != nullptr && (!namesTarget || !log->_provisional.load(std::memory_order_acquire))) return log;
@@ -163,8 +162,8 @@ void KOVALog::Log_Msg(const char* sFormat, ...) {
     va_end(ap);
 }
 
-int KOVALog::Log_WriteLog(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg,
-                          const char* sFormat, ...) {
+int KOVALog::Log_WriteLog(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg, const char* sFormat,
+                          ...) {
     va_list ap;
     va_start(ap, sFormat);
     int result;
@@ -183,8 +182,8 @@ int Fail(char* sErrMsg, const char* text) {
 }
 }  // namespace
 
-int KOVALog::Log_VWriteLog(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg,
-                           const char* sFormat, va_list ap) {
+int KOVALog::Log_VWriteLog(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg, const char* sFormat,
+                           va_list ap) {
     const std::string fileName = std::string(sLogBaseName) + ".log";
     FILE* file = fopen(fileName.c_str(), "a+");
     if (file == nullptr) {

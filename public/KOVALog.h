@@ -58,12 +58,12 @@ public:
 
     // The write step under the write mutex, with explicit parameters and an error
     // buffer (at least 64 bytes) for the reason of a failure.
-    int Log_WriteLog(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg, const char* sFormat,
-                     ...) __attribute__((format(printf, 6, 7)));
+    int Log_WriteLog(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg, const char* sFormat, ...)
+        __attribute__((format(printf, 6, 7)));
     // Appends one line to <stem>.log and rotates; 0, or -1 with the reason in sErrMsg
     // when it is not null. The caller holds the write mutex; `ap` is left usable.
-    int Log_VWriteLog(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg,
-                      const char* sFormat, va_list ap);
+    int Log_VWriteLog(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg, const char* sFormat,
+                      va_list ap);
     // Size check and rotation: <stem>.log -> <stem>1.log -> ... -> <stem>(n-1).log.
     int ShiftFiles(char* sLogBaseName, long lMaxLogSize, int iMaxLogNum, char* sErrMsg);
     // Creates a directory (bPathDir) or the directory part of a file path; 0 or -1.
@@ -98,16 +98,15 @@ private:
 
 }  // namespace TQPublicTool
 
-#define KOVA_LOG_AT_(level, word, fmt, ...)                                                           \
-    do {                                                                                            \
-        ::TQPublicTool::KOVALog* kova_log_ = ::TQPublicTool::KOVALog::getLogInstance();             \
-        if (kova_log_->getLogLevel() >= (level)) {                                                  \
-            kova_log_->Log_Msg("%s:%d[%d %0x](%s) " word ": " fmt,                                  \
-                               ::TQPublicTool::KovaLogSourceName(__FILE__), __LINE__,               \
-                               static_cast<int>(getpid()),                                          \
-                               static_cast<unsigned>(static_cast<unsigned long>(pthread_self())),   \
-                               __func__, ##__VA_ARGS__);                                            \
-        }                                                                                           \
+#define KOVA_LOG_AT_(level, word, fmt, ...)                                                                     \
+    do {                                                                                                        \
+        ::TQPublicTool::KOVALog* kova_log_ = ::TQPublicTool::KOVALog::getLogInstance();                         \
+        if (kova_log_->getLogLevel() >= (level)) {                                                              \
+            kova_log_->Log_Msg("%s:%d[%d %0x](%s) " word ": " fmt, ::TQPublicTool::KovaLogSourceName(__FILE__), \
+                               __LINE__, static_cast<int>(getpid()),                                            \
+                               static_cast<unsigned>(static_cast<unsigned long>(pthread_self())), __func__,     \
+                               ##__VA_ARGS__);                                                                  \
+        }                                                                                                       \
     } while (0)
 
 #define LOG_FATAL(fmt, ...) KOVA_LOG_AT_(::KOVA::COMMON::eLOG_LEVEL_FATAL, "FATAL", fmt, ##__VA_ARGS__)

@@ -45,10 +45,8 @@ KOVA::COMMON::IEncodingType encodingFor(int etype) {
     switch (etype) {
         case KOVA::COMMON::E_GZIP:
         case KOVA::COMMON::E_LZ4:
-        case KOVA::COMMON::E_ZSTD:
-            return static_cast<KOVA::COMMON::IEncodingType>(etype);
-        default:
-            return KOVA::COMMON::E_RAW;
+        case KOVA::COMMON::E_ZSTD: return static_cast<KOVA::COMMON::IEncodingType>(etype);
+        default: return KOVA::COMMON::E_RAW;
     }
 }
 
@@ -63,9 +61,7 @@ std::vector<KOVA::OMessage> messagesToProduce(const std::vector<std::string>& bo
     return messages;
 }
 
-void printConsumeError(int status) {
-    std::cout << "consume err:" << status << std::endl;
-}
+void printConsumeError(int status) { std::cout << "consume err:" << status << std::endl; }
 
 }  // namespace
 
@@ -195,38 +191,22 @@ std::string KOVATest::product_msg_async(std::string strRid, std::vector<std::str
         [this] { return genMsg(); });
 }
 
-std::string KOVATest::genMsg() {
-    return kova::harness::noResultText();
-}
+std::string KOVATest::genMsg() { return kova::harness::noResultText(); }
 
-std::string KOVATest::genMsg(KOVA::IMessage& data) {
-    return kova::harness::messageText(data);
-}
+std::string KOVATest::genMsg(KOVA::IMessage& data) { return kova::harness::messageText(data); }
 
 std::string KOVATest::genMsg(KOVA::ConsumeStatusPtr cstatus) {
     return cstatus ? kova::harness::consumeStatusText(*cstatus) : genMsg();
 }
 
-std::string KOVATest::genMsg(int retcode) {
-    return kova::harness::codeText(retcode);
-}
+std::string KOVATest::genMsg(int retcode) { return kova::harness::codeText(retcode); }
 
-std::string KOVATest::async_get() {
-    return mailbox.take();
-}
+std::string KOVATest::async_get() { return mailbox.take(); }
 
-void KOVATest::async_set(KOVA::IMessage& m_img) {
-    mailbox.putMessage(m_img);
-}
+void KOVATest::async_set(KOVA::IMessage& m_img) { mailbox.putMessage(m_img); }
 
-void KOVATest::async_set(KOVA::ConsumeStatusPtr& cstatus) {
-    mailbox.putStatus(cstatus);
-}
+void KOVATest::async_set(KOVA::ConsumeStatusPtr& cstatus) { mailbox.putStatus(cstatus); }
 
-void KOVATest::async_set(int retcode) {
-    mailbox.putCode(retcode);
-}
+void KOVATest::async_set(int retcode) { mailbox.putCode(retcode); }
 
-void KOVATest::async_clean() {
-    mailbox.clear();
-}
+void KOVATest::async_clean() { mailbox.clear(); }

@@ -9,17 +9,11 @@ namespace kova::harness {
 ResultMailbox::ResultMailbox(std::chrono::milliseconds pollInterval, int maxPolls)
     : pollInterval_(pollInterval), maxPolls_(maxPolls) {}
 
-void ResultMailbox::clear() {
-    put(std::string());
-}
+void ResultMailbox::clear() { put(std::string()); }
 
-void ResultMailbox::putCode(int code) {
-    put(codeText(code));
-}
+void ResultMailbox::putCode(int code) { put(codeText(code)); }
 
-void ResultMailbox::putMessage(const KOVA::IMessage& message) {
-    put(messageText(message));
-}
+void ResultMailbox::putMessage(const KOVA::IMessage& message) { put(messageText(message)); }
 
 void ResultMailbox::putStatus(const KOVA::ConsumeStatusPtr& status) {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -9,9 +9,7 @@ namespace {
 
 using nlohmann::json;
 
-std::string formatted(const json& pairs) {
-    return pairs.dump(1, '\t');
-}
+std::string formatted(const json& pairs) { return pairs.dump(1, '\t'); }
 
 json messagePair(const KOVA::IMessage& message) {
     return json::array({static_cast<int>(message.EType()), encodeBase64(message.Message())});
@@ -19,17 +17,11 @@ json messagePair(const KOVA::IMessage& message) {
 
 }  // namespace
 
-std::string noResultText() {
-    return formatted(json::array({json::array({-1, ""})}));
-}
+std::string noResultText() { return formatted(json::array({json::array({-1, ""})})); }
 
-std::string codeText(int code) {
-    return formatted(json::array({json::array({-1, code})}));
-}
+std::string codeText(int code) { return formatted(json::array({json::array({-1, code})})); }
 
-std::string messageText(const KOVA::IMessage& message) {
-    return formatted(json::array({messagePair(message)}));
-}
+std::string messageText(const KOVA::IMessage& message) { return formatted(json::array({messagePair(message)})); }
 
 std::string batchText(std::vector<KOVA::IMessage>& messages) {
     const std::vector<KOVA::IMessage> taken = std::move(messages);

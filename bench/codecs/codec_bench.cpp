@@ -51,7 +51,7 @@ const std::vector<Codec>& Codecs() {
 }
 
 struct Input {
-    std::string kind;   // "text" or "random"
+    std::string kind;  // "text" or "random"
     std::string plain;
     std::string encoded;  // by our codec; the one input of both decoders
 };
@@ -69,7 +69,8 @@ void RegisterCodec(const Codec& codec, const Input& in) {
     const std::string plainName = codec.name;
     // Check once, outside timing, that every road gives the body back.
     std::string decoded;
-    Require(TQPublicTool::DecodeContent(ce, in.encoded, decoded) && decoded == in.plain, Name(plainName, "decode", "ours", in));
+    Require(TQPublicTool::DecodeContent(ce, in.encoded, decoded) && decoded == in.plain,
+            Name(plainName, "decode", "ours", in));
     Require(codec.rawDecode(in.encoded, in.plain.size()).str() == in.plain, Name(plainName, "decode", "raw", in));
 
     auto bytes = static_cast<int64_t>(in.plain.size());
@@ -81,10 +82,11 @@ void RegisterCodec(const Codec& codec, const Input& in) {
         }
         st.SetBytesProcessed(st.iterations() * bytes);
     });
-    benchmark::RegisterBenchmark(Name(plainName, "encode", "raw", in).c_str(), [&codec, &in, bytes](benchmark::State& st) {
-        for (auto _ : st) benchmark::DoNotOptimize(codec.rawEncode(in.plain).data.get());
-        st.SetBytesProcessed(st.iterations() * bytes);
-    });
+    benchmark::RegisterBenchmark(Name(plainName, "encode", "raw", in).c_str(),
+                                 [&codec, &in, bytes](benchmark::State& st) {
+                                     for (auto _ : st) benchmark::DoNotOptimize(codec.rawEncode(in.plain).data.get());
+                                     st.SetBytesProcessed(st.iterations() * bytes);
+                                 });
     benchmark::RegisterBenchmark(Name(plainName, "decode", "ours", in).c_str(), [ce, &in, bytes](benchmark::State& st) {
         for (auto _ : st) {
             std::string out;
@@ -93,10 +95,11 @@ void RegisterCodec(const Codec& codec, const Input& in) {
         }
         st.SetBytesProcessed(st.iterations() * bytes);
     });
-    benchmark::RegisterBenchmark(Name(plainName, "decode", "raw", in).c_str(), [&codec, &in, bytes](benchmark::State& st) {
-        for (auto _ : st) benchmark::DoNotOptimize(codec.rawDecode(in.encoded, in.plain.size()).data.get());
-        st.SetBytesProcessed(st.iterations() * bytes);
-    });
+    benchmark::RegisterBenchmark(
+        Name(plainName, "decode", "raw", in).c_str(), [&codec, &in, bytes](benchmark::State& st) {
+            for (auto _ : st) benchmark::DoNotOptimize(codec.rawDecode(in.encoded, in.plain.size()).data.get());
+            st.SetBytesProcessed(st.iterations() * bytes);
+        });
     if (ce != KOVA::COMMON::E_GZIP) return;
     // The straightforward stream chain, to show what the direct road saves.
     benchmark::RegisterBenchmark(Name(plainName, "encode", "chain", in).c_str(), [&in, bytes](benchmark::State& st) {
@@ -114,7 +117,8 @@ void PrintRatios(std::ostream& out, const kova::test::bench::MedianTimes& times,
            " (gzip: also the plain stream chain/raw)\n";
     out << std::left << std::setw(8) << "codec" << std::setw(8) << "op" << std::setw(8) << "data" << std::right
         << std::setw(9) << "bytes" << std::setw(12) << "raw us" << std::setw(12) << "ours us" << std::setw(10)
-        << "ours/raw" << std::setw(11) << "chain/raw" << "\n";
+        << "ours/raw" << std::setw(11) << "chain/raw"
+        << "\n";
     out << std::fixed;
     for (const Codec& codec : Codecs()) {
         for (const char* op : {"encode", "decode"}) {
@@ -125,8 +129,7 @@ void PrintRatios(std::ostream& out, const kova::test::bench::MedianTimes& times,
                 if (raw <= 0 || ours <= 0) continue;  // filtered out
                 out << std::left << std::setw(8) << codec.name << std::setw(8) << op << std::setw(8) << in.kind
                     << std::right << std::setw(9) << in.plain.size() << std::setprecision(1) << std::setw(12)
-                    << raw * 1e6 << std::setw(12) << ours * 1e6 << std::setprecision(3) << std::setw(10)
-                    << ours / raw;
+                    << raw * 1e6 << std::setw(12) << ours * 1e6 << std::setprecision(3) << std::setw(10) << ours / raw;
                 if (chain > 0) out << std::setw(11) << chain / raw;
                 out << "\n";
             }

@@ -15,11 +15,11 @@ struct Buffer {
     std::string str() const { return std::string(data.get(), size); }
 };
 
-Buffer GzipEncode(const std::string& body);                 // deflateInit2, window bits 31
-Buffer GzipDecode(const std::string& gz, size_t plainSize);  // inflateInit2, window bits 31
-Buffer Lz4Encode(const std::string& body);                   // LZ4F_compressFrame
-Buffer Lz4Decode(const std::string& frame, size_t plainSize);  // LZ4F_decompress
-Buffer ZstdEncode(const std::string& body);                  // ZSTD_compress, level 3
+Buffer GzipEncode(const std::string& body);                     // deflateInit2, window bits 31
+Buffer GzipDecode(const std::string& gz, size_t plainSize);     // inflateInit2, window bits 31
+Buffer Lz4Encode(const std::string& body);                      // LZ4F_compressFrame
+Buffer Lz4Decode(const std::string& frame, size_t plainSize);   // LZ4F_decompress
+Buffer ZstdEncode(const std::string& body);                     // ZSTD_compress, level 3
 Buffer ZstdDecode(const std::string& frame, size_t plainSize);  // ZSTD_decompress
 
 }  // namespace kova::test::bench

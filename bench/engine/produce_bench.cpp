@@ -35,9 +35,7 @@ using kova::test::bench::CountdownPtr;
 const char* const kResource = "bench-rid";
 const int kInFlight = 256;
 
-KOVAMsg::KOVABatchMessage smallBatch(int records) {
-    return kova::test::engine::keyedBatch(records, 64, "k");
-}
+KOVAMsg::KOVABatchMessage smallBatch(int records) { return kova::test::engine::keyedBatch(records, 64, "k"); }
 
 // Agent, client adapter, engine and completion pool, built once for all runs.
 struct BenchWorld {

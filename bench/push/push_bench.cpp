@@ -60,7 +60,7 @@ struct BenchWorld {
         agent->start();
         adapter = new KOVA::KOVAClientAdapter(
             kova::test::engine::clientItems("pb", agent->agentProxyString(),
-                                             {"pb.LogLevel=ERROR", "pb.Endpoints=tcp -h 127.0.0.1"}),
+                                            {"pb.LogLevel=ERROR", "pb.Endpoints=tcp -h 127.0.0.1"}),
             "pb");
         engine = std::make_shared<KOVA::KOVAClientLibImpl>("pbServer.Proxy", adapter);
         adapter->ActiveAdapter(kova::test::engine::forwardingCallback(engine), false);

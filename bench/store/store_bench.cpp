@@ -10,8 +10,8 @@
 // starts with a fresh directory.
 #include <benchmark/benchmark.h>
 
-#include <sys/mman.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <iomanip>
@@ -26,9 +26,9 @@
 #include "KOVALog.h"
 #include "KOVAMessageSerialization.h"
 #include "KOVAStoreFile.h"
-#include "unique_prefix.h"
 #include "median_times.h"
 #include "temp_dir.h"
+#include "unique_prefix.h"
 
 namespace {
 
@@ -143,16 +143,21 @@ int main(int argc, char** argv) {
     for (const auto& [bytes, size] : kSizes) {
         const size_t b = bytes;
         const int64_t asyncCalls = b < 4096 ? 20000 : 2000, syncCalls = b < 4096 ? 300 : 100;
-        benchmark::RegisterBenchmark(("Store/async/" + size).c_str(), [b](auto& s) { storeBatches(s, b, true); })
-            ->Iterations(asyncCalls);
-        benchmark::RegisterBenchmark(("SerialiseCopy/" + size).c_str(), [b](auto& s) { serialiseAndCopy(s, b); })
-            ->Iterations(asyncCalls);
-        benchmark::RegisterBenchmark(("Store/sync/" + size).c_str(), [b](auto& s) { storeBatches(s, b, false); })
-            ->Iterations(syncCalls);
-        benchmark::RegisterBenchmark(("Read/" + size).c_str(), [b](auto& s) { readBatches(s, b); })
-            ->Iterations(asyncCalls);
-        benchmark::RegisterBenchmark(("Decode/" + size).c_str(), [b](auto& s) { decodeFromMemory(s, b); })
-            ->Iterations(asyncCalls);
+        benchmark::RegisterBenchmark(("Store/async/" + size).c_str(), [b](auto& s) {
+            storeBatches(s, b, true);
+        })->Iterations(asyncCalls);
+        benchmark::RegisterBenchmark(("SerialiseCopy/" + size).c_str(), [b](auto& s) {
+            serialiseAndCopy(s, b);
+        })->Iterations(asyncCalls);
+        benchmark::RegisterBenchmark(("Store/sync/" + size).c_str(), [b](auto& s) {
+            storeBatches(s, b, false);
+        })->Iterations(syncCalls);
+        benchmark::RegisterBenchmark(("Read/" + size).c_str(), [b](auto& s) {
+            readBatches(s, b);
+        })->Iterations(asyncCalls);
+        benchmark::RegisterBenchmark(("Decode/" + size).c_str(), [b](auto& s) {
+            decodeFromMemory(s, b);
+        })->Iterations(asyncCalls);
         pairs.push_back({"Store/async/" + size, "SerialiseCopy/" + size, "2.0"});
         pairs.push_back({"Store/sync/" + size, "Msync/page", "1.5"});
         pairs.push_back({"Store/sync/" + size, "Msync/2pages", "-"});
@@ -173,9 +178,10 @@ int main(int argc, char** argv) {
     kova::test::bench::MedianTimes collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
 
-    std::cout << "\nratio of median real time per call, ours/bare\n" << std::left << std::setw(18) << "ours"
-              << std::setw(20) << "bare" << std::right << std::setw(12) << "ours us" << std::setw(12) << "bare us"
-              << std::setw(10) << "ratio" << std::setw(8) << "goal" << "\n"
+    std::cout << "\nratio of median real time per call, ours/bare\n"
+              << std::left << std::setw(18) << "ours" << std::setw(20) << "bare" << std::right << std::setw(12)
+              << "ours us" << std::setw(12) << "bare us" << std::setw(10) << "ratio" << std::setw(8) << "goal"
+              << "\n"
               << std::fixed;
     for (const Pair& pair : pairs) {
         const double ours = collector.seconds(pair.ours), bare = collector.seconds(pair.bare);

@@ -55,7 +55,8 @@ struct BenchClient {
     KOVA::KOVAClientLibImplPtr engine;
 
 private:
-    static kova::test::standin::StandinAgentOptions withoutCallRecords(kova::test::standin::StandinAgentOptions options) {
+    static kova::test::standin::StandinAgentOptions withoutCallRecords(
+        kova::test::standin::StandinAgentOptions options) {
         options.recordCalls = false;
         return options;
     }

@@ -65,9 +65,8 @@ public:
             }
             const double subjectSeconds = entry.second.perIteration();
             const double bareSeconds = bare->second.perIteration();
-            std::printf("  %-*s %.3f  (%s %.1f us, bare %.1f us per iteration)\n", _options.caseWidth,
-                        caseName.c_str(), subjectSeconds / bareSeconds, label.c_str(), subjectSeconds * 1e6,
-                        bareSeconds * 1e6);
+            std::printf("  %-*s %.3f  (%s %.1f us, bare %.1f us per iteration)\n", _options.caseWidth, caseName.c_str(),
+                        subjectSeconds / bareSeconds, label.c_str(), subjectSeconds * 1e6, bareSeconds * 1e6);
         }
     }
 

@@ -11,7 +11,7 @@ namespace {
 
 // Codes the server sends travel to the caller unchanged, so each client code must
 // carry the same number as its service twin.
-#define KOVA_SAME_CODE(name)                                                           \
+#define KOVA_SAME_CODE(name)                                                                   \
     static_assert(static_cast<int>(KOVA::COMMON::name) == static_cast<int>(KOVA::KOVA_##name), \
                   "CLIENT_CODE " #name " differs from KOVA_CODE KOVA_" #name)
 

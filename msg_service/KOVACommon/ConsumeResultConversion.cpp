@@ -17,8 +17,7 @@ KOVA::KOVACallbackAgentPrx CommitProxyFor(const KOVA::KOVACallbackAgentPrx& call
 }  // namespace
 
 ConsumeStatusPtr GetLocalStatusFromConsumeResult(const KOVA::ConsumeResultInfo& csinfo,
-                                                 KOVAMsg::KOVABatchMessage& datas,
-                                                 const Glacier2::RouterPrx& router) {
+                                                 KOVAMsg::KOVABatchMessage& datas, const Glacier2::RouterPrx& router) {
     if (csinfo.code != COMMON::SUCCESS) {
         return new ConsumeStatus(csinfo.code, nullptr);
     }

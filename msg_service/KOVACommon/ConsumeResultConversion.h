@@ -16,7 +16,6 @@ namespace KOVA {
 // state copied from `csinfo`. The commit proxy is `csinfo.callback`, routed through
 // `router` when one is given; a missing callback stays null (no routing, no throw).
 ConsumeStatusPtr GetLocalStatusFromConsumeResult(const KOVA::ConsumeResultInfo& csinfo,
-                                                 KOVAMsg::KOVABatchMessage& datas,
-                                                 const Glacier2::RouterPrx& router);
+                                                 KOVAMsg::KOVABatchMessage& datas, const Glacier2::RouterPrx& router);
 
 }  // namespace KOVA

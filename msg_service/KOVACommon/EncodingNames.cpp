@@ -7,16 +7,12 @@ namespace KOVA {
 const std::string* ContentEncodingName(int etype) {
     switch (etype) {
         case COMMON::E_GZIP:
-        case COMMON::E_TGZIP:
-            return &KOVAMsg::kovasGZIPProperty;
+        case COMMON::E_TGZIP: return &KOVAMsg::kovasGZIPProperty;
         case COMMON::E_LZ4:
-        case COMMON::E_TLZ4:
-            return &KOVAMsg::kovasLZ4Property;
+        case COMMON::E_TLZ4: return &KOVAMsg::kovasLZ4Property;
         case COMMON::E_ZSTD:
-        case COMMON::E_TZSTD:
-            return &KOVAMsg::kovasZSTDProperty;
-        default:
-            return nullptr;
+        case COMMON::E_TZSTD: return &KOVAMsg::kovasZSTDProperty;
+        default: return nullptr;
     }
 }
 

@@ -8,8 +8,8 @@
 // handle); it owns its commit record and shares the commit proxy by reference count.
 #pragma once
 
-#include <KOVAMessageService.h>
 #include <IceUtil/Shared.h>
+#include <KOVAMessageService.h>
 
 #include <cstdint>
 #include <string>
@@ -37,8 +37,8 @@ struct _LocalConsmueStatus : public IceUtil::Shared {
     std::string ToString() const;
 
     int _consumeStatus;
-    int64_t _delay;   // server's delay hint; -1 until set
-    int _size;        // messages of the batch not yet committed
+    int64_t _delay;  // server's delay hint; -1 until set
+    int _size;       // messages of the batch not yet committed
     KOVA::KOVACallbackAgentPrx _commitPrx;
     KOVA::CommitInfo _commitInfo;
 };

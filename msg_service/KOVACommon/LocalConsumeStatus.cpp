@@ -10,8 +10,8 @@ _LocalConsmueStatus::~_LocalConsmueStatus() = default;
 std::string _LocalConsmueStatus::ToString() const {
     const KOVA::KOVAQueueInfo& queue = _commitInfo.info;
     std::string text;
-    text.reserve(192 + queue.topic.size() + queue.broker.size() + queue.cluster.size() +
-                 _commitInfo.rid.size() + _commitInfo.id.size());
+    text.reserve(192 + queue.topic.size() + queue.broker.size() + queue.cluster.size() + _commitInfo.rid.size() +
+                 _commitInfo.id.size());
     text += "{\"consumeStatus\":" + std::to_string(_consumeStatus);
     text += ",\"delay\":" + std::to_string(_delay);
     text += ",\"consumeSize\":" + std::to_string(_size);

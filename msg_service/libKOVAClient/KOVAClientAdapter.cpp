@@ -41,9 +41,7 @@ const int kMiBShift = 20;
 const int kInitialStoreSize = kDefaultStoreSizeMiB << kMiBShift;
 const int kStoreCachedCode = 200;  // PRODUCE_MESSAGE_CACHED
 
-std::string ProcessIdText() {
-    return std::to_string(static_cast<long>(getpid()));
-}
+std::string ProcessIdText() { return std::to_string(static_cast<long>(getpid())); }
 
 int ProcessorCount() {
     const unsigned n = std::thread::hardware_concurrency();
@@ -257,10 +255,11 @@ void KOVAClientAdapter::readFailStoreConfig(const Ice::PropertiesPtr& props) {
     _storeFile = TransConfigWithVar(props->getPropertyWithDefault(prefix + "CacheMatch", ""));
     _maxStoreNums = std::max(kMinStoreNums, props->getPropertyAsIntWithDefault(prefix + "CacheNum", kDefaultStoreNums));
 
-    int sizeMiB = std::max(kMinStoreSizeMiB, props->getPropertyAsIntWithDefault(prefix + "CacheSize", kDefaultStoreSizeMiB));
+    int sizeMiB =
+        std::max(kMinStoreSizeMiB, props->getPropertyAsIntWithDefault(prefix + "CacheSize", kDefaultStoreSizeMiB));
     if (sizeMiB >= kOverflowStoreSizeMiB) {
-        LOG_WARN("Fail-store size %d MiB of `%sCacheSize' does not fit 32 bits, using %d MiB", sizeMiB,
-                 prefix.c_str(), kMaxStoreSizeMiB);
+        LOG_WARN("Fail-store size %d MiB of `%sCacheSize' does not fit 32 bits, using %d MiB", sizeMiB, prefix.c_str(),
+                 kMaxStoreSizeMiB);
         sizeMiB = kMaxStoreSizeMiB;
     }
 
@@ -301,9 +300,10 @@ void KOVAClientAdapter::checkSeparateResources(const Ice::PropertiesPtr& props) 
         // written as properties so that propertyToProxy on the resource id applies it.
         if (rLoc.empty() && rRouter.empty()) {
             if (sLoc.empty() && sRouter.empty() && dRouter.empty()) {
-                LOG_FATAL("The locator or router is invalid for resource:`%s', need config:`%s' or `%s' or "
-                          "`Ice.Default.Router'",
-                          rid.c_str(), (rid + ".Locator").c_str(), (rid + ".Router").c_str());
+                LOG_FATAL(
+                    "The locator or router is invalid for resource:`%s', need config:`%s' or `%s' or "
+                    "`Ice.Default.Router'",
+                    rid.c_str(), (rid + ".Locator").c_str(), (rid + ".Router").c_str());
                 throw std::runtime_error("Invalid locator.");
             }
             if (!sLoc.empty()) {

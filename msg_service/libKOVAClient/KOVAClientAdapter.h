@@ -20,8 +20,8 @@
 #pragma once
 
 #include <atomic>
-#include <future>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -187,16 +187,16 @@ private:
     // the stored configuration (false, with a null communicator, when that fails).
     bool startAdapterThreadLocked();
     bool rebuildCommunicatorLocked(RetiredCommunicator& retired);
-    void reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported,
-                                 std::promise<bool>* activated, const char* what);
+    void reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported, std::promise<bool>* activated,
+                                 const char* what);
     void setCommunicator(const Ice::CommunicatorPtr& ic);
     // The push pool, made by the first activation that needs it.
     boost::asio::thread_pool* pushPool();
 
     // ---- Constant after construction (read from any thread without a lock) ----
-    std::string _clientConfig;           // "--Ice.Config=<file>" (file form)
-    std::vector<std::string> _configs;   // the Key=Value items (list form)
-    int _argc;                           // _argv as handed to Ice (file form)
+    std::string _clientConfig;          // "--Ice.Config=<file>" (file form)
+    std::vector<std::string> _configs;  // the Key=Value items (list form)
+    int _argc;                          // _argv as handed to Ice (file form)
     const char* _argv[64];
     std::string _clientID;
     std::string _adapterID;
@@ -219,8 +219,8 @@ private:
     Ice::PropertiesPtr _settledProperties;
 
     // ---- Atomics: written under _adapterMutex, read anywhere ----
-    std::atomic<bool> _ok;         // the object adapter serving the listener is active
-    std::atomic<bool> _shareConn;  // listeners registered by identity over the engine's connection
+    std::atomic<bool> _ok;             // the object adapter serving the listener is active
+    std::atomic<bool> _shareConn;      // listeners registered by identity over the engine's connection
     std::atomic<bool> _closed{false};  // set by Close(); no activation after it
 
     // ---- _adapterMutex: serialises activation and renewal; guards ----

@@ -169,8 +169,7 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
         // Pushes that arrive over our own outgoing connections (routed or
         // shared) are dispatched on the client pool, which also reads the
         // replies of every call a callback makes: they run on the push pool.
-        KOVAMessageListenerIPtr servant =
-            new KOVAMessageListenerI(cb, routed || _endpointless ? pushPool() : nullptr);
+        KOVAMessageListenerIPtr servant = new KOVAMessageListenerI(cb, routed || _endpointless ? pushPool() : nullptr);
         if (routed) {
             // Behind a router the listener is always registered by proxy.
             _shareConn = false;

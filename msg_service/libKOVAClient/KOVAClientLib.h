@@ -239,8 +239,8 @@ public:
     // took it; false when a body could not be encoded or the batch is lost.
     bool Produce(const std::string& rid, const std::string& data, KOVA::COMMON::IEncodingType etype, bool trans,
                  const KOVA::COMMON::KOVAProperties& properties);
-    bool BatchProduce(const std::string& rid, const std::vector<std::string>& datas,
-                      KOVA::COMMON::IEncodingType etype, bool trans, const KOVA::COMMON::KOVAProperties& properties);
+    bool BatchProduce(const std::string& rid, const std::vector<std::string>& datas, KOVA::COMMON::IEncodingType etype,
+                      bool trans, const KOVA::COMMON::KOVAProperties& properties);
     // Asynchronous: true when issued (`cb` runs once later, as for the OMessage
     // form), or when the call could not be issued and the fail-store took the
     // batch (`cb` has then already run on the calling thread with the
@@ -248,8 +248,8 @@ public:
     bool Produce(const std::string& rid, const std::string& data, const KOVA::AsyncProduceCallback& cb, void* cookie,
                  KOVA::COMMON::IEncodingType etype, bool trans, const KOVA::COMMON::KOVAProperties& properties);
     bool BatchProduce(const std::string& rid, const std::vector<std::string>& datas,
-                      const KOVA::AsyncProduceCallback& cb, void* cookie, KOVA::COMMON::IEncodingType etype,
-                      bool trans, const KOVA::COMMON::KOVAProperties& properties);
+                      const KOVA::AsyncProduceCallback& cb, void* cookie, KOVA::COMMON::IEncodingType etype, bool trans,
+                      const KOVA::COMMON::KOVAProperties& properties);
 
     virtual ~KOVAClientLib();
 

@@ -82,7 +82,14 @@ namespace KOVA {
 struct _ConsumerInfo : public IceUtil::Shared {
     _ConsumerInfo(const KOVAAgentPrx& pxy, const std::string& rid, const std::string& sid,
                   const PushConsumerCallback& cb, void* cookie, int batch, int count, const std::string& cid)
-        : _cb(cb), _cookie(cookie), _batch(batch), _count(count), _cid(cid), _pxy(pxy), _rid(rid), _sid(sid),
+        : _cb(cb),
+          _cookie(cookie),
+          _batch(batch),
+          _count(count),
+          _cid(cid),
+          _pxy(pxy),
+          _rid(rid),
+          _sid(sid),
           _status(RUNNING) {}
     virtual ~_ConsumerInfo() {}
 
@@ -201,8 +208,8 @@ public:
     // 0 when registered (or registered before), else the agent's code or 100.
     // A registered consumer is monitored on `monitorService` for the engine's
     // life: kept alive, and registered again after a lost session.
-    int RegisterPushConsumer(const std::string& rid, PushConsumerCallback& cb, void* cookie, int maxcount,
-                             int maxbatch, boost::asio::io_context& monitorService);
+    int RegisterPushConsumer(const std::string& rid, PushConsumerCallback& cb, void* cookie, int maxcount, int maxbatch,
+                             boost::asio::io_context& monitorService);
     // Delivers one pushed batch; the result is the reply to the server. The
     // consumer's callback runs on the calling thread (see PushConsumerCallback).
     int ConsumeCallback(const std::string& rid, const std::string& sid, const std::string& cid,
@@ -238,8 +245,7 @@ private:
     Glacier2::RouterPrx currentRouter() const;
     bool routed() const { return currentRouter(); }
     // The completion io_context: the first non-null one offered is kept for good.
-    std::shared_ptr<boost::asio::io_context> adoptAsyncService(
-        const std::shared_ptr<boost::asio::io_context>& offered);
+    std::shared_ptr<boost::asio::io_context> adoptAsyncService(const std::shared_ptr<boost::asio::io_context>& offered);
     std::shared_ptr<boost::asio::io_context> currentAsyncService() const;
     // Releases a reference taken on an Ice thread on the completion io_context
     // (in place only when the engine has none).

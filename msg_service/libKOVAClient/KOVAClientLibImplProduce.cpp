@@ -96,24 +96,23 @@ int KOVAClientLibImpl::Produce(const std::string& rid, const std::string& _sid, 
         Ice::Context merged;
         const Ice::Context& context = requestContext(produce, properties, merged);
         std::weak_ptr<KOVAClientLibImpl> engine = weak_from_this();
-        produce->begin_Produce(
-            rid, sid, datas, context,
-            newAgentProduceCallback([completion](Ice::Int code) { deliver(completion, code); },
-                                    [completion, engine](const Ice::Exception& e) {
-                                        LOG_WARN("Produce get exception:%s, excp-name:%s", e.what(),
-                                                 exceptionName(e).c_str());
-                                        deliver(completion, KOVA::COMMON::INTERNAL_ERROR);
-                                        // A reference to the engine taken on this Ice thread
-                                        // could be its last, and releasing it here would
-                                        // destroy the communicator of this very thread: the
-                                        // drop runs on the completion io_context instead.
-                                        std::shared_ptr<const Ice::Exception> failure(e.ice_clone());
-                                        boost::asio::post(*completion->service, [engine, failure]() {
-                                            if (KOVAClientLibImplPtr self = engine.lock()) {
-                                                self->dropProxiesAfter(*failure);
-                                            }
-                                        });
-                                    }));
+        produce->begin_Produce(rid, sid, datas, context,
+                               newAgentProduceCallback([completion](Ice::Int code) { deliver(completion, code); },
+                                                       [completion, engine](const Ice::Exception& e) {
+                                                           LOG_WARN("Produce get exception:%s, excp-name:%s", e.what(),
+                                                                    exceptionName(e).c_str());
+                                                           deliver(completion, KOVA::COMMON::INTERNAL_ERROR);
+                                                           // A reference to the engine taken on this Ice thread
+                                                           // could be its last, and releasing it here would
+                                                           // destroy the communicator of this very thread: the
+                                                           // drop runs on the completion io_context instead.
+                                                           std::shared_ptr<const Ice::Exception> failure(e.ice_clone());
+                                                           boost::asio::post(*completion->service, [engine, failure]() {
+                                                               if (KOVAClientLibImplPtr self = engine.lock()) {
+                                                                   self->dropProxiesAfter(*failure);
+                                                               }
+                                                           });
+                                                       }));
         LOG_INFO("Async Produce for resource:%s, session:%s, data count:%d", rid.c_str(), sid.c_str(),
                  static_cast<int>(datas.size()));
         return 0;

@@ -45,8 +45,8 @@ Callback_KOVACallbackAgent_ConsumePtr consumeCallbackFor(const KOVACallbackAgent
 }  // namespace
 
 template <typename Proxy>
-void KOVAClientLibImpl::beginPull(const Proxy& proxy, std::unique_ptr<_AsyncPullConsumerNode> node,
-                                  int maxFetchCount, const KOVA::COMMON::KOVAProperties& properties, int timeout) {
+void KOVAClientLibImpl::beginPull(const Proxy& proxy, std::unique_ptr<_AsyncPullConsumerNode> node, int maxFetchCount,
+                                  const KOVA::COMMON::KOVAProperties& properties, int timeout) {
     // Ice calls exactly one of the two closures once; whichever runs takes the
     // node over. Until begin_Consume returns without throwing, `node` owns it.
     _AsyncPullConsumerNode* issued = node.get();
@@ -167,8 +167,8 @@ void KOVAClientLibImpl::PullConsumeSuccess(_AsyncPullConsumerNode* issued, const
     }
     std::shared_ptr<boost::asio::io_context> service = currentAsyncService();
     if (!service) {
-        LOG_WARN("No io_context for the pull completion of rid:%s sid:%s, calling back in place",
-                 node->_rid.c_str(), node->_sid.c_str());
+        LOG_WARN("No io_context for the pull completion of rid:%s sid:%s, calling back in place", node->_rid.c_str(),
+                 node->_sid.c_str());
         asyncDispatch(*node, status);
         return;
     }

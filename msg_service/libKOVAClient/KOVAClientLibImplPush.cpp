@@ -3,8 +3,8 @@
 // that keeps registrations alive is in KOVAClientLibImplPushMonitor.cpp.
 #include <IceUtil/Time.h>
 
-#include "KOVAClientLibImpl.h"
 #include "KOVACallerCallback.h"
+#include "KOVAClientLibImpl.h"
 #include "KOVAClientLibImplPushShared.h"
 #include "KOVAIceFailure.h"
 #include "KOVALog.h"
@@ -53,8 +53,8 @@ int KOVAClientLibImpl::registerListener(const KOVAAgentPrx& pxy, const std::stri
         LOG_WARN("Open bidir connection for id:%s, client:%s, ret:%d", _agentID.c_str(), _clientID.c_str(), result);
         return result;
     }
-    return pxy->RegisterKOVAMsgListenerWithProxy(rid, sid, maxcount, maxbatch, _clientAdapter->getListenerProxy(),
-                                                 cid, context);
+    return pxy->RegisterKOVAMsgListenerWithProxy(rid, sid, maxcount, maxbatch, _clientAdapter->getListenerProxy(), cid,
+                                                 context);
 }
 
 int KOVAClientLibImpl::RegisterPushConsumer(const std::string& rid, PushConsumerCallback& cb, void* cookie,
@@ -94,8 +94,7 @@ int KOVAClientLibImpl::RegisterPushConsumer(const std::string& rid, PushConsumer
         result = COMMON::INTERNAL_ERROR;
     }
     // Written at FATAL on success too: operators grep for it.
-    LOG_FATAL("Register consumer:%s for resourceid:%s, sid:%s, ret:%d.", cid.c_str(), rid.c_str(), sid.c_str(),
-              result);
+    LOG_FATAL("Register consumer:%s for resourceid:%s, sid:%s, ret:%d.", cid.c_str(), rid.c_str(), sid.c_str(), result);
     return result;
 }
 

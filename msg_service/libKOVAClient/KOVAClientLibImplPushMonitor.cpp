@@ -90,8 +90,8 @@ void KOVAClientLibImpl::keepConsumerAlive(const ConsumerInfoPtr& info) {
         const int result = registerListener(endpoint.pxy, info->_rid, sid, info->_count, info->_batch, cid);
         if (result == COMMON::SUCCESS && cid != endpoint.cid) {
             push::setRegistration(info, cid, sessionText);
-            LOG_WARN("Re-Register consumer success for rid:%s, client:%s, new-server:%s, cid:%s",
-                     info->_rid.c_str(), _clientID.c_str(), sessionText.c_str(), cid.c_str());
+            LOG_WARN("Re-Register consumer success for rid:%s, client:%s, new-server:%s, cid:%s", info->_rid.c_str(),
+                     _clientID.c_str(), sessionText.c_str(), cid.c_str());
         } else if (result != COMMON::SUCCESS) {
             LOG_FATAL("Re-Register consumer error:%d, for rid:%s, client:%s, try again later.", result,
                       info->_rid.c_str(), _clientID.c_str());

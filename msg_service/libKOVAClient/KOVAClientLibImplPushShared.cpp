@@ -25,8 +25,8 @@ std::string sessionTextOf(const std::string& rid, const KOVAAgentPrx& pxy) {
          info = info->underlying) {
         Ice::IPConnectionInfoPtr ip = Ice::IPConnectionInfoPtr::dynamicCast(info);
         if (ip) {
-            return rid + "-" + ip->localAddress + ":" + std::to_string(ip->localPort) + "<-" + ip->remoteAddress +
-                   ":" + std::to_string(ip->remotePort);
+            return rid + "-" + ip->localAddress + ":" + std::to_string(ip->localPort) + "<-" + ip->remoteAddress + ":" +
+                   std::to_string(ip->remotePort);
         }
     }
     return rid + "-";

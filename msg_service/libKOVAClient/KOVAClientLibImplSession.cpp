@@ -152,8 +152,9 @@ KOVAAgentPrx KOVAClientLibImpl::getRegisterProxyByRid(const std::string& rid, bo
         // agent proxy's, so an agent that never answers cannot hold
         // registration, pause, resume or the monitor for ever.
         Ice::ConnectionPtr connection = agent->ice_getConnection();
-        KOVAAgentPrx registerProxy = KOVAAgentPrx::checkedCast(
-            connection->createProxy(agent->ice_getIdentity())->ice_invocationTimeout(agent->ice_getInvocationTimeout()));
+        KOVAAgentPrx registerProxy =
+            KOVAAgentPrx::checkedCast(connection->createProxy(agent->ice_getIdentity())
+                                          ->ice_invocationTimeout(agent->ice_getInvocationTimeout()));
         const std::string endpoint = connection->getEndpoint()->toString();
         std::lock_guard<std::mutex> lock(_rid2RegPxysMutex);
         _mapRid2RegisterPxyIDs[rid] = endpoint;

@@ -31,14 +31,10 @@ COMMON::IEncodingType effectiveEncoding(COMMON::IEncodingType etype, bool trans)
         return etype;
     }
     switch (etype) {
-        case COMMON::E_GZIP:
-            return COMMON::E_TGZIP;
-        case COMMON::E_LZ4:
-            return COMMON::E_TLZ4;
-        case COMMON::E_ZSTD:
-            return COMMON::E_TZSTD;
-        default:
-            return etype;
+        case COMMON::E_GZIP: return COMMON::E_TGZIP;
+        case COMMON::E_LZ4: return COMMON::E_TLZ4;
+        case COMMON::E_ZSTD: return COMMON::E_TZSTD;
+        default: return etype;
     }
 }
 
@@ -136,8 +132,8 @@ int issueAsync(KOVAClientManager& manager, const std::string& rid, const std::st
     KOVAClientLibImplPtr engine = manager.getClientHandleByRes(rid);
     int code = COMMON::INTERNAL_ERROR;
     if (engine) {
-        code = engine->Produce(rid, sid, batch, properties, completionFor(manager, rid, batch, properties, cb),
-                               cookie, manager.getAsyncPullService());
+        code = engine->Produce(rid, sid, batch, properties, completionFor(manager, rid, batch, properties, cb), cookie,
+                               manager.getAsyncPullService());
     }
     if (code != 0 && manager.Store(rid, batch, properties)) {
         stored = true;
@@ -167,8 +163,8 @@ bool produceBodiesSync(const std::string& rid, const std::string* bodies, size_t
     return produceSync(*manager, rid, std::string(), batch, properties, stored) == 0 || stored;
 }
 
-bool produceBodiesAsync(const std::string& rid, const std::string* bodies, size_t count,
-                        const AsyncProduceCallback& cb, void* cookie, COMMON::IEncodingType etype, bool trans,
+bool produceBodiesAsync(const std::string& rid, const std::string* bodies, size_t count, const AsyncProduceCallback& cb,
+                        void* cookie, COMMON::IEncodingType etype, bool trans,
                         const COMMON::KOVAProperties& properties) {
     KOVAClientManager* manager = currentClientManager();
     KOVAMsg::KOVABatchMessage batch;

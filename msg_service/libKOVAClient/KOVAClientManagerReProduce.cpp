@@ -67,8 +67,7 @@ int KOVAClientManager::readOnePass(const readCacheCb& rcb) {
         return StoreHandle()->Read(rcb, kReadInterval);
     } catch (const std::exception& e) {
         // Escaping the thread would end the process; the batch stays stored.
-        LOG_ERROR("Re-produce pass of client:%s failed, exception:%s", _clientAdapter->getClientID().c_str(),
-                  e.what());
+        LOG_ERROR("Re-produce pass of client:%s failed, exception:%s", _clientAdapter->getClientID().c_str(), e.what());
     } catch (...) {
         LOG_ERROR("Re-produce pass of client:%s failed, exception:%s", _clientAdapter->getClientID().c_str(),
                   "unknown");

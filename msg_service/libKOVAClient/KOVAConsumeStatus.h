@@ -94,7 +94,6 @@ private:
 
 // Caller's handler of an asynchronous pull: resource id, session id, the result
 // (always a status object; 100 when the call failed) and the cookie.
-typedef std::function<void(const std::string&, const std::string&, KOVA::ConsumeStatusPtr, void*)>
-    PullConsumerCallback;
+typedef std::function<void(const std::string&, const std::string&, KOVA::ConsumeStatusPtr, void*)> PullConsumerCallback;
 
 }  // namespace KOVA

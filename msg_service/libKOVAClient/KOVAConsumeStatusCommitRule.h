@@ -11,8 +11,8 @@
 #include <string>
 
 #include "KOVAIceFailure.h"
-#include "KOVAPublic.h"
 #include "KOVALog.h"
+#include "KOVAPublic.h"
 
 namespace KOVA {
 namespace commit_rule {

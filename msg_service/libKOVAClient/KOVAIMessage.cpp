@@ -53,8 +53,8 @@ IMessage::IMessage(Record* record, FromRecord) : _etype(COMMON::E_RAW) {
         _etype = named;
         return;
     }
-    LOG_WARN("Decode content for type:%s, message:%s failed, data size:%d", name.c_str(),
-             GetMessageId().c_str(), static_cast<int>(_rmessage.size()));
+    LOG_WARN("Decode content for type:%s, message:%s failed, data size:%d", name.c_str(), GetMessageId().c_str(),
+             static_cast<int>(_rmessage.size()));
     std::string().swap(_message);
 }
 
@@ -124,17 +124,20 @@ const std::string& IMessage::GetMessageId() const {
 }
 
 const std::string& IMessage::GetBornHost() const {
-    return _sproperties.size() > static_cast<size_t>(KOVAMsg::bornHost) ? _sproperties[KOVAMsg::bornHost] : IMSG_EMPTY_STRING;
+    return _sproperties.size() > static_cast<size_t>(KOVAMsg::bornHost) ? _sproperties[KOVAMsg::bornHost]
+                                                                        : IMSG_EMPTY_STRING;
 }
 
 const std::string& IMessage::GetTags() const { return GetProperty(KOVAMsg::kovasTagsProperty); }
 
 int64_t IMessage::GetBornTimestamp() const {
-    return _lproperties.size() > static_cast<size_t>(KOVAMsg::bornTimestamp) ? _lproperties[KOVAMsg::bornTimestamp] : -1;
+    return _lproperties.size() > static_cast<size_t>(KOVAMsg::bornTimestamp) ? _lproperties[KOVAMsg::bornTimestamp]
+                                                                             : -1;
 }
 
 int64_t IMessage::GetStoreTimestamp() const {
-    return _lproperties.size() > static_cast<size_t>(KOVAMsg::storeTimestamp) ? _lproperties[KOVAMsg::storeTimestamp] : -1;
+    return _lproperties.size() > static_cast<size_t>(KOVAMsg::storeTimestamp) ? _lproperties[KOVAMsg::storeTimestamp]
+                                                                              : -1;
 }
 
 std::string IMessage::ToString() const {

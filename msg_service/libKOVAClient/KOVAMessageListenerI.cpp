@@ -13,15 +13,15 @@ namespace {
 // server's call never waits for a reply that will not come. A reply that
 // cannot be sent either is only logged: the connection is gone.
 template <typename Handle, typename Failure>
-void answerWithException(const Handle& handle, const std::string& rid, const std::string& sid,
-                         const std::string& cid, const char* what, const Failure& failure) {
+void answerWithException(const Handle& handle, const std::string& rid, const std::string& sid, const std::string& cid,
+                         const char* what, const Failure& failure) {
     LOG_WARN("Response the server exception for rid:%s, sid:%s, cid:%s, exception:%s", rid.c_str(), sid.c_str(),
              cid.c_str(), what);
     try {
         handle->ice_exception(failure);
     } catch (const std::exception& e) {
-        LOG_WARN("Response the server exception for rid:%s, sid:%s, cid:%s, exception:%s", rid.c_str(),
-                 sid.c_str(), cid.c_str(), e.what());
+        LOG_WARN("Response the server exception for rid:%s, sid:%s, cid:%s, exception:%s", rid.c_str(), sid.c_str(),
+                 cid.c_str(), e.what());
     }
 }
 
@@ -33,9 +33,8 @@ KOVAMessageListenerI::KOVAMessageListenerI(const KOVAPushCallback& cb, boost::as
 KOVAMessageListenerI::~KOVAMessageListenerI() {}
 
 void KOVAMessageListenerI::ConsumeMessage_async(const AMD_KOVAMessageListener_ConsumeMessagePtr& handle,
-                                                const std::string& rid, const std::string& sid,
-                                                const std::string& cid, const KOVAMsg::KOVABatchMessage& datas,
-                                                const Ice::Current& current) {
+                                                const std::string& rid, const std::string& sid, const std::string& cid,
+                                                const KOVAMsg::KOVABatchMessage& datas, const Ice::Current& current) {
     if (!_offload) {
         deliver(handle, rid, sid, cid, datas, current);
         return;
@@ -70,10 +69,9 @@ void KOVAMessageListenerI::deliver(const AMD_KOVAMessageListener_ConsumeMessageP
 }
 
 void KOVAMessageListenerI::OnMessage_async(const AMD_KOVAClient_OnMessagePtr& handle, const std::string& rid,
-                                           const std::string& sid, const std::string& cid,
-                                           const KOVAMsg::BatchBytes&, const Ice::Current&) {
-    LOG_FATAL("Get invalid call on OnMessage_async for rid:%s, sid:%s, cid:%s", rid.c_str(), sid.c_str(),
-              cid.c_str());
+                                           const std::string& sid, const std::string& cid, const KOVAMsg::BatchBytes&,
+                                           const Ice::Current&) {
+    LOG_FATAL("Get invalid call on OnMessage_async for rid:%s, sid:%s, cid:%s", rid.c_str(), sid.c_str(), cid.c_str());
     try {
         handle->ice_response(COMMON::NOT_EXIST);
     } catch (...) {

@@ -33,8 +33,8 @@ public:
     virtual void OnMessage_async(const AMD_KOVAClient_OnMessagePtr& handle, const std::string& rid,
                                  const std::string& sid, const std::string& cid, const KOVAMsg::BatchBytes& datas,
                                  const Ice::Current& current);
-    virtual void ConsumeMessage_async(const AMD_KOVAMessageListener_ConsumeMessagePtr& handle,
-                                      const std::string& rid, const std::string& sid, const std::string& cid,
+    virtual void ConsumeMessage_async(const AMD_KOVAMessageListener_ConsumeMessagePtr& handle, const std::string& rid,
+                                      const std::string& sid, const std::string& cid,
                                       const KOVAMsg::KOVABatchMessage& datas, const Ice::Current& current);
 
 private:

@@ -85,16 +85,15 @@ KOVANamedLock::~KOVANamedLock() {
 
 bool KOVANamedLock::lockWithin(std::chrono::milliseconds wait) {
     if (!_mutex)
-        _mutex = std::make_shared<boost::interprocess::named_mutex>(boost::interprocess::open_or_create,
-                                                                    _name.c_str());
+        _mutex = std::make_shared<boost::interprocess::named_mutex>(boost::interprocess::open_or_create, _name.c_str());
     const boost::posix_time::ptime deadline =
         boost::posix_time::microsec_clock::universal_time() + boost::posix_time::milliseconds(wait.count());
     return _mutex->timed_lock(deadline);
 }
 
 bool KOVANamedLock::recoverOrphan() {
-    LOG_WARN("The lock `%s' has been busy for %d s, take it as left by a dead process and re-create it.",
-             _name.c_str(), static_cast<int>(kOrphanAfter.count()));
+    LOG_WARN("The lock `%s' has been busy for %d s, take it as left by a dead process and re-create it.", _name.c_str(),
+             static_cast<int>(kOrphanAfter.count()));
     _mutex.reset();
     boost::interprocess::named_mutex::remove(_name.c_str());
     _mutex = std::make_shared<boost::interprocess::named_mutex>(boost::interprocess::open_or_create, _name.c_str());

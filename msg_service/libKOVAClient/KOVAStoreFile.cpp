@@ -19,8 +19,8 @@ constexpr int kMinFileSize = 20971520;
 
 std::atomic<int> KOVAStoreFile::_seqNumber{0};
 
-KOVAStoreFile::KOVAStoreFile(const std::string& storeDir, const std::string& preffix,
-                             const std::string& filematch, bool asyncFlush, int maxSize, int maxNum)
+KOVAStoreFile::KOVAStoreFile(const std::string& storeDir, const std::string& preffix, const std::string& filematch,
+                             bool asyncFlush, int maxSize, int maxNum)
     : _pid(static_cast<int>(::getpid())),
       _storeDir(storeDir),
       _preffix(preffix),
@@ -39,8 +39,8 @@ KOVAStoreFile::KOVAStoreFile(const std::string& storeDir, const std::string& pre
     }
     if (_storeDir.back() != '/') _storeDir += "/";
     if (_maxFileSize < kMinFileSize) _maxFileSize = kMinFileSize;
-    LOG_INFO("Check store dir: `%s' ok, filematch: `%s', preffix: `%s', maxSize: `%d', maxNum: `%d'",
-             storeDir.c_str(), filematch.c_str(), preffix.c_str(), maxSize, maxNum);
+    LOG_INFO("Check store dir: `%s' ok, filematch: `%s', preffix: `%s', maxSize: `%d', maxNum: `%d'", storeDir.c_str(),
+             filematch.c_str(), preffix.c_str(), maxSize, maxNum);
 }
 
 KOVAStoreFile::~KOVAStoreFile() {

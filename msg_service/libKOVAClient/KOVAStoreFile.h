@@ -58,8 +58,7 @@ namespace KOVA {
 
 // Hands one stored batch back: resource id, batch, produce properties. True when the
 // batch was produced again; false keeps it pending for the next Read.
-typedef std::function<bool(const std::string&, const KOVAMsg::KOVABatchMessage&,
-                           const KOVA::COMMON::KOVAProperties&)>
+typedef std::function<bool(const std::string&, const KOVAMsg::KOVABatchMessage&, const KOVA::COMMON::KOVAProperties&)>
     readCacheCb;
 
 class KOVAStoreFile {
@@ -92,7 +91,11 @@ private:
     int getSeqNumber();
 
     // --- write side (KOVAStoreFileWrite.cpp); all with _writeMutex held ---
-    enum class Creation { Made, NameTaken, Failed };
+    enum class Creation {
+        Made,
+        NameTaken,
+        Failed
+    };
     bool appendRecord(const std::string& rid, const std::string& record, int nums);
     bool writeRecord(const std::string& rid, const std::string& record, int nums);
     Creation createFile(const std::string& name, const std::string& path);

@@ -247,10 +247,11 @@ void KOVAStoreFile::loadReadMeta() {
     _readWNums = storeheader::field<int>(header, storeheader::kWriteNums);
     _readOffset = storeheader::field<int>(header, storeheader::kReadOffset);
     _readNums = storeheader::field<int>(header, storeheader::kReadNums);
-    LOG_WARN("Load one data file:`%s', totalLen:`%d', writeOffset:`%d', writeNums:`%d', readOffset:`%d', "
-             "readNums:`%d', _lastUpdate:`%u', _lastRead: `%u'",
-             _curReadFile.c_str(), load(_totalRLen), load(_readWOffset), load(_readWNums), load(_readOffset),
-             load(_readNums), load(_readWTime), load(_readTime));
+    LOG_WARN(
+        "Load one data file:`%s', totalLen:`%d', writeOffset:`%d', writeNums:`%d', readOffset:`%d', "
+        "readNums:`%d', _lastUpdate:`%u', _lastRead: `%u'",
+        _curReadFile.c_str(), load(_totalRLen), load(_readWOffset), load(_readWNums), load(_readOffset),
+        load(_readNums), load(_readWTime), load(_readTime));
 }
 
 bool KOVAStoreFile::ensureReadMapping() {
@@ -280,11 +281,12 @@ int KOVAStoreFile::readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, 
     if (extent.check == storerecord::Check::Ok) {
         try {
             storerecord::Decode(base + start, extent.length, rid, props, datas);
-            LOG_DEBUG("Load data success, rid:`%s', data-count:`%d', write-nums:`%d', read-nums:`%d', read-len:`%d', "
-                      "properties-count:`%d', from: `%s', totalOffset: `%d', readoffset: `%d'",
-                      rid.c_str(), static_cast<int>(datas.size()), writeNums, load(_readNums),
-                      static_cast<int>(extent.length), static_cast<int>(props.size()), _curReadFile.c_str(),
-                      load(_totalRLen), static_cast<int>(start));
+            LOG_DEBUG(
+                "Load data success, rid:`%s', data-count:`%d', write-nums:`%d', read-nums:`%d', read-len:`%d', "
+                "properties-count:`%d', from: `%s', totalOffset: `%d', readoffset: `%d'",
+                rid.c_str(), static_cast<int>(datas.size()), writeNums, load(_readNums),
+                static_cast<int>(extent.length), static_cast<int>(props.size()), _curReadFile.c_str(), load(_totalRLen),
+                static_cast<int>(start));
             return static_cast<int>(extent.length);
         } catch (const boost::archive::archive_exception& e) {
             LOG_FATAL("For read data from file:`%s', Get an archive exception:`%s', totalNums:`%d', readNums:`%d'",
@@ -353,9 +355,10 @@ bool KOVAStoreFile::canDelete() const {
 void KOVAStoreFile::clearFile() {
     if (!canDelete()) return;
     const std::string path = _curReadFile;
-    LOG_WARN("Begin Clear the file:`%s', total-offset:`%d', total-nums:`%d', reproduce-nums: `%d', "
-             "last-write-time:`%u', last-read-time:`%u'",
-             path.c_str(), load(_totalRLen), load(_readWNums), load(_readNums), load(_readWTime), load(_readTime));
+    LOG_WARN(
+        "Begin Clear the file:`%s', total-offset:`%d', total-nums:`%d', reproduce-nums: `%d', "
+        "last-write-time:`%u', last-read-time:`%u'",
+        path.c_str(), load(_totalRLen), load(_readWNums), load(_readNums), load(_readWTime), load(_readTime));
     bip::mapped_region().swap(_readRegion);  // reopened lazily if the file stays
     try {
         std::lock_guard<std::mutex> writeGuard(_writeMutex);
@@ -369,19 +372,20 @@ void KOVAStoreFile::clearFile() {
         KOVAStoreFileLock lock(file.fd);
         if (!lock.owned()) return;  // still claimed; tried again by the next Read
         if (!canDelete()) {
-            LOG_WARN("Clear the file:`%s' failed, data updated! total-offset:`%d', total-nums:`%d', reproduce-nums: "
-                     "`%d', last-write-time:`%u', last-read-time:`%u'",
-                     path.c_str(), load(_totalRLen), load(_readWNums), load(_readNums), load(_readWTime),
-                     load(_readTime));
+            LOG_WARN(
+                "Clear the file:`%s' failed, data updated! total-offset:`%d', total-nums:`%d', reproduce-nums: "
+                "`%d', last-write-time:`%u', last-read-time:`%u'",
+                path.c_str(), load(_totalRLen), load(_readWNums), load(_readNums), load(_readWTime), load(_readTime));
             return;
         }
         if (_curReadFile == _curWriteFile) dropWriteFile();  // the next Store starts a new file
         if (::unlink(path.c_str()) != 0 && errno != ENOENT)
             throw std::runtime_error(std::string("unlink: ") + std::strerror(errno));
         _readFiles.insert(path);
-        LOG_WARN("Clear the file:`%s' success, total-offset:`%d', total-nums:`%d', reproduce-nums: `%d', "
-                 "last-write-time:`%u', last-read-time:`%u'",
-                 path.c_str(), load(_totalRLen), load(_readWNums), load(_readNums), load(_readWTime), load(_readTime));
+        LOG_WARN(
+            "Clear the file:`%s' success, total-offset:`%d', total-nums:`%d', reproduce-nums: `%d', "
+            "last-write-time:`%u', last-read-time:`%u'",
+            path.c_str(), load(_totalRLen), load(_readWNums), load(_readNums), load(_readWTime), load(_readTime));
     } catch (const std::exception& e) {
         LOG_FATAL("Clear the file:`%s' exception:%s", path.c_str(), e.what());
     }

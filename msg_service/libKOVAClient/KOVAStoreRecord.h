@@ -58,7 +58,7 @@ enum class Check {
 
 struct Extent {
     Check check;
-    size_t length;  // valid when check == Ok
+    size_t length;       // valid when check == Ok
     const char* reason;  // a short text for the log when check != Ok
 };
 

@@ -56,9 +56,7 @@ public:
         return true;
     }
 
-    bool record() {
-        return string() && map() && messages();
-    }
+    bool record() { return string() && map() && messages(); }
 
 private:
     size_t left() const { return static_cast<size_t>(_end - _pos); }

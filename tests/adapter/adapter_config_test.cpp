@@ -112,8 +112,8 @@ TEST(SeparateResources, DefaultAgentRouterIsInheritedWhenThereIsNoLocator) {
 }
 
 TEST(SeparateResources, DefaultRouterAloneIsAFallbackRouteButWritesNothing) {
-    KOVA::KOVAClientAdapterPtr a = Build({S() + "=" + kAgentX, std::string("Ice.Default.Router=") + kRouterG,
-                                          "c1SeparateRes.List=rNone"});
+    KOVA::KOVAClientAdapterPtr a =
+        Build({S() + "=" + kAgentX, std::string("Ice.Default.Router=") + kRouterG, "c1SeparateRes.List=rNone"});
     EXPECT_TRUE(a->getItems().empty());
     EXPECT_EQ(Prop(a, "rNone"), kAgentX);
     EXPECT_EQ(Prop(a, "rNone.Router"), "");
@@ -125,7 +125,7 @@ TEST(SeparateResources, ListedResourcesWithOwnAgentsNeedNoGlobalAgent) {
         Build({"c1SeparateRes.List=r1", std::string("r1=") + kAgentY, std::string("r1.Locator=") + kLocatorL2});
     EXPECT_EQ(ItemKeys(a), (std::vector<std::string>{"r1"}));
     EXPECT_NE(LogText().find("Global adapter config absent for `c1Server.Proxy' or "
-                                                "`c1Server.Proxy.Locator'"),
+                             "`c1Server.Proxy.Locator'"),
               std::string::npos);
 }
 
@@ -178,11 +178,16 @@ TEST(ForcedSettings, ListItemsOverrideThemAndFileValuesDoNot) {
     EXPECT_EQ(Prop(listed, "Ice.MessageSizeMax"), "1024");
 
     TempDir dir;
-    dir.write("client.cfg", "Ice.MessageSizeMax=1024\n"
-                            "Ice.ACM.Client.Heartbeat=0\n"
-                            "c1Server.Proxy=" + std::string(kAgentX) + "\n"
-                            "c1Server.Proxy.Locator=" + kLocatorL + "\n"
-                            "c1.Fail.CacheNum=7\n");
+    dir.write("client.cfg",
+              "Ice.MessageSizeMax=1024\n"
+              "Ice.ACM.Client.Heartbeat=0\n"
+              "c1Server.Proxy=" +
+                  std::string(kAgentX) +
+                  "\n"
+                  "c1Server.Proxy.Locator=" +
+                  kLocatorL +
+                  "\n"
+                  "c1.Fail.CacheNum=7\n");
     KOVA::KOVAClientAdapterPtr filed = new KOVA::KOVAClientAdapter(dir.file("client.cfg"), "c1");
     EXPECT_EQ(Prop(filed, "Ice.MessageSizeMax"), "0");
     EXPECT_EQ(Prop(filed, "Ice.ACM.Client.Heartbeat"), "1");
@@ -210,7 +215,8 @@ TEST(FailStore, DefaultsClampsAndModes) {
         int bytes;
     } sizes[] = {{"10", 20971520}, {"20", 20 << 20}, {"2047", 2047 << 20}, {"2048", 2000 << 20}, {"99999", 2000 << 20}};
     for (const SizeCase& c : sizes) {
-        EXPECT_EQ(Build(WithDefaultAgent({std::string("c1.Fail.CacheSize=") + c.configured}))->getMaxFileSize(), c.bytes)
+        EXPECT_EQ(Build(WithDefaultAgent({std::string("c1.Fail.CacheSize=") + c.configured}))->getMaxFileSize(),
+                  c.bytes)
             << c.configured;
     }
     EXPECT_NE(LogText().find("WARN: Fail-store size 99999 MiB"), std::string::npos);

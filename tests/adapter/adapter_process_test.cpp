@@ -63,18 +63,16 @@ std::vector<std::string> ValidList(const std::vector<std::string>& extra) {
     return args;
 }
 
-bool CommandSucceeds(const std::string& command) {
-    return system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
+bool CommandSucceeds(const std::string& command) { return system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
 }  // namespace
 
 TEST(ProcessLog, PasswordsAreMaskedAndWrittenKeysLogged) {
     TempDir dir;
-    const ProbeRun run = RunProbe(
-        "env -u envKovaLogPrefix",
-        ValidList({"c1.LogDir=" + dir.str(), "c1.Router.User=bob", "c1.Router.Password=s3cret-adapter",
-                   "Ice.Default.Router.Password=s3cret-default", "c1SeparateRes.List=rNone"}));
+    const ProbeRun run =
+        RunProbe("env -u envKovaLogPrefix",
+                 ValidList({"c1.LogDir=" + dir.str(), "c1.Router.User=bob", "c1.Router.Password=s3cret-adapter",
+                            "Ice.Default.Router.Password=s3cret-default", "c1SeparateRes.List=rNone"}));
     ASSERT_EQ(run.exitCode, 0);
     ASSERT_EQ(run.clientIds.size(), 1u);
 

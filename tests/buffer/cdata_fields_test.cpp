@@ -54,7 +54,11 @@ TEST(PacketFields, OversizedFieldsStayInsideTheirAreasAndTheCursorFindsTheNextFi
     };
     const std::vector<Case> cases = {
         {"string above the read area", 40000,
-         [](UChar* b, ULong& at) { std::string s; CData().getString(b, at, s); return static_cast<long>(s.size()); },
+         [](UChar* b, ULong& at) {
+             std::string s;
+             CData().getString(b, at, s);
+             return static_cast<long>(s.size());
+         },
          30719, true},
         {"text filling the read area", 30720,
          [](UChar* b, ULong& at) {
@@ -71,11 +75,17 @@ TEST(PacketFields, OversizedFieldsStayInsideTheirAreasAndTheCursorFindsTheNextFi
          },
          30719, true},
         {"getString2 one over", 6,
-         [](UChar* b, ULong& at) { char area[6]; return static_cast<long>(CData().getString2(b, at, area, 5)); }, 6,
-         false},
+         [](UChar* b, ULong& at) {
+             char area[6];
+             return static_cast<long>(CData().getString2(b, at, area, 5));
+         },
+         6, false},
         {"getString2 negative room", 6,
-         [](UChar* b, ULong& at) { char area[1]; return static_cast<long>(CData().getString2(b, at, area, -1)); }, 6,
-         false},
+         [](UChar* b, ULong& at) {
+             char area[1];
+             return static_cast<long>(CData().getString2(b, at, area, -1));
+         },
+         6, false},
         {"getBuffer one over", 6,
          [](UChar* b, ULong& at) {
              char area[5];

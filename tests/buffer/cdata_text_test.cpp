@@ -25,7 +25,8 @@ TEST(Dumps, ConsoleAndLogFormsOfSeventeenBytes) {
     data.hexShow(bytes.data(), 17, 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "0000: 00 80 41 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f ..A.............\n"
-              "0010: 10 " + std::string(45, ' ') + std::string(16, ' ').replace(0, 1, ".") + "\n");
+              "0010: 10 " +
+                  std::string(45, ' ') + std::string(16, ' ').replace(0, 1, ".") + "\n");
 }
 
 TEST(IntegerLists, ParseAndFormatWithinTheirAreas) {

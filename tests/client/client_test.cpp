@@ -43,8 +43,8 @@ protected:
     // Starts one scenario; its fail-store (when `store`) lives in the test's
     // directory, under `storeName`.
     std::unique_ptr<fixtures::ChildProcess> run(const std::string& scenario, bool store,
-                                                      const std::string& storeName = "store",
-                                                      const std::vector<std::string>& extra = {}) {
+                                                const std::string& storeName = "store",
+                                                const std::vector<std::string>& extra = {}) {
         auto child = std::make_unique<fixtures::ChildProcess>();
         stderrFile_ = dir_.file(scenario + ".stderr");
         fixtures::ChildOptions options;

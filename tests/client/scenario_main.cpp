@@ -19,11 +19,15 @@ void replacementScenario(const ScenarioArgs&);
 int main(int argc, char** argv) {
     using namespace kova::test::client;
     const std::map<std::string, void (*)(const ScenarioArgs&)> scenarios{
-        {"instance", instanceScenario},         {"threads", threadsScenario},
-        {"backoff", backOffScenario},           {"exit-busy", exitBusyScenario},
+        {"instance", instanceScenario},
+        {"threads", threadsScenario},
+        {"backoff", backOffScenario},
+        {"exit-busy", exitBusyScenario},
         {"store-no-failstore", storeWithoutFailStoreScenario},
-        {"store-fill", storeFillScenario},      {"store-many", storeManyScenario},
-        {"forward", forwardScenario},           {"replacement", replacementScenario}};
+        {"store-fill", storeFillScenario},
+        {"store-many", storeManyScenario},
+        {"forward", forwardScenario},
+        {"replacement", replacementScenario}};
     auto scenario = argc > 1 ? scenarios.find(argv[1]) : scenarios.end();
     if (scenario == scenarios.end()) {
         std::fprintf(stderr, "usage: %s <scenario> [key=value...]\n", argv[0]);

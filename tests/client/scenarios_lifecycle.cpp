@@ -31,8 +31,7 @@ void instanceScenario(const ScenarioArgs& args) {
     unreachable["agent"] = engine::kUnreachableAgent;
     check(!KOVA::KOVAClientLib::GetInstance(clientItems(unreachable, "deadAgentClient"), "deadAgentClient"),
           "a client whose agent does not answer");
-    check(logMentions("FATAL") &&
-              logMentions("Init kova client:deadAgentClient instance error:"),
+    check(logMentions("FATAL") && logMentions("Init kova client:deadAgentClient instance error:"),
           "the FATAL line naming the item");
     KOVA::KOVAClientLibPtr client = requireClient(args);
     check(KOVA::KOVAClientLib::GetInstance(std::vector<std::string>{"other=1"}, "other").get() == client.get(),
@@ -77,11 +76,11 @@ void backOffScenario(const ScenarioArgs& args) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     });
     check(manager.Store("backoff", engine::batchOf({"stored"}), {}), "store one batch");
-    check(manager.LoadStore([&](const std::string&, const KOVAMsg::KOVABatchMessage&,
-                                const KOVA::COMMON::KOVAProperties&) {
-              // The first refusal is a throw: it counts as a failure like the others.
-              return !threw.exchange(true) ? throw std::runtime_error("refused") : accept.load();
-          }),
+    check(manager.LoadStore(
+              [&](const std::string&, const KOVAMsg::KOVABatchMessage&, const KOVA::COMMON::KOVAProperties&) {
+                  // The first refusal is a throw: it counts as a failure like the others.
+                  return !threw.exchange(true) ? throw std::runtime_error("refused") : accept.load();
+              }),
           "re-produce thread started");
     check(!manager.LoadStore(nullptr), "a second start is refused");
     check(eventually([&] {

@@ -8,9 +8,9 @@
 
 #include <cstring>
 
-#include "codec_bodies.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
+#include "codec_bodies.h"
 #include "largest_allocation.h"
 
 namespace kova::test::codecs {
@@ -100,12 +100,11 @@ TEST_P(ForgedSizeClaim, ReservesAFewTimesTheInputAtMost) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllCodecs, ForgedSizeClaim,
-    ::testing::Values(ForgedClaim{"gzip", KOVA::COMMON::E_GZIP, GzipClaimingFourGib, true},
-                      ForgedClaim{"lz4", KOVA::COMMON::E_LZ4, Lz4Claiming200Mib, false},
-                      ForgedClaim{"zstd", KOVA::COMMON::E_ZSTD, ZstdClaimingFourGib, false}),
-    [](const ::testing::TestParamInfo<ForgedClaim>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(AllCodecs, ForgedSizeClaim,
+                         ::testing::Values(ForgedClaim{"gzip", KOVA::COMMON::E_GZIP, GzipClaimingFourGib, true},
+                                           ForgedClaim{"lz4", KOVA::COMMON::E_LZ4, Lz4Claiming200Mib, false},
+                                           ForgedClaim{"zstd", KOVA::COMMON::E_ZSTD, ZstdClaimingFourGib, false}),
+                         [](const ::testing::TestParamInfo<ForgedClaim>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace kova::test::codecs

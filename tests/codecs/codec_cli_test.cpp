@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 
-#include "codec_bodies.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
+#include "codec_bodies.h"
 #include "log_reader.h"
 #include "temp_dir.h"
 
@@ -61,8 +61,8 @@ protected:
     // returns what the tool wrote.
     std::string Encode(const std::string& body, std::string command) {
         dir_.write("plain", body);
-        for (auto [key, value] : {std::pair<std::string, std::string>{"{in}", dir_.file("plain")},
-                                  {"{out}", dir_.file("packed")}}) {
+        for (auto [key, value] :
+             {std::pair<std::string, std::string>{"{in}", dir_.file("plain")}, {"{out}", dir_.file("packed")}}) {
             for (size_t at; (at = command.find(key)) != std::string::npos;) command.replace(at, key.size(), value);
         }
         EXPECT_EQ(0, RunShell(command + " 2>/dev/null")) << command;
@@ -70,8 +70,8 @@ protected:
     }
 
     void ExpectDecodes(int ce, const std::string& command) {
-        for (const std::string& body : {CompressibleBody(1 << 20), RandomBody(1 << 20, 9),
-                                        CompressibleBody(16385), std::string()}) {
+        for (const std::string& body :
+             {CompressibleBody(1 << 20), RandomBody(1 << 20, 9), CompressibleBody(16385), std::string()}) {
             SCOPED_TRACE(command + " size " + std::to_string(body.size()));
             std::string packed = Encode(body, command), decoded;
             ASSERT_TRUE(TQPublicTool::DecodeContent(ce, packed, decoded));

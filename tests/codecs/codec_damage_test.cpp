@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "codec_bodies.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
+#include "codec_bodies.h"
 #include "log_reader.h"
 #include "test_log.h"
 #include "zstand.h"
@@ -73,8 +73,8 @@ TEST(GzipDamage, FlippedBitsNeverPassAsAnotherBody) {
 }
 
 TEST_P(DamagedInput, ForeignBytesAreRefused) {
-    for (const std::string& junk : {std::string("hello, this is no compressed body"), RandomBody(5000, 11),
-                                    std::string(64, '\0')}) {
+    for (const std::string& junk :
+         {std::string("hello, this is no compressed body"), RandomBody(5000, 11), std::string(64, '\0')}) {
         std::string out;
         EXPECT_FALSE(TQPublicTool::DecodeContent(GetParam(), junk, out));
     }
@@ -100,14 +100,17 @@ class ConcatenatedFrames : public ::testing::TestWithParam<int> {};
 TEST_P(ConcatenatedFrames, EveryFrameIsDecodedInOrder) {
     const std::string first = CompressibleBody(300000), second = RandomBody(9000, 2);
     const std::string a = Encoded(GetParam(), first), b = Encoded(GetParam(), second);
-    const std::string skippable("\x5a\x2a\x4d\x18\x03\x00\x00\x00" "abc", 11);
+    const std::string skippable(
+        "\x5a\x2a\x4d\x18\x03\x00\x00\x00"
+        "abc",
+        11);
     struct Case {
         std::string body;
         bool ok;
     };
-    for (const Case& c : {Case{a + b, true}, Case{skippable + a + skippable + b + skippable, true},
-                          Case{a + "trailing junk", false}, Case{a + b.substr(0, b.size() - 2), false},
-                          Case{a + skippable.substr(0, 9), false}}) {
+    for (const Case& c :
+         {Case{a + b, true}, Case{skippable + a + skippable + b + skippable, true}, Case{a + "trailing junk", false},
+          Case{a + b.substr(0, b.size() - 2), false}, Case{a + skippable.substr(0, 9), false}}) {
         std::string out;
         EXPECT_EQ(c.ok, TQPublicTool::DecodeContent(GetParam(), c.body, out)) << c.body.size();
         if (c.ok) {

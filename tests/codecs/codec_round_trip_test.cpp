@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <sstream>
 
-#include "codec_bodies.h"
 #include "KOVACommon.h"
 #include "PublicTools.h"
+#include "codec_bodies.h"
 
 namespace kova::test::codecs {
 namespace {

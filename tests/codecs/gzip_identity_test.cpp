@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
+#include "PublicTools.h"
 #include "codec_bodies.h"
 #include "gzip_reference_chain.h"
-#include "PublicTools.h"
 
 namespace kova::test::codecs {
 namespace {

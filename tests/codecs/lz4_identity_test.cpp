@@ -6,8 +6,8 @@
 
 #include <random>
 
-#include "codec_bodies.h"
 #include "PublicTools.h"
+#include "codec_bodies.h"
 
 namespace kova::test::codecs {
 namespace {
@@ -15,7 +15,10 @@ namespace {
 std::string SlicedFrameApi(const std::string& body) {
     const LZ4F_preferences_t prefs = {
         {LZ4F_max256KB, LZ4F_blockLinked, LZ4F_noContentChecksum, LZ4F_frame, 0, 0, LZ4F_noBlockChecksum},
-        0, 0, 0, {0, 0, 0}};
+        0,
+        0,
+        0,
+        {0, 0, 0}};
     LZ4F_cctx* cctx = nullptr;
     if (LZ4F_isError(LZ4F_createCompressionContext(&cctx, 100))) return "no context";
     std::string frame(LZ4F_compressFrameBound(body.size(), &prefs) + LZ4F_HEADER_SIZE_MAX, '\0');
@@ -32,8 +35,8 @@ std::string SlicedFrameApi(const std::string& body) {
 }
 
 TEST(Lz4Identity, FramesEqualTheSlicedFrameApiFromZeroToThreeMiB) {
-    std::vector<size_t> sizes = {0, 1, 2, 1023, 1024, 16383, 16384, 16385, 65536, 262143, 262144, 262145,
-                                 524288, 1 << 20, (1 << 20) + 1, (3 << 20) - 1, 3 << 20};
+    std::vector<size_t> sizes = {0,      1,      2,      1023,   1024,    16383,         16384,         16385,  65536,
+                                 262143, 262144, 262145, 524288, 1 << 20, (1 << 20) + 1, (3 << 20) - 1, 3 << 20};
     std::mt19937 gen(5);
     for (int i = 0; i < 12; ++i) sizes.push_back(gen() % (3 << 20));
     for (size_t size : sizes) {

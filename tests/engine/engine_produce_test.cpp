@@ -45,8 +45,7 @@ protected:
     }
     int produceAsync(KOVA::KOVAClientLibImpl& engine, const CodeRecorder& completions, size_t index,
                      const std::shared_ptr<boost::asio::io_context>& service) {
-        return engine.Produce("rid", "", batchOf(1), {}, completions.callback(), CodeRecorder::cookie(index),
-                              service);
+        return engine.Produce("rid", "", batchOf(1), {}, completions.callback(), CodeRecorder::cookie(index), service);
     }
 
     KOVA::KOVAClientLibImplPtr engine_;
@@ -70,8 +69,8 @@ TEST_F(EngineProduceTest, BornHostAndSessionIdReachTheAgentAndCallerCannotForgeB
     ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(3), properties));
     ASSERT_EQ(0, engine_->Produce("rid", "given-sid", batchOf(1), {}));
     CodeRecorder completions;
-    ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(1), properties, completions.callback(),
-                                  CodeRecorder::cookie(0), pool_.service()));
+    ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(1), properties, completions.callback(), CodeRecorder::cookie(0),
+                                  pool_.service()));
     ASSERT_TRUE(completions.waitFor(1, seconds(10)));
 
     const std::vector<standin::AgentCall> calls = agent_->calls(AgentOp::Produce);
@@ -90,16 +89,14 @@ TEST_F(EngineProduceTest, BornHostAndSessionIdReachTheAgentAndCallerCannotForgeB
         const std::string& sid = calls[i].sid;
         ASSERT_GT(sid.size(), suffix.size());
         EXPECT_EQ(suffix, sid.substr(sid.size() - suffix.size()));
-        EXPECT_EQ(std::string::npos, sid.substr(0, sid.size() - suffix.size()).find_first_not_of("0123456789"))
-            << sid;
+        EXPECT_EQ(std::string::npos, sid.substr(0, sid.size() - suffix.size()).find_first_not_of("0123456789")) << sid;
     }
     EXPECT_EQ("given-sid", calls[1].sid);
 }
 
 TEST_F(EngineProduceTest, UnreachableAgentGives100AndNoCallback) {
     KOVA::KOVAClientLibImplPtr engine = std::make_shared<KOVA::KOVAClientLibImpl>(
-        "Gone", makeAdapter({"Gone=KOVAAgent:tcp -h 127.0.0.1 -p " +
-                             std::to_string(fixtures::freeLoopbackPort())}));
+        "Gone", makeAdapter({"Gone=KOVAAgent:tcp -h 127.0.0.1 -p " + std::to_string(fixtures::freeLoopbackPort())}));
 
     EXPECT_EQ(kInternalError, engine->Produce("rid", "", batchOf(1), {}));
     CodeRecorder completions;
@@ -246,11 +243,11 @@ TEST_F(EngineProduceTest, CompletionQueuedOnAStoppedIoContextDoesNotKeepItAlive)
 // or throws must not end one of them (an exception leaving a std::thread ends
 // the process), and later completions still arrive.
 TEST_F(EngineProduceTest, EmptyOrThrowingCallbackLeavesTheCompletionThreadsRunning) {
-    ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(1), {}, KOVA::AsyncProduceCallback(), nullptr,
-                                  pool_.service()));
-    ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(1), {},
-                                  [](int, void*) { throw std::runtime_error("caller's callback failed"); }, nullptr,
-                                  pool_.service()));
+    ASSERT_EQ(0, engine_->Produce("rid", "", batchOf(1), {}, KOVA::AsyncProduceCallback(), nullptr, pool_.service()));
+    ASSERT_EQ(0,
+              engine_->Produce(
+                  "rid", "", batchOf(1), {}, [](int, void*) { throw std::runtime_error("caller's callback failed"); },
+                  nullptr, pool_.service()));
     ASSERT_TRUE(eventually([&] { return agent_->callCount(AgentOp::Produce) == 2; }, seconds(10)));
     ASSERT_TRUE(pool_.drain(seconds(10)));
 
@@ -278,9 +275,8 @@ TEST_F(EngineProduceTest, SynchronousProduceFromAnIceThreadDoesNotHang) {
     // The test holds the engine until the result arrived; a strong reference in
     // the callback could make an Ice thread destroy the communicator it runs on.
     KOVA::KOVAClientLibImpl* const raw = engine.get();
-    IceUtil::Handle<Shim> shim = new Shim(
-        [raw, nested] { nested->set_value(raw->Produce("rid", "", batchOf(1), {})); },
-        [nested](const Ice::Exception&) { nested->set_value(-1); });
+    IceUtil::Handle<Shim> shim = new Shim([raw, nested] { nested->set_value(raw->Produce("rid", "", batchOf(1), {})); },
+                                          [nested](const Ice::Exception&) { nested->set_value(-1); });
     agentProxy->begin_ice_ping(Ice::newCallback_Object_ice_ping(shim, &Shim::response, &Shim::exception));
 
     ASSERT_EQ(std::future_status::ready, result.wait_for(seconds(30)));

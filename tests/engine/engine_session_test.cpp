@@ -17,7 +17,6 @@
 namespace kova::test::engine {
 namespace {
 
-
 auto* const kInfrastructure = ::testing::AddGlobalTestEnvironment(new fixtures::InfrastructureTeardown);
 
 class EngineSessionTest : public SuiteAgentTest {
@@ -48,9 +47,9 @@ TEST_F(EngineSessionTest, DirectAgentIsReachedWithoutRouterOrSession) {
 
 TEST_F(EngineSessionTest, LocatorResolvesAgentThroughRegistry) {
     ASSERT_FALSE(agent_->indirectProxyString().empty());
-    KOVA::KOVAClientLibImplPtr engine =
-        engineFor("Located", {"Located=" + agent_->indirectProxyString(),
-                              "Located.Locator=" + SharedInfrastructure::get().locatorProxy()});
+    KOVA::KOVAClientLibImplPtr engine = engineFor(
+        "Located",
+        {"Located=" + agent_->indirectProxyString(), "Located.Locator=" + SharedInfrastructure::get().locatorProxy()});
 
     ASSERT_TRUE(engine->Ping());
     EXPECT_FALSE(Probe::routed(*engine));

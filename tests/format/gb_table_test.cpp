@@ -118,7 +118,10 @@ TEST(GbTable, PairsOutsideTheHanziAreaGiveNothing) {
         {"past the last cell", "\xF7\xFA", ""},
         {"punctuation row", "\xA1\xA1", ""},
         {"empty cell", "\xD7\xFA", ""},
-        {"lead before ASCII", "\xB0" "A", std::string("\0A", 2)},
+        {"lead before ASCII",
+         "\xB0"
+         "A",
+         std::string("\0A", 2)},
         {"first and last cells", "\xB0\xA1\xF7\xF9", "\x55\x4A\x9F\x2F"},
     };
     for (const Case& c : cases) {

@@ -34,7 +34,10 @@ TEST(GbText, Utf8DecoderStopsAtCutAndWideCharacters) {
     const std::vector<Case> cases = {
         {"ASCII and a hanzi", "A\xE4\xB8\xAD", 0, std::string("\0A\x4E\x2D", 4)},
         {"cut inside a character", "A\xE4\xB8", 1, std::string("\0A", 2)},
-        {"four-byte character", "A\xF0\x9F\x98\x80" "B", 2, std::string("\0A", 2)},
+        {"four-byte character",
+         "A\xF0\x9F\x98\x80"
+         "B",
+         2, std::string("\0A", 2)},
     };
     for (const Case& c : cases) {
         std::vector<unsigned char> in(c.in.begin(), c.in.end());

@@ -71,8 +71,8 @@ bool ReadRecord(Ice::InputStream& in, KOVAMsg::KOVAMessage& record) {
 void FuzzBatch(const uint8_t* data, size_t size) {
     KOVAMsg::KOVABatchMessage batch;
     try {
-        Ice::InputStream in(std::make_pair(reinterpret_cast<const Ice::Byte*>(data),
-                                           reinterpret_cast<const Ice::Byte*>(data + size)));
+        Ice::InputStream in(
+            std::make_pair(reinterpret_cast<const Ice::Byte*>(data), reinterpret_cast<const Ice::Byte*>(data + size)));
         size_t count = 0;
         if (!ReadCount(in, 5, count)) return;
         batch.resize(count);
@@ -95,7 +95,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The LZ4 codec prints its failures on standard output, and every codec failure
     // would otherwise be logged to a file: both would only slow the fuzzer down.
     if (!freopen("/dev/null", "w", stdout)) return 1;
-    TQPublicTool::KOVALog::getLogInstance("/tmp", "", "kova-fuzz")->setLogLevel(static_cast<KOVA::COMMON::elogLevel>(0));
+    TQPublicTool::KOVALog::getLogInstance("/tmp", "", "kova-fuzz")
+        ->setLogLevel(static_cast<KOVA::COMMON::elogLevel>(0));
     return 0;
 }
 

@@ -69,9 +69,7 @@ void readPacket(const uint8_t* data, size_t size) {
                 require(result == 0 ? at == start + 2 + prefix : (result == prefix && at == start + 2), "getBuffer");
                 break;
             }
-            default:
-                reader.DumpPackage(buf.data() + at, static_cast<int>(size - at));
-                at = static_cast<ULong>(size);
+            default: reader.DumpPackage(buf.data() + at, static_cast<int>(size - at)); at = static_cast<ULong>(size);
         }
     }
 }
@@ -119,14 +117,9 @@ void readGb(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     switch (data[0] % 3) {
-        case 0:
-            readPacket(data + 1, size - 1);
-            break;
-        case 1:
-            readUrl(data + 1, size - 1);
-            break;
-        default:
-            readGb(data + 1, size - 1);
+        case 0: readPacket(data + 1, size - 1); break;
+        case 1: readUrl(data + 1, size - 1); break;
+        default: readGb(data + 1, size - 1);
     }
     return 0;
 }

@@ -32,8 +32,8 @@ Discovery DiscoverIn(const std::string& setup) {
         std::string viaPublic = "untouched";
         const int publicResult = TQPublicTool::GetLocalIP(viaPublic);
         if (toolsResult != publicResult || viaTools != viaPublic) {
-            return "MISMATCH " + std::to_string(toolsResult) + " " + viaTools + " / " +
-                   std::to_string(publicResult) + " " + viaPublic;
+            return "MISMATCH " + std::to_string(toolsResult) + " " + viaTools + " / " + std::to_string(publicResult) +
+                   " " + viaPublic;
         }
         return std::to_string(toolsResult) + " " + viaTools;
     });

@@ -24,8 +24,7 @@ inline std::vector<std::string> ListDir(const std::string& dir) {
 
 // Whole-text match of a POSIX extended regular expression; `groups` gets the whole
 // text at 0 and group n at n. False also for a pattern that does not compile.
-inline bool FullMatch(const std::string& text, const std::string& pattern,
-                      std::vector<std::string>* groups = nullptr) {
+inline bool FullMatch(const std::string& text, const std::string& pattern, std::vector<std::string>* groups = nullptr) {
     regex_t re;
     if (regcomp(&re, ("^(" + pattern + ")$").c_str(), REG_EXTENDED) != 0) return false;
     std::vector<regmatch_t> found(re.re_nsub + 1);

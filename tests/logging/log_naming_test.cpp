@@ -16,12 +16,16 @@
 namespace kova::test::logging {
 namespace {
 
-using fixtures::RunForked;
 using fixtures::readLines;
+using fixtures::RunForked;
 using fixtures::TempDir;
 using TQPublicTool::KOVALog;
 
-enum class Env { Unset, Empty, Value };
+enum class Env {
+    Unset,
+    Empty,
+    Value
+};
 
 // Runs `body` in a child whose working directory is `cwd` and whose
 // "envKovaLogPrefix" is as given; the child reports "ok" or what went wrong.

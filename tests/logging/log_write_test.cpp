@@ -66,9 +66,9 @@ TEST_F(KOVALogWrite, SiteLineHasDateSourcePidThreadFunctionLevelAndMessage) {
     const char* const words[] = {"FATAL", "ERROR", "WARN", "INFO", "DEBUG"};
     const char* const messages[] = {"f 1", "e two", "w 003\\.2", "i 4", "d%"};  // ERE
     for (int i = 0; i < 5; ++i) {
-        const std::string expected = kDatePattern + "log_write_test\\.cpp:" + std::to_string(firstLine + i) +
-                                     "\\[" + std::to_string(getpid()) + " " + HexThreadId() +
-                                     "\\]\\(TestBody\\) " + words[i] + ": " + messages[i];
+        const std::string expected = kDatePattern + "log_write_test\\.cpp:" + std::to_string(firstLine + i) + "\\[" +
+                                     std::to_string(getpid()) + " " + HexThreadId() + "\\]\\(TestBody\\) " + words[i] +
+                                     ": " + messages[i];
         std::vector<std::string> match;
         ASSERT_TRUE(FullMatch(lines[i], expected, &match)) << lines[i];
         struct tm local;

@@ -111,8 +111,8 @@ protected:
         result.commit.info.topic = "topic";
         result.commit.info.broker = "broker";
         result.commit.info.cluster = "cluster";
-        result.callback = KOVA::KOVACallbackAgentPrx::uncheckedCast(
-            communicator_->stringToProxy("cb:tcp -h 127.0.0.1 -p 10000"));
+        result.callback =
+            KOVA::KOVACallbackAgentPrx::uncheckedCast(communicator_->stringToProxy("cb:tcp -h 127.0.0.1 -p 10000"));
         return result;
     }
 

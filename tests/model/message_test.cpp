@@ -176,10 +176,10 @@ TEST(IMessageRecord, ToStringHasFixedKeysAndNoEscaping) {
     record.properties[KOVAMsg::kovasTagsProperty] = "t";
     record.l_properties = {17};
     KOVA::IMessage msg(&record);
-    EXPECT_EQ(msg.ToString(), "{\"msgid\":\"m\"1\",\"bornHost\":\"h\",\"bornTimestamp\":17,\"tags\":\"t\","
-                              "\"storeTimestamp\":-1,\"encodingType\":3,\"rawMsgLength\":" +
-                                  std::to_string(wire.size()) + ",\"msgLength\":" + std::to_string(body.size()) +
-                                  "}");
+    EXPECT_EQ(msg.ToString(),
+              "{\"msgid\":\"m\"1\",\"bornHost\":\"h\",\"bornTimestamp\":17,\"tags\":\"t\","
+              "\"storeTimestamp\":-1,\"encodingType\":3,\"rawMsgLength\":" +
+                  std::to_string(wire.size()) + ",\"msgLength\":" + std::to_string(body.size()) + "}");
 }
 
 TEST(IMessageRecord, CopiesMovesAndSelfAssignmentKeepEverything) {

@@ -161,10 +161,8 @@ TEST_F(AsyncPullTest, ThrowingCallbackIsContainedAndItsNodeFreed) {
     const ClientLogMark log;
     auto sentinel = std::make_shared<int>(0);
     std::weak_ptr<int> watch = sentinel;
-    KOVA::PullConsumerCallback throwing = [sentinel](const std::string&, const std::string&,
-                                                     KOVA::ConsumeStatusPtr, void*) {
-        throw std::runtime_error("callback failed");
-    };
+    KOVA::PullConsumerCallback throwing = [sentinel](const std::string&, const std::string&, KOVA::ConsumeStatusPtr,
+                                                     void*) { throw std::runtime_error("callback failed"); };
     sentinel.reset();
     ASSERT_EQ(0, pullAsync(std::move(throwing), pool_.service()));
     // The pool survives the exception: the next completion still runs on it.
@@ -218,7 +216,8 @@ TEST(AsyncPullFailure, LastReferenceDroppedByACallbackOnTheIceThreadIsReleasedOf
     agent.script().nextConsumeCode(5);
     KOVA::KOVAClientAdapterPtr adapter = makeAdapter({std::string(kAgentKey) + "=" + agent.agentProxyString()});
     const Ice::CommunicatorPtr ic = adapter->getCommunicator();
-    auto engine = std::make_shared<KOVA::KOVAClientLibImplPtr>(std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter));
+    auto engine =
+        std::make_shared<KOVA::KOVAClientLibImplPtr>(std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, adapter));
     adapter = nullptr;
     CompletionPool pool;
     std::promise<void> issued;

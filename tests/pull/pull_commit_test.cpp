@@ -158,7 +158,8 @@ TEST_F(FailedPullCommitTest, FailedPullCommitsNothingAndRefusesAFollowUpPull) {
     EXPECT_EQ(0, failed->Delay());
     EXPECT_EQ(0, failed->Commit("sid", 0, 5));
     std::promise<int> result;
-    failed->AsyncCommit("sid", 0, 5, [&result](int code, void*) { result.set_value(code); }, nullptr);
+    failed->AsyncCommit(
+        "sid", 0, 5, [&result](int code, void*) { result.set_value(code); }, nullptr);
     ASSERT_EQ(std::future_status::ready, result.get_future().wait_for(0s)) << "called back at once";
 
     const ClientLogMark log;
@@ -190,7 +191,8 @@ TEST(HandBuiltStatusTest, CommitWithoutCallbackAgentReports100AndTakesTheAdvance
     KOVAMsg::KOVABatchMessage records = batchOf(2);
     KOVA::ConsumeStatusPtr batch = KOVA::GetLocalStatusFromConsumeResult(reply, records, nullptr);
     std::promise<int> async;
-    batch->AsyncCommit("sid", 0, -1, [&async](int code, void*) { async.set_value(code); }, nullptr);
+    batch->AsyncCommit(
+        "sid", 0, -1, [&async](int code, void*) { async.set_value(code); }, nullptr);
     EXPECT_EQ(100, async.get_future().get());
     EXPECT_EQ(100, batch->Commit("sid", 0, 1));
     EXPECT_EQ(7, batch->CommitState()->_commitInfo.offset);

@@ -84,7 +84,9 @@ TEST_F(DirectPullTest, EightThreadsSpendABudgetOf50OnExactly50DirectPulls) {
 
 TEST_F(DirectPullTest, SynchronousDirectReplyBelow1000SwitchesDirectPullingOff) {
     agent_.script().delayCycle(AgentOp::CallbackConsume, {});
-    agent_.script().nextDelay(AgentOp::CallbackConsume, 5000).nextDelay(AgentOp::CallbackConsume, 1000)
+    agent_.script()
+        .nextDelay(AgentOp::CallbackConsume, 5000)
+        .nextDelay(AgentOp::CallbackConsume, 1000)
         .nextDelay(AgentOp::CallbackConsume, 999);
     grantDirectPulls();
     for (int i = 0; i < 4; ++i) ASSERT_EQ(0, pull()->Status());

@@ -39,7 +39,8 @@ inline KOVA::KOVAClientAdapterPtr makeAdapter(const std::vector<std::string>& it
 }
 
 // An engine for the agent at `agentProxy` (extra items may add a router).
-inline KOVA::KOVAClientLibImplPtr makeEngine(const std::string& agentProxy, const std::vector<std::string>& extra = {}) {
+inline KOVA::KOVAClientLibImplPtr makeEngine(const std::string& agentProxy,
+                                             const std::vector<std::string>& extra = {}) {
     std::vector<std::string> items{std::string(kAgentKey) + "=" + agentProxy};
     items.insert(items.end(), extra.begin(), extra.end());
     return std::make_shared<KOVA::KOVAClientLibImpl>(kAgentKey, makeAdapter(items));
@@ -60,8 +61,8 @@ protected:
         std::string sid = "pull-sid";
         return engine_->Consume(rid, sid, count, {}, 0);
     }
-    int pullAsync(KOVA::PullConsumerCallback cb, const std::shared_ptr<boost::asio::io_context>& service,
-                  int count = 1, int timeout = 0, const std::string& rid = kRid) {
+    int pullAsync(KOVA::PullConsumerCallback cb, const std::shared_ptr<boost::asio::io_context>& service, int count = 1,
+                  int timeout = 0, const std::string& rid = kRid) {
         std::string sid = "pull-sid";
         return engine_->Consume(rid, sid, count, cb, nullptr, {}, timeout, service);
     }

@@ -29,7 +29,7 @@ protected:
         agent_.start();
         engine_ = makeEngine(agent_.agentProxyString(),
                              engine::routerItems(std::string(kAgentKey) + ".Router", infra.routerProxy(),
-                                                              SharedInfrastructure::kPassword));
+                                                 SharedInfrastructure::kPassword));
         ASSERT_TRUE(engine_->Ping());
     }
 

@@ -173,8 +173,11 @@ TEST_F(PushDeliveryTest, AResumeAfterTheClientClosedTheConnectionCountsAsRunning
     ASSERT_EQ(0, client.registerConsumer("r1", consumer));
     client.engine().PauseConsume("r1");
     // The register proxy is bound to the one connection to the agent's endpoint.
-    client.adapter()->getCommunicator()->stringToProxy(agent.agentProxyString())->ice_getConnection()->close(
-        Ice::ConnectionCloseForcefully);
+    client.adapter()
+        ->getCommunicator()
+        ->stringToProxy(agent.agentProxyString())
+        ->ice_getConnection()
+        ->close(Ice::ConnectionCloseForcefully);
     EXPECT_EQ(0, client.engine().ResumeConsume("r1"));
     EXPECT_EQ(KOVA::RUNNING, Probe::status(client.engine(), "r1"));
     EXPECT_TRUE(agent.waitForCalls(AgentOp::RegisterWithProxy, 2, std::chrono::seconds(10)));
@@ -271,8 +274,8 @@ TEST_F(PushDeliveryTest, ConcurrentPushesWhileOtherResourcesRegister) {
                     }
                     // A resource still registering is unknown (8) until its
                     // registration is stored, then accepted (0).
-                    const int late = listener->ConsumeMessage("late" + std::to_string(b % kLate), "s", "c",
-                                                              batchOf({"z"}));
+                    const int late =
+                        listener->ConsumeMessage("late" + std::to_string(b % kLate), "s", "c", batchOf({"z"}));
                     if (late == 0) {
                         ++lateAccepted;
                     } else if (late != 8) {

@@ -25,9 +25,7 @@ PushClient::~PushClient() {
     _monitorThread.join();
 }
 
-KOVA::KOVAPushCallback PushClient::forwardingCallback() const {
-    return engine::forwardingCallback(_engine);
-}
+KOVA::KOVAPushCallback PushClient::forwardingCallback() const { return engine::forwardingCallback(_engine); }
 
 bool PushClient::activate() { return _adapter->ActiveAdapter(forwardingCallback(), false); }
 

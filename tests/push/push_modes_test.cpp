@@ -11,7 +11,6 @@
 #include "push_fixture.h"
 #include "standin_agent.h"
 
-
 namespace kova::test::push {
 namespace {
 
@@ -145,11 +144,10 @@ TEST_F(PushModesTest, AForcedActivationBehindTheRouterBuildsANewCommunicatorAndS
 // (and fails). Other threads read the settings meanwhile; they never change.
 TEST_F(PushModesTest, RebuildsBehindARouterLeaveEverySettingAsItWas) {
     const std::string text(40, 'x');  // longer than a short string: a reassignment frees it
-    PushClient client(clientItems(agent.agentProxyString(),
-                                  {"Ice.Default.Router=TG2/router:tcp -h 127.0.0.1 -p " +
-                                       std::to_string(fixtures::freeLoopbackPort()),
-                                   "px.Fail.CacheDir=/tmp/" + text, "px.Fail.CacheMatch=" + text,
-                                   "px.Fail.RepRid=" + text}));
+    PushClient client(clientItems(
+        agent.agentProxyString(),
+        {"Ice.Default.Router=TG2/router:tcp -h 127.0.0.1 -p " + std::to_string(fixtures::freeLoopbackPort()),
+         "px.Fail.CacheDir=/tmp/" + text, "px.Fail.CacheMatch=" + text, "px.Fail.RepRid=" + text}));
     const KOVA::KOVAClientAdapterPtr adapter = client.adapter();
     EXPECT_FALSE(client.activate());
     ASSERT_FALSE(adapter->share()) << "behind a router the listener is registered by proxy";
@@ -180,8 +178,8 @@ TEST_F(PushModesTest, APushThatActivatesDuringARouterRenewalDoesNotBlockTheRenew
     std::atomic<int> activatedInPush{-1};
     const KOVA::KOVAPushCallback forward = client.forwardingCallback();
     std::atomic<bool> first{true};
-    KOVA::KOVAPushCallback hooked = [&, forward](const std::string& rid, const std::string& sid,
-                                                 const std::string& cid, const std::vector<KOVAMsg::KOVAMessage>& msgs,
+    KOVA::KOVAPushCallback hooked = [&, forward](const std::string& rid, const std::string& sid, const std::string& cid,
+                                                 const std::vector<KOVAMsg::KOVAMessage>& msgs,
                                                  const Ice::Current& current) {
         if (first.exchange(false)) {
             inPush.set_value();
@@ -216,8 +214,7 @@ TEST_F(PushModesTest, APushThatActivatesDuringARouterRenewalDoesNotBlockTheRenew
 
 TEST_F(PushModesTest, WrongRouterPasswordLeavesTheListenerUnserved) {
     SharedInfrastructure& infra = SharedInfrastructure::get();
-    PushClient client(clientItems(agent.agentProxyString(),
-                                  defaultRouterItems(infra.routerProxy(), "wrong")));
+    PushClient client(clientItems(agent.agentProxyString(), defaultRouterItems(infra.routerProxy(), "wrong")));
     EXPECT_FALSE(client.activate());
     EXPECT_FALSE(client.adapter()->active());
     EXPECT_FALSE(client.adapter()->getListenerProxy());

@@ -111,7 +111,8 @@ TEST_P(AgentRestartTest, TheNextTickRegistersAgainWithANewCidAndPushesFlow) {
     ASSERT_TRUE(eventually([&] {
         const std::string cid = Probe::cid(client.engine(), "r1");
         return !cid.empty() && cid != oldCid;
-    })) << "still registered as " << oldCid;
+    })) << "still registered as "
+        << oldCid;
     const std::string newCid = Probe::cid(client.engine(), "r1");
     EXPECT_EQ(newCid + ",", registrationCids(agent));
 

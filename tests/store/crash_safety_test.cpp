@@ -7,8 +7,8 @@
 #include <set>
 #include <thread>
 
-#include "store_helpers.h"
 #include "child_process.h"
+#include "store_helpers.h"
 #include "temp_dir.h"
 
 namespace kova::test::store {

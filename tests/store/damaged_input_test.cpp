@@ -3,15 +3,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include <boost/interprocess/sync/named_mutex.hpp>
 
 #include "KOVAStoreRecord.h"
-#include "store_helpers.h"
 #include "largest_allocation.h"
+#include "store_helpers.h"
 #include "temp_dir.h"
 
 namespace kova::test::store {

@@ -23,17 +23,17 @@ std::string fromHex(const std::string& hex) {
 // One record of rid "r", properties {k: v} and one message, as Boost 1.68 writes it.
 const char* const kGoldenRecord =
     "16 00 00 00 00 00 00 00  73 65 72 69 61 6c 69 7a 61 74 69 6f 6e 3a 3a 61 72 63 68 69 76 65 "
-    "11 00  04 08 04 08  01 00 00 00 "                   // library version 17, type sizes, byte order
-    "01 00 00 00 00 00 00 00 72 "                        // rid "r"
+    "11 00  04 08 04 08  01 00 00 00 "                       // library version 17, type sizes, byte order
+    "01 00 00 00 00 00 00 00 72 "                            // rid "r"
     "00 00 00 00 00  01 00 00 00 00 00 00 00  00 00 00 00 "  // map: class info, count 1, item version
     "00 00 00 00 00  01 00 00 00 00 00 00 00 6b  01 00 00 00 00 00 00 00 76 "  // pair: class info, k, v
     "00 00 00 00 00  01 00 00 00 00 00 00 00  00 00 00 00 "  // batch: class info, count 1, item version
     "00 00 00 00 00 "                                        // message: class info
     "01 00 00 00 00 00 00 00  00 00 00 00  01 00 00 00 00 00 00 00 61  01 00 00 00 00 00 00 00 62 "
     "00 00 00 00 00  01 00 00 00 00 00 00 00  00 00 00 00  01 00 00 00 00 00 00 00 73 "  // s_properties
-    "01 00 00 00 00 00 00 00  07 00 00 00 "              // i_properties
-    "01 00 00 00 00 00 00 00  09 00 00 00 00 00 00 00 "  // l_properties
-    "02 00 00 00 00 00 00 00  01 02";                    // body
+    "01 00 00 00 00 00 00 00  07 00 00 00 "                                              // i_properties
+    "01 00 00 00 00 00 00 00  09 00 00 00 00 00 00 00 "                                  // l_properties
+    "02 00 00 00 00 00 00 00  01 02";                                                    // body
 
 KOVAMsg::KOVABatchMessage goldenBatch() {
     KOVAMsg::KOVAMessage msg;

@@ -2,8 +2,8 @@
 // one reader, the test process (also the writer) the other.
 #include <gtest/gtest.h>
 
-#include "store_helpers.h"
 #include "child_process.h"
+#include "store_helpers.h"
 #include "temp_dir.h"
 
 namespace kova::test::store {
@@ -19,9 +19,7 @@ protected:
             ASSERT_TRUE(_store.Store(rid, makeBatch(rid, 100), {}));
         }
     }
-    void startOtherReader() {
-        _other.start({{storeToolPath(), "read", _storeDir, _prefix.str()}, "", true, true});
-    }
+    void startOtherReader() { _other.start({{storeToolPath(), "read", _storeDir, _prefix.str()}, "", true, true}); }
     // The other reader's next line that starts with `kind`.
     std::string otherSays(const std::string& kind) {
         while (auto line = _other.readLine(milliseconds(10000))) {

@@ -42,8 +42,8 @@ TEST(Glacier2Fixture, SessionIsAnIceGridSessionAndRoutedCallsKeepTheirContext) {
     const long acceptedBefore = infra.verifier().verifier().accepted();
 
     Ice::CommunicatorPtr client = routedClient(infra.routerProxy());
-    Glacier2::SessionPrx session = routerOf(client)->createSession(SharedInfrastructure::kUser,
-                                                                   SharedInfrastructure::kPassword);
+    Glacier2::SessionPrx session =
+        routerOf(client)->createSession(SharedInfrastructure::kUser, SharedInfrastructure::kPassword);
     IceGrid::SessionPrx gridSession = IceGrid::SessionPrx::checkedCast(session);
     ASSERT_TRUE(gridSession);
     gridSession->keepAlive();
@@ -91,7 +91,7 @@ TEST(Glacier2Fixture, PusherReachesAListenerBehindTheRouter) {
     auto prx = KOVA::KOVAAgentPrx::uncheckedCast(client->stringToProxy(agent.agentProxyString()));
     std::string cid;
     ASSERT_EQ(prx->RegisterKOVAMsgListenerWithProxy("behind", "s", 10, 1, listenerPrx, cid,
-                                                     Ice::Context{{"__kglacier", "yes"}}),
+                                                    Ice::Context{{"__kglacier", "yes"}}),
               0);
     EXPECT_EQ(agent.calls(AgentOp::RegisterWithProxy).at(0).context.at("__kglacier"), "yes");
     agent.push("behind", makeBatch(2, "routed"), "push-sid");

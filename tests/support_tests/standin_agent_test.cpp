@@ -21,8 +21,7 @@ constexpr int kCommitInvalid = 41;
 
 class StandinAgentTest : public AgentClientTest {
 protected:
-    KOVA::ConsumeResultInfo consume(const std::string& rid, int count, int timeout,
-                                    KOVAMsg::KOVABatchMessage& datas) {
+    KOVA::ConsumeResultInfo consume(const std::string& rid, int count, int timeout, KOVAMsg::KOVABatchMessage& datas) {
         return prx_->Consume(rid, "pull-sid", count, timeout, datas);
     }
 };
@@ -46,8 +45,7 @@ TEST_F(StandinAgentTest, ProducedMessagesArePulledInOrderWithCommitStateAndCallb
     EXPECT_EQ(info.commit.offset, 0);
     EXPECT_EQ(info.commit.rid, "orders");
     ASSERT_TRUE(info.callback);
-    EXPECT_NE(info.callback->ice_toString().find("-p " + std::to_string(agent_.callbackPort())),
-              std::string::npos);
+    EXPECT_NE(info.callback->ice_toString().find("-p " + std::to_string(agent_.callbackPort())), std::string::npos);
 
     // The rest of the queue comes next, starting at the following offset.
     info = consume("orders", 10, 0, datas);

@@ -56,7 +56,7 @@ TEST_F(StandinPushTest, IdentityRegistrationIsCalledBackOverTheRegisteringConnec
     const Ice::Identity identity = serveOnAgentConnection();
     std::string cid;
     ASSERT_EQ(prx_->RegisterKOVAMsgListenerWithId("r1", "reg-sid", 100, 1, identity, cid,
-                                                   Ice::Context{{"__kglacier", "yes"}}),
+                                                  Ice::Context{{"__kglacier", "yes"}}),
               0);
     ASSERT_FALSE(cid.empty());
 

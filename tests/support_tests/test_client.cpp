@@ -46,8 +46,8 @@ void RecordingListener::ConsumeMessage_async(const KOVA::AMD_KOVAMessageListener
 }
 
 void RecordingListener::OnMessage_async(const KOVA::AMD_KOVAClient_OnMessagePtr& cb, const std::string& resourceid,
-                                        const std::string& sid, const std::string& cid,
-                                        const KOVAMsg::BatchBytes& req, const Ice::Current& current) {
+                                        const std::string& sid, const std::string& cid, const KOVAMsg::BatchBytes& req,
+                                        const Ice::Current& current) {
     ReceivedPush push{"OnMessage", resourceid, sid, cid, {}, current.con.get()};
     for (const auto& bytes : req) push.bodies.emplace_back(bytes.begin(), bytes.end());
     record(std::move(push));

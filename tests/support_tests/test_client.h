@@ -37,9 +37,9 @@ class RecordingListener : public KOVA::KOVAMessageListener, public kova::test::f
 public:
     explicit RecordingListener(int reply = 0) : reply_(reply) {}
 
-    void ConsumeMessage_async(const KOVA::AMD_KOVAMessageListener_ConsumeMessagePtr& cb,
-                              const std::string& resourceid, const std::string& sid, const std::string& cid,
-                              const KOVAMsg::KOVABatchMessage& msgs, const Ice::Current& current) override;
+    void ConsumeMessage_async(const KOVA::AMD_KOVAMessageListener_ConsumeMessagePtr& cb, const std::string& resourceid,
+                              const std::string& sid, const std::string& cid, const KOVAMsg::KOVABatchMessage& msgs,
+                              const Ice::Current& current) override;
     void OnMessage_async(const KOVA::AMD_KOVAClient_OnMessagePtr& cb, const std::string& resourceid,
                          const std::string& sid, const std::string& cid, const KOVAMsg::BatchBytes& req,
                          const Ice::Current& current) override;

@@ -13,12 +13,15 @@ namespace kova::test::toolkit {
 namespace {
 
 // An exact-size heap copy of `text` with its terminator.
-std::vector<char> ExactCopy(const std::string& text) { return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1); }
+std::vector<char> ExactCopy(const std::string& text) {
+    return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
+}
 
 TEST(ToolkitUnsafeInput, UrlEscapes) {
     const std::pair<const char*, const char*> cases[] = {
         {"a%20b", "a b"}, {"%4a%4A", "JJ"}, {"a+b", "a+b"}, {"%e4%b8%ad", "\xe4\xb8\xad"},  // valid
-        {"%", "%"}, {"ab%", "ab%"}, {"%4", "%4"}, {"ab%4", "ab%4"}, {"%41%", "A%"}};
+        {"%", "%"},       {"ab%", "ab%"},   {"%4", "%4"},   {"ab%4", "ab%4"},
+        {"%41%", "A%"}};
     Tools tools;
     for (const auto& c : cases) {
         std::vector<char> url = ExactCopy(c.first);
@@ -36,9 +39,10 @@ TEST(ToolkitUnsafeInput, GbkLeadByteWithoutTrail) {
     }
     // 200 bytes whose 199-byte cut ends in a lead byte; the character it starts is cut too.
     const std::string lastLead = std::string(198, 'a') + "\xb0\xa1";
-    const std::tuple<std::string, int, std::string> cuts[] = {
-        {lastLead, 199, lastLead.substr(0, 199)}, {lastLead, 500, lastLead.substr(0, 199)},
-        {std::string("ab\0cd", 5), 9, "ab"}, {"", 0, ""}};
+    const std::tuple<std::string, int, std::string> cuts[] = {{lastLead, 199, lastLead.substr(0, 199)},
+                                                              {lastLead, 500, lastLead.substr(0, 199)},
+                                                              {std::string("ab\0cd", 5), 9, "ab"},
+                                                              {"", 0, ""}};
     for (const auto& [text, count, kept] : cuts) {
         std::string cut = text;
         EXPECT_EQ(0, tools.CutHZ(cut, count));
@@ -93,7 +97,10 @@ TEST(ToolkitUnsafeInput, PacketStringLengths) {
     EXPECT_EQ(0, total);
     EXPECT_EQ(0, tools.SetString(field, "abc", 3, &total));
     EXPECT_EQ(5, total);
-    EXPECT_EQ(0, memcmp(field, "\x00\x03" "abc", 5));
+    EXPECT_EQ(0, memcmp(field,
+                        "\x00\x03"
+                        "abc",
+                        5));
 }
 
 TEST(ToolkitUnsafeInput, HexTextSizes) {
@@ -117,12 +124,12 @@ TEST(ToolkitUnsafeInput, ReplaceAlwaysEnds) {
     const std::string aaab = std::string(25, 'a') + "b";  // ab -> bba doubles the b's per a
     const ReplaceCase cases[] = {
         {"hello world", "o", "0", 0, "hell0 w0rld"},
-        {"abb", "ab", "a", 0, "a"},             // searching again from the start
+        {"abb", "ab", "a", 0, "a"},  // searching again from the start
         {"bbbaaa", "ba", "ab", 0, "aaabbb"},
-        {"aaa", "a", "aa", -1, "aaa"},          // the replacement holds what it replaces
+        {"aaa", "a", "aa", -1, "aaa"},  // the replacement holds what it replaces
         {"xyz", "a", "aa", 0, "xyz"},
         {"abc", "", "x", -1, "abc"},
-        {aaab, "ab", "bba", -1, aaab},          // would need 2^25 replacements
+        {aaab, "ab", "bba", -1, aaab},  // would need 2^25 replacements
     };
     Tools tools;
     for (const ReplaceCase& c : cases) {

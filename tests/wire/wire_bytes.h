@@ -48,13 +48,13 @@ public:
     // A twoway proxy "<name>:tcp -h <host> -p <port> -t <timeout>" with no category,
     // no facet, protocol 1.0 and encoding 1.1.
     WireBytes& tcpProxy(const std::string& name, const std::string& host, int32_t port, int32_t timeout) {
-        str(name).str("");          // identity: name, category
-        size(0);                    // facet path
-        byte(0);                    // mode: twoway
-        boolean(false);             // secure
-        raw({1, 0, 1, 1});          // protocol 1.0, encoding 1.1
-        size(1);                    // one endpoint
-        i16(1);                     // TCP
+        str(name).str("");  // identity: name, category
+        size(0);            // facet path
+        byte(0);            // mode: twoway
+        boolean(false);     // secure
+        raw({1, 0, 1, 1});  // protocol 1.0, encoding 1.1
+        size(1);            // one endpoint
+        i16(1);             // TCP
         WireBytes body;
         body.str(host).i32(port).i32(timeout).boolean(false);
         return encapsulation(body);

@@ -142,8 +142,8 @@ TEST_F(WireGoldenBytes, ConsumeResultWithNullAndWithTcpCallback) {
     EXPECT_EQ(back.commit, Commit());
     EXPECT_FALSE(back.callback);
 
-    result.callback = KOVA::KOVACallbackAgentPrx::uncheckedCast(
-        communicator_->stringToProxy("cb:tcp -h 127.0.0.1 -p 10000 -t 5000"));
+    result.callback =
+        KOVA::KOVACallbackAgentPrx::uncheckedCast(communicator_->stringToProxy("cb:tcp -h 127.0.0.1 -p 10000 -t 5000"));
     WireBytes routed;
     routed.i32(16).i64(-5).append(CommitBytes().bytes).tcpProxy("cb", "127.0.0.1", 10000, 5000);
     EXPECT_EQ(Hex(Write(result)), Hex(routed.bytes));

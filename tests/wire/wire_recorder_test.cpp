@@ -120,20 +120,20 @@ protected:
         _server->destroy();
     }
 
-    Ice::ObjectPrx Proxy(const std::string& identity) {
-        return _client->stringToProxy(identity + ":" + _endpoint);
-    }
+    Ice::ObjectPrx Proxy(const std::string& identity) { return _client->stringToProxy(identity + ":" + _endpoint); }
 
     // Replies written from the reply rules: out-parameters first, then the result.
     void SetCannedReplies() {
         WireBytes registered;
         registered.str("cid-7").i32(41);
-        for (const char* op : {"RegisterConsumer", "RegisterKOVAMsgListenerWithId", "RegisterKOVAMsgListenerWithProxy"}) {
+        for (const char* op :
+             {"RegisterConsumer", "RegisterKOVAMsgListenerWithId", "RegisterKOVAMsgListenerWithProxy"}) {
             _recorder->SetReply(op, registered);
         }
         WireBytes code;
         code.i32(31);
-        for (const char* op : {"UnRegisterConsumer", "StartConsume", "Produce", "Commit", "ConsumeMessage", "OnMessage"}) {
+        for (const char* op :
+             {"UnRegisterConsumer", "StartConsume", "Produce", "Commit", "ConsumeMessage", "OnMessage"}) {
             _recorder->SetReply(op, code);
         }
         WireBytes consumed;
@@ -199,8 +199,8 @@ TEST_F(WireRecorder, AgentOperationsNamesModesAndParameters) {
     EXPECT_EQ(casts[0].operation, "ice_isA");
     EXPECT_EQ(Hex(casts[0].params), Hex(WireBytes().str("::KOVA::KOVAAgent").bytes));
 
-    KOVA::KOVAMessageListenerPrx listener = KOVA::KOVAMessageListenerPrx::uncheckedCast(
-        _client->stringToProxy("l:tcp -h 127.0.0.1 -p 10000 -t 5000"));
+    KOVA::KOVAMessageListenerPrx listener =
+        KOVA::KOVAMessageListenerPrx::uncheckedCast(_client->stringToProxy("l:tcp -h 127.0.0.1 -p 10000 -t 5000"));
     Ice::Identity identity{"n", "c"};
     std::string cid;
 
@@ -263,11 +263,24 @@ TEST_F(WireRecorder, CallbackAgentOperationsNamesModesAndParameters) {
     KOVA::ConsumeResultInfo result = callback->Consume("rid", "sid", 7, 8, datas);
     ExpectConsumeReply(result, datas);
 
-    ExpectRecorded(_recorder->Take(), {
-        {"callback", "Commit", Ice::Normal,
-         WireBytes().str("sid").i32(5).byte(1).i64(1234).str("node").str("res").i64(8).i16(300).i32(-1).str("t").str("").str("")},
-        {"callback", "Consume", Ice::Normal, WireBytes().str("rid").str("sid").i32(7).i32(8)},
-    });
+    ExpectRecorded(_recorder->Take(),
+                   {
+                       {"callback", "Commit", Ice::Normal,
+                        WireBytes()
+                            .str("sid")
+                            .i32(5)
+                            .byte(1)
+                            .i64(1234)
+                            .str("node")
+                            .str("res")
+                            .i64(8)
+                            .i16(300)
+                            .i32(-1)
+                            .str("t")
+                            .str("")
+                            .str("")},
+                       {"callback", "Consume", Ice::Normal, WireBytes().str("rid").str("sid").i32(7).i32(8)},
+                   });
 }
 
 TEST_F(WireRecorder, ListenerOperationsIncludingTheInheritedOne) {
@@ -279,12 +292,13 @@ TEST_F(WireRecorder, ListenerOperationsIncludingTheInheritedOne) {
     EXPECT_EQ(listener->ConsumeMessage("rid", "sid", "cid", OneMessageBatch()), 31);
     EXPECT_EQ(listener->OnMessage("rid", "sid", "cid", KOVAMsg::BatchBytes{{1}, {2, 3}}), 31);
 
-    ExpectRecorded(_recorder->Take(), {
-        {"listener", "ConsumeMessage", Ice::Normal,
-         WireBytes().str("rid").str("sid").str("cid").append(OneMessageBatchBytes().bytes)},
-        {"listener", "OnMessage", Ice::Normal,
-         WireBytes().str("rid").str("sid").str("cid").size(2).size(1).byte(1).size(2).raw({2, 3})},
-    });
+    ExpectRecorded(_recorder->Take(),
+                   {
+                       {"listener", "ConsumeMessage", Ice::Normal,
+                        WireBytes().str("rid").str("sid").str("cid").append(OneMessageBatchBytes().bytes)},
+                       {"listener", "OnMessage", Ice::Normal,
+                        WireBytes().str("rid").str("sid").str("cid").size(2).size(1).byte(1).size(2).raw({2, 3})},
+                   });
 }
 
 }  // namespace

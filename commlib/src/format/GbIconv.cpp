@@ -9,7 +9,10 @@
 
 namespace {
 
-enum class Terminator { None, WithinRoom };
+enum class Terminator {
+    None,
+    WithinRoom
+};
 
 void reportFailure(const char* in, int inLength, int error) {
     fprintf(stderr, "iconv %.*s: %s", inLength > 0 ? inLength : 0, in ? in : "", strerror(error));

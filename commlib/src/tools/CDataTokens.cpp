@@ -15,7 +15,7 @@
 
 namespace {
 
-const size_t kTextUsed = 255;      // characters of p1 and p2 that count
+const size_t kTextUsed = 255;  // characters of p1 and p2 that count
 const size_t kDigestDigits = 32;
 const size_t kMinStampDigits = 7;  // accepted time stamps: 7 to 13 decimal digits
 const size_t kMaxStampDigits = 13;

@@ -21,8 +21,8 @@ const size_t kTrustedSlack = size_t(1) << 20;
 
 // The part of `claimed` that may be reserved for a body of `inputSize` bytes.
 inline size_t Believable(size_t claimed, size_t inputSize) {
-    const size_t cap = inputSize > (SIZE_MAX - kTrustedSlack) / kTrustedRatio ? SIZE_MAX
-                                                                              : inputSize * kTrustedRatio + kTrustedSlack;
+    const size_t cap =
+        inputSize > (SIZE_MAX - kTrustedSlack) / kTrustedRatio ? SIZE_MAX : inputSize * kTrustedRatio + kTrustedSlack;
     return std::min(claimed, cap);
 }
 

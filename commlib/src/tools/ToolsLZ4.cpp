@@ -22,8 +22,8 @@ const unsigned kContextVersion = 100;
 
 // 256 KiB linked blocks, no checksums, no content size, fast default level.
 const LZ4F_preferences_t lz4_preferences = {
-    {LZ4F_max256KB, LZ4F_blockLinked, LZ4F_noContentChecksum, LZ4F_frame, 0 /* content size */,
-     0 /* dictionary id */, LZ4F_noBlockChecksum},
+    {LZ4F_max256KB, LZ4F_blockLinked, LZ4F_noContentChecksum, LZ4F_frame, 0 /* content size */, 0 /* dictionary id */,
+     LZ4F_noBlockChecksum},
     0, /* compression level */
     0, /* auto flush */
     0, /* favour decompression speed */
@@ -169,8 +169,7 @@ bool IsSkippableFrame(const char* input, size_t inputSize, size_t pos) {
 // Decodes the frame at `pos` straight into `out` after its first `filled` bytes,
 // advancing both. `out` is sized ahead only as far as decode_reserve believes the
 // frame's claim; beyond, it grows as decoded bytes arrive.
-int DecodeFrame(LZ4F_dctx* dctx, const char* input, size_t inputSize, size_t& pos, std::string& out,
-                size_t& filled) {
+int DecodeFrame(LZ4F_dctx* dctx, const char* input, size_t inputSize, size_t& pos, std::string& out, size_t& filled) {
     LZ4F_frameInfo_t info;
     size_t headerBytes = inputSize - pos;  // in: bytes available; out: header bytes consumed
     size_t next = LZ4F_getFrameInfo(dctx, &info, input + pos, &headerBytes);

@@ -14,8 +14,8 @@ const char kQuad[] = "[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}";
 const char kNamed[] = "([a-zA-Z0-9-]+\\.)+[a-zA-Z]{2,}";
 
 std::string MailPattern() {
-    return std::string("^((") + kAtom + "(\\." + kAtom + ")*)|(" + kQuoted + "))" + "@" + "((" + kQuad + ")|(" + kNamed +
-           "))$";
+    return std::string("^((") + kAtom + "(\\." + kAtom + ")*)|(" + kQuoted + "))" + "@" + "((" + kQuad + ")|(" +
+           kNamed + "))$";
 }
 
 }  // namespace

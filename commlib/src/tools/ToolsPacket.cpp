@@ -10,7 +10,11 @@
 namespace {
 
 // Outcome of a string-field read, before the copy.
-enum FieldCheck { kFieldFits = 0, kFieldShort = -1, kFieldTooLarge = -2 };
+enum FieldCheck {
+    kFieldFits = 0,
+    kFieldShort = -1,
+    kFieldTooLarge = -2
+};
 
 // Reads the length prefix at `src`, reports it through shStringLen (the 16 bits as
 // they stand) and takes 2 + length from *piLeaveLen. A destination of kNoCapacity

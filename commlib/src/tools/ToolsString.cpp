@@ -100,7 +100,7 @@ std::string Tools::GetDateTimeStr(const time_t* mytime) {
     struct tm local;
     if (mytime == nullptr || localtime_r(mytime, &local) == nullptr) return "";
     char text[50] = {0};
-    snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
-             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+             local.tm_hour, local.tm_min, local.tm_sec);
     return text;
 }

@@ -25,7 +25,7 @@ int zstd_uncompress(const void* in, size_t isz, void* out, size_t& osz);
 
 // What the frames of a body tell about themselves before they are decoded.
 struct ZstdBodyFacts {
-    bool hasContentSize = false;  // every frame declares its size (streaming producers do not)
+    bool hasContentSize = false;         // every frame declares its size (streaming producers do not)
     unsigned long long contentSize = 0;  // the declared sizes added up; meaningful when hasContentSize
     // The most the body can decode to, from its block structure (never from declared
     // sizes alone, which a damaged or hostile header can set at will).

@@ -81,8 +81,8 @@ KOVA::ConsumeResultInfo AgentCore::makeResult(const std::string& rid, int code, 
     return info;
 }
 
-void AgentCore::serveConsume(AgentOp op, ConsumeReply reply, const std::string& rid, const std::string& sid,
-                             int count, int timeout, const Ice::Current& current) {
+void AgentCore::serveConsume(AgentOp op, ConsumeReply reply, const std::string& rid, const std::string& sid, int count,
+                             int timeout, const Ice::Current& current) {
     const ScriptedStep step = script.take(op);
     AgentCall call;
     call.op = op;

@@ -19,9 +19,9 @@
 #include <KOVAMessageService.h>
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
-#include <map>
 
 namespace kova::test::standin {
 

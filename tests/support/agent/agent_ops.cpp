@@ -48,8 +48,7 @@ const std::vector<AgentOp>& allOps() {
 }
 
 bool isAsyncOp(AgentOp op) {
-    return op == AgentOp::Produce || op == AgentOp::Consume || op == AgentOp::CallbackConsume ||
-           op == AgentOp::Commit;
+    return op == AgentOp::Produce || op == AgentOp::Consume || op == AgentOp::CallbackConsume || op == AgentOp::Commit;
 }
 
 }  // namespace kova::test::standin

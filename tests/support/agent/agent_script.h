@@ -26,11 +26,11 @@ namespace kova::test::standin {
 
 // The instructions a single call picked up.
 struct ScriptedStep {
-    std::optional<int> code;           // result code to answer instead of the normal one
-    std::optional<Ice::Long> delay;    // ConsumeResultInfo.delay (consume operations)
+    std::optional<int> code;             // result code to answer instead of the normal one
+    std::optional<Ice::Long> delay;      // ConsumeResultInfo.delay (consume operations)
     std::chrono::milliseconds sleep{0};  // wait before answering
-    bool hold = false;                 // park the reply until released (asynchronous operations)
-    bool closeConnection = false;      // close the caller's connection forcefully, no reply
+    bool hold = false;                   // park the reply until released (asynchronous operations)
+    bool closeConnection = false;        // close the caller's connection forcefully, no reply
 };
 
 class AgentScript {

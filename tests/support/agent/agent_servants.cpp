@@ -60,18 +60,17 @@ Ice::Int StandinAgentServant::RegisterKOVAMsgListenerWithId(const std::string& r
     // The listener lives on the client's side of this very connection.
     KOVA::KOVAMessageListenerPrx listener;
     if (current.con) listener = KOVA::KOVAMessageListenerPrx::uncheckedCast(current.con->createProxy(client));
-    return registerListener(AgentOp::RegisterWithId, resourceid, sid, maxCountOneBatch, maxBatch, client, listener,
-                            cid, current);
+    return registerListener(AgentOp::RegisterWithId, resourceid, sid, maxCountOneBatch, maxBatch, client, listener, cid,
+                            current);
 }
 
-Ice::Int StandinAgentServant::RegisterKOVAMsgListenerWithProxy(const std::string& resourceid,
-                                                               const std::string& sid, Ice::Int maxCountOneBatch,
-                                                               Ice::Int maxBatch,
+Ice::Int StandinAgentServant::RegisterKOVAMsgListenerWithProxy(const std::string& resourceid, const std::string& sid,
+                                                               Ice::Int maxCountOneBatch, Ice::Int maxBatch,
                                                                const KOVA::KOVAMessageListenerPrx& client,
                                                                std::string& cid, const Ice::Current& current) {
     const Ice::Identity identity = client ? client->ice_getIdentity() : Ice::Identity();
-    return registerListener(AgentOp::RegisterWithProxy, resourceid, sid, maxCountOneBatch, maxBatch, identity,
-                            client, cid, current);
+    return registerListener(AgentOp::RegisterWithProxy, resourceid, sid, maxCountOneBatch, maxBatch, identity, client,
+                            cid, current);
 }
 
 Ice::Int StandinAgentServant::RegisterConsumer(const std::string& resourceid, const std::string& sid,
@@ -125,8 +124,8 @@ Ice::Int StandinAgentServant::UnRegisterConsumer(const std::string& resourceid, 
                            [&] { return core_.registry.remove(resourceid, cid); });
 }
 
-void StandinAgentServant::PauseConsume(const std::string& resourceid, const std::string& sid,
-                                       const std::string& cid, const Ice::Current& current) {
+void StandinAgentServant::PauseConsume(const std::string& resourceid, const std::string& sid, const std::string& cid,
+                                       const Ice::Current& current) {
     consumerControl(AgentOp::PauseConsume, resourceid, sid, cid, current,
                     [&] { return core_.registry.setPaused(resourceid, cid, true); });
 }
@@ -202,8 +201,8 @@ void StandinAgentServant::Consume_async(const KOVA::AMD_KOVAAgent_ConsumePtr& cb
 }
 
 void StandinCallbackAgentServant::Consume_async(const KOVA::AMD_KOVACallbackAgent_ConsumePtr& cb,
-                                                const std::string& resourceid, const std::string& sid,
-                                                Ice::Int count, Ice::Int timeout, const Ice::Current& current) {
+                                                const std::string& resourceid, const std::string& sid, Ice::Int count,
+                                                Ice::Int timeout, const Ice::Current& current) {
     core_.serveConsume(
         AgentOp::CallbackConsume,
         [cb](const KOVA::ConsumeResultInfo& info, const KOVAMsg::KOVABatchMessage& datas) {
@@ -212,9 +211,9 @@ void StandinCallbackAgentServant::Consume_async(const KOVA::AMD_KOVACallbackAgen
         resourceid, sid, count, timeout, current);
 }
 
-void StandinCallbackAgentServant::Commit_async(const KOVA::AMD_KOVACallbackAgent_CommitPtr& cb,
-                                               const std::string& sid, Ice::Int status,
-                                               const KOVA::CommitInfo& commit, const Ice::Current& current) {
+void StandinCallbackAgentServant::Commit_async(const KOVA::AMD_KOVACallbackAgent_CommitPtr& cb, const std::string& sid,
+                                               Ice::Int status, const KOVA::CommitInfo& commit,
+                                               const Ice::Current& current) {
     const ScriptedStep step = core_.script.take(AgentOp::Commit);
     AgentCall call;
     call.op = AgentOp::Commit;

@@ -24,9 +24,8 @@ public:
                               Ice::Int maxBatch, const KOVA::KOVAClientPrx& client, std::string& cid,
                               const Ice::Current& current) override;
     Ice::Int RegisterKOVAMsgListenerWithId(const std::string& resourceid, const std::string& sid,
-                                           Ice::Int maxCountOneBatch, Ice::Int maxBatch,
-                                           const Ice::Identity& client, std::string& cid,
-                                           const Ice::Current& current) override;
+                                           Ice::Int maxCountOneBatch, Ice::Int maxBatch, const Ice::Identity& client,
+                                           std::string& cid, const Ice::Current& current) override;
     Ice::Int RegisterKOVAMsgListenerWithProxy(const std::string& resourceid, const std::string& sid,
                                               Ice::Int maxCountOneBatch, Ice::Int maxBatch,
                                               const KOVA::KOVAMessageListenerPrx& client, std::string& cid,
@@ -37,14 +36,12 @@ public:
                       const Ice::Current& current) override;
     Ice::Int StartConsume(const std::string& resourceid, const std::string& sid, const std::string& cid,
                           const Ice::Current& current) override;
-    void Produce_async(const KOVA::AMD_KOVAAgent_ProducePtr& cb, const std::string& resourceid,
-                       const std::string& sid, const KOVAMsg::KOVABatchMessage& msgs,
-                       const Ice::Current& current) override;
+    void Produce_async(const KOVA::AMD_KOVAAgent_ProducePtr& cb, const std::string& resourceid, const std::string& sid,
+                       const KOVAMsg::KOVABatchMessage& msgs, const Ice::Current& current) override;
     void Destroy(const KOVAMsg::Bytes& req, const Ice::Current& current) override;
     void keepAlive(const Ice::Current& current) override;
-    void Consume_async(const KOVA::AMD_KOVAAgent_ConsumePtr& cb, const std::string& resourceid,
-                       const std::string& sid, Ice::Int count, Ice::Int timeout,
-                       const Ice::Current& current) override;
+    void Consume_async(const KOVA::AMD_KOVAAgent_ConsumePtr& cb, const std::string& resourceid, const std::string& sid,
+                       Ice::Int count, Ice::Int timeout, const Ice::Current& current) override;
 
 private:
     // Both listener registrations; listener is what the pusher will call.
@@ -53,9 +50,8 @@ private:
                               const KOVA::KOVAMessageListenerPrx& listener, std::string& cid,
                               const Ice::Current& current);
     // Pause, start and unregister: record, then the scripted code or natural().
-    Ice::Int consumerControl(AgentOp op, const std::string& resourceid, const std::string& sid,
-                             const std::string& cid, const Ice::Current& current,
-                             const std::function<bool()>& natural);
+    Ice::Int consumerControl(AgentOp op, const std::string& resourceid, const std::string& sid, const std::string& cid,
+                             const Ice::Current& current, const std::function<bool()>& natural);
 
     AgentCore& core_;
     std::atomic<long> plainConsumers_{0};
@@ -68,8 +64,7 @@ public:
     void Commit_async(const KOVA::AMD_KOVACallbackAgent_CommitPtr& cb, const std::string& sid, Ice::Int status,
                       const KOVA::CommitInfo& commit, const Ice::Current& current) override;
     void Consume_async(const KOVA::AMD_KOVACallbackAgent_ConsumePtr& cb, const std::string& resourceid,
-                       const std::string& sid, Ice::Int count, Ice::Int timeout,
-                       const Ice::Current& current) override;
+                       const std::string& sid, Ice::Int count, Ice::Int timeout, const Ice::Current& current) override;
 
 private:
     AgentCore& core_;

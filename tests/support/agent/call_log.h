@@ -32,18 +32,18 @@ struct AgentCall {
     AgentOp op = AgentOp::Produce;
     std::string resource;
     std::string sid;
-    std::string cid;                 // pause, start, unregister; the cid handed out by registrations
-    Ice::Context context;            // the request context exactly as received
-    std::string peerAddress;         // remote IP of the caller's connection (the router's behind Glacier2)
+    std::string cid;          // pause, start, unregister; the cid handed out by registrations
+    Ice::Context context;     // the request context exactly as received
+    std::string peerAddress;  // remote IP of the caller's connection (the router's behind Glacier2)
     int peerPort = 0;
-    int messageCount = 0;            // produce: records sent; consume: records answered
-    int count = 0;                   // consume: requested count; registrations: maxCountOneBatch
-    int maxBatch = 0;                // registrations
-    int timeout = 0;                 // consume: the timeout argument as sent
-    int status = 0;                  // commit: the status argument
-    KOVA::CommitInfo commit{};       // commit: as sent; consume: as answered
-    Ice::Long delay = 0;             // consume: the delay answered
-    std::string listener;            // registrations: listener proxy (identity form: made on the connection)
+    int messageCount = 0;       // produce: records sent; consume: records answered
+    int count = 0;              // consume: requested count; registrations: maxCountOneBatch
+    int maxBatch = 0;           // registrations
+    int timeout = 0;            // consume: the timeout argument as sent
+    int status = 0;             // commit: the status argument
+    KOVA::CommitInfo commit{};  // commit: as sent; consume: as answered
+    Ice::Long delay = 0;        // consume: the delay answered
+    std::string listener;       // registrations: listener proxy (identity form: made on the connection)
     CallOutcome outcome = CallOutcome::Pending;
     int code = 0;
     std::chrono::steady_clock::time_point receivedAt{};

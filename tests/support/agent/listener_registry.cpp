@@ -71,11 +71,10 @@ bool ListenerRegistry::setPaused(const std::string& resource, const std::string&
 bool ListenerRegistry::remove(const std::string& resource, const std::string& cid) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto before = registrations_.size();
-    registrations_.erase(std::remove_if(registrations_.begin(), registrations_.end(),
-                                        [&](const ListenerRegistration& r) {
-                                            return r.resource == resource && r.cid == cid;
-                                        }),
-                         registrations_.end());
+    registrations_.erase(
+        std::remove_if(registrations_.begin(), registrations_.end(),
+                       [&](const ListenerRegistration& r) { return r.resource == resource && r.cid == cid; }),
+        registrations_.end());
     return registrations_.size() != before;
 }
 

@@ -27,14 +27,14 @@ struct ListenerRegistration {
     std::string cid;
     std::string sid;
     Ice::Identity identity;
-    bool byIdentity = false;                 // RegisterKOVAMsgListenerWithId (listener on the caller's connection)
-    KOVA::KOVAMessageListenerPrx listener;   // what the pusher calls
-    Ice::ConnectionPtr connection;           // the connection the registration arrived on
+    bool byIdentity = false;                // RegisterKOVAMsgListenerWithId (listener on the caller's connection)
+    KOVA::KOVAMessageListenerPrx listener;  // what the pusher calls
+    Ice::ConnectionPtr connection;          // the connection the registration arrived on
     Ice::Context context;
     int maxCountOneBatch = 0;
     int maxBatch = 0;
     bool paused = false;
-    int registrations = 0;                   // how many times this listener registered for the resource
+    int registrations = 0;  // how many times this listener registered for the resource
     std::chrono::steady_clock::time_point registeredAt{};
     std::optional<std::chrono::steady_clock::time_point> lastKeepAlive;
 };
@@ -51,8 +51,7 @@ public:
     void keepAliveFrom(const Ice::ConnectionPtr& connection);
     // The most recent registration of the resource that is not paused and
     // registered at least `settle` ago.
-    std::optional<ListenerRegistration> pushTarget(const std::string& resource,
-                                                   std::chrono::milliseconds settle) const;
+    std::optional<ListenerRegistration> pushTarget(const std::string& resource, std::chrono::milliseconds settle) const;
     std::vector<ListenerRegistration> all() const;
     void clear();
 

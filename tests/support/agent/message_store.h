@@ -28,7 +28,7 @@ namespace kova::test::standin {
 
 struct TakenBatch {
     KOVAMsg::KOVABatchMessage messages;
-    Ice::Long baseOffset = 0;  // offset of the first message (of the next one when empty)
+    Ice::Long baseOffset = 0;   // offset of the first message (of the next one when empty)
     Ice::Long batchNumber = 0;  // running number of delivered batches, used as the commit id
 };
 
@@ -66,8 +66,8 @@ private:
     };
     struct Queue {
         std::deque<KOVAMsg::KOVAMessage> messages;
-        Ice::Long nextOffset = 0;       // offset the next produced message gets
-        Ice::Long deliveredEnd = 0;     // one past the last delivered offset
+        Ice::Long nextOffset = 0;    // offset the next produced message gets
+        Ice::Long deliveredEnd = 0;  // one past the last delivered offset
         std::optional<Ice::Long> committed;
         KOVAMsg::KOVABatchMessage standing;
         std::deque<ParkedWaiter> waiters;

@@ -102,8 +102,8 @@ PushRecord Pusher::deliver(const PushJob& job, const ListenerRegistration& targe
     record.cid = target.cid;
     record.byIdentity = target.byIdentity;
     record.kind = job.kind;
-    record.messageCount = static_cast<int>(job.kind == PushKind::ConsumeMessage ? job.messages.size()
-                                                                               : job.bytes.size());
+    record.messageCount =
+        static_cast<int>(job.kind == PushKind::ConsumeMessage ? job.messages.size() : job.bytes.size());
     try {
         record.listener = target.listener->ice_toString();
         auto listener = KOVA::KOVAMessageListenerPrx::uncheckedCast(

@@ -25,7 +25,10 @@
 
 namespace kova::test::standin {
 
-enum class PushKind { ConsumeMessage, OnMessage };
+enum class PushKind {
+    ConsumeMessage,
+    OnMessage
+};
 
 struct PushJob {
     std::string resource;
@@ -39,7 +42,7 @@ struct PushRecord {
     std::string resource;
     std::string sid;
     std::string cid;
-    std::string listener;   // proxy string of the listener called
+    std::string listener;  // proxy string of the listener called
     bool byIdentity = false;
     PushKind kind = PushKind::ConsumeMessage;
     int messageCount = 0;
@@ -60,7 +63,10 @@ public:
     // progress finishes (or fails when the agent's communicator goes).
     void beginStop();
     void join();
-    void stop() { beginStop(); join(); }
+    void stop() {
+        beginStop();
+        join();
+    }
     void enqueue(PushJob job);
     void wake();
 

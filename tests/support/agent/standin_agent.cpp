@@ -14,15 +14,11 @@ int boundPort(const Ice::ObjectAdapterPtr& adapter) {
     throw std::runtime_error("stand-in agent: adapter has no IP endpoint");
 }
 
-std::string endpointsFor(const std::string& host, int port) {
-    return "tcp -h " + host + " -p " + std::to_string(port);
-}
+std::string endpointsFor(const std::string& host, int port) { return "tcp -h " + host + " -p " + std::to_string(port); }
 }  // namespace
 
 StandinAgent::StandinAgent(StandinAgentOptions options)
-    : core_(std::make_unique<AgentCore>(options)),
-      agentPort_(options.agentPort),
-      callbackPort_(options.callbackPort) {}
+    : core_(std::make_unique<AgentCore>(options)), agentPort_(options.agentPort), callbackPort_(options.callbackPort) {}
 
 StandinAgent::~StandinAgent() { stop(); }
 
@@ -55,7 +51,8 @@ void StandinAgent::start() {
         agentAdapter_ = communicator->createObjectAdapter("KOVAAgent");
         agentAdapter_->add(new StandinAgentServant(*core_), Ice::stringToIdentity(kAgentIdentity));
 
-        core_->registry.setCidPrefix("c" + std::to_string(IceUtil::Time::now(IceUtil::Time::Realtime).toMicroSeconds()));
+        core_->registry.setCidPrefix("c" +
+                                     std::to_string(IceUtil::Time::now(IceUtil::Time::Realtime).toMicroSeconds()));
         core_->deferred.start();
         core_->pusher.start();
 
@@ -68,8 +65,8 @@ void StandinAgent::start() {
 
         agentAdapter_->activate();
         agentPort_ = boundPort(agentAdapter_);
-        agentProxy_ = communicator->proxyToString(
-            agentAdapter_->createDirectProxy(Ice::stringToIdentity(kAgentIdentity)));
+        agentProxy_ =
+            communicator->proxyToString(agentAdapter_->createDirectProxy(Ice::stringToIdentity(kAgentIdentity)));
     } catch (...) {
         communicator_ = communicator;
         stopLocked();

@@ -79,9 +79,7 @@ public:
     }
     size_t queued(const std::string& rid) const { return core_->store.queued(rid); }
     Ice::Long deliveredEnd(const std::string& rid) const { return core_->store.deliveredEnd(rid); }
-    std::optional<Ice::Long> committedOffset(const std::string& rid) const {
-        return core_->store.committedOffset(rid);
-    }
+    std::optional<Ice::Long> committedOffset(const std::string& rid) const { return core_->store.committedOffset(rid); }
 
     std::vector<ListenerRegistration> registrations() const { return core_->registry.all(); }
     // Delivered by the pusher thread once the resource has a settled, running listener.

@@ -12,8 +12,8 @@ struct StandinAgentOptions {
     int agentPort = 0;     // 0: a free port, kept for later restarts
     int callbackPort = 0;  // the KOVACallbackAgent's own port; 0: a free one
     // Registration with an IceGrid registry for the locator path: both or neither.
-    std::string locator;    // e.g. "TGrid/Locator:tcp -h 127.0.0.1 -p 4061"
-    std::string adapterId;  // clients then use "KOVAAgent@<adapterId>"
+    std::string locator;                  // e.g. "TGrid/Locator:tcp -h 127.0.0.1 -p 4061"
+    std::string adapterId;                // clients then use "KOVAAgent@<adapterId>"
     std::string nodeId = "standin-node";  // CommitInfo.id and KOVAQueueInfo.broker of every reply
     // Consume's `timeout` argument is multiplied by this to get milliseconds
     // (1: milliseconds, 1000: seconds); every long poll is cut to maxLongPoll.

@@ -13,7 +13,7 @@ std::string RandomBody(size_t size, unsigned seed) {
 
 std::string CompressibleBody(size_t size, unsigned seed) {
     static const char* const kWords[] = {"queue", "message", "resource", "commit", "offset",
-                                         "agent", "batch", "pull", "push", "produce"};
+                                         "agent", "batch",   "pull",     "push",   "produce"};
     std::mt19937 gen(seed);
     std::string body;
     body.reserve(size + 16);

@@ -15,8 +15,7 @@ namespace kova::test::codecs {
 
 inline std::string GzipThroughStreams(const std::string& body) {
     namespace io = boost::iostreams;
-    io::gzip_params params(io::zlib::default_compression, io::zlib::deflated, 15, 8,
-                           io::zlib::default_strategy);
+    io::gzip_params params(io::zlib::default_compression, io::zlib::deflated, 15, 8, io::zlib::default_strategy);
     params.file_name = "";
     params.comment = "";
     params.mtime = 0;

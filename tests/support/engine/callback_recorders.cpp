@@ -5,8 +5,10 @@
 namespace kova::test::engine {
 
 KOVA::PullConsumerCallback PullRecorder::callback() const {
-    return [sink = sink()](const std::string& rid, const std::string& sid, KOVA::ConsumeStatusPtr status,
-                           void* cookie) { sink(PullCallback{rid, sid, status, cookie, std::this_thread::get_id()}); };
+    return
+        [sink = sink()](const std::string& rid, const std::string& sid, KOVA::ConsumeStatusPtr status, void* cookie) {
+            sink(PullCallback{rid, sid, status, cookie, std::this_thread::get_id()});
+        };
 }
 
 std::function<void(int, void*)> CodeRecorder::callback() const {

@@ -36,7 +36,8 @@ KOVA::KOVAClientAdapterPtr makeTestAdapter(const std::string& prefix, const std:
 
 std::vector<std::string> routerItems(const std::string& routerKey, const std::string& routerProxy,
                                      const std::string& password) {
-    return {routerKey + "=" + routerProxy, routerKey + ".User=" + std::string(kova::test::fixtures::SharedInfrastructure::kUser),
+    return {routerKey + "=" + routerProxy,
+            routerKey + ".User=" + std::string(kova::test::fixtures::SharedInfrastructure::kUser),
             routerKey + ".Password=" + password};
 }
 

@@ -8,8 +8,7 @@
 namespace kova::test::engine {
 
 // Polls `condition` every `step` until it holds (true) or `timeout` passes (false).
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = std::chrono::seconds(10),
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10),
                 std::chrono::milliseconds step = std::chrono::milliseconds(10));
 
 }  // namespace kova::test::engine
