@@ -39,6 +39,12 @@ KOVAMsg::KOVABatchMessage makeBatch(const std::string& rid, size_t bodyBytes) {
     return batch;
 }
 
+KOVAMsg::KOVABatchMessage oneMessageBatch(size_t bodyBytes) {
+    KOVAMsg::KOVABatchMessage batch(1);
+    batch[0].message.resize(bodyBytes, 7);
+    return batch;
+}
+
 bool isIntact(const std::string& rid, const KOVAMsg::KOVABatchMessage& batch) {
     if (batch.empty()) return false;
     const KOVAMsg::KOVABatchMessage expected = makeBatch(rid, batch.front().message.size());

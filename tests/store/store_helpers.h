@@ -16,6 +16,8 @@ namespace kova::test::store {
 // One to three messages whose properties and bodies (`bodyBytes` each) derive from rid.
 KOVAMsg::KOVABatchMessage makeBatch(const std::string& rid, size_t bodyBytes);
 bool isIntact(const std::string& rid, const KOVAMsg::KOVABatchMessage& batch);
+// One message of `bodyBytes` bytes, no properties: a record of a size close to the body's.
+KOVAMsg::KOVABatchMessage oneMessageBatch(size_t bodyBytes);
 
 struct Header {
     int32_t owner;

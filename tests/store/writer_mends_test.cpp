@@ -28,12 +28,6 @@ struct OpenFile {
     int fd;
 };
 
-KOVAMsg::KOVABatchMessage batchOfBytes(size_t bytes) {
-    KOVAMsg::KOVABatchMessage batch(1);
-    batch[0].message.resize(bytes, 7);
-    return batch;
-}
-
 std::string newFile(const std::vector<std::string>& before, const std::vector<std::string>& after) {
     for (const std::string& file : after)
         if (std::find(before.begin(), before.end(), file) == before.end()) return file;
@@ -135,8 +129,8 @@ TEST(StoreWriter, OffsetsNearTwoGibibytesStartANewFile) {
         ASSERT_EQ(::pwrite(file.fd, &offset, sizeof(offset), KOVA::storeheader::kWriteOffset),
                   static_cast<ssize_t>(sizeof(offset)));
     }
-    ASSERT_TRUE(writer.Store("b", batchOfBytes(5 * 1024 * 1024), {}));
-    ASSERT_TRUE(writer.Store("c", batchOfBytes(6 * 1024 * 1024), {}));
+    ASSERT_TRUE(writer.Store("b", oneMessageBatch(5 * 1024 * 1024), {}));
+    ASSERT_TRUE(writer.Store("c", oneMessageBatch(6 * 1024 * 1024), {}));
     const std::vector<std::string> after = storeFiles(storeDir, prefix.str());
     ASSERT_EQ(after.size(), 2u);
     EXPECT_EQ(std::filesystem::file_size(before[0]), static_cast<uintmax_t>(INT_MAX));

@@ -1,0 +1,78 @@
+// Synchronous mode: a record is on disk before the header counts it, and a failed
+// flush is reported. This binary's own msync samples the header at every flush and
+// fails the one a test names, so it has a binary of its own.
+#include <errno.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "store_helpers.h"
+#include "temp_dir.h"
+
+namespace kova::test::store {
+namespace {
+
+std::string watchedFile;            // sampled while not empty
+std::vector<int> writeNumsAtFlush;  // its header's record count at each msync
+int failingFlush = -1;              // index of the msync that fails with EIO
+
+}  // namespace
+}  // namespace kova::test::store
+
+extern "C" int msync(void* addr, size_t len, int flags) {
+    using namespace kova::test::store;
+    if (!watchedFile.empty()) {
+        const bool fail = static_cast<int>(writeNumsAtFlush.size()) == failingFlush;
+        writeNumsAtFlush.push_back(readHeader(watchedFile).writeNums);
+        if (fail) {
+            errno = EIO;
+            return -1;
+        }
+    }
+    return static_cast<int>(::syscall(SYS_msync, addr, len, flags));
+}
+
+namespace kova::test::store {
+namespace {
+
+struct FlushCase {
+    int failingFlush;
+    bool stored;
+    int countedAtEnd;  // records the header counts after the second Store
+};
+
+void PrintTo(const FlushCase& c, std::ostream* os) { *os << "failing flush " << c.failingFlush; }
+
+class StoreSyncFlush : public ::testing::TestWithParam<FlushCase> {};
+
+TEST_P(StoreSyncFlush, RecordFlushedBeforeTheHeaderCountsItAndFailuresReported) {
+    fixtures::TempDir dir("kova-store-sync");
+    UniquePrefix prefix("sync");
+    const std::string storeDir = dir.path().string() + "/";
+    KOVA::KOVAStoreFile writer(storeDir, prefix.str(), "", false, 0, 0);
+    ASSERT_TRUE(writer.Store("a", oneMessageBatch(16), {}));
+    const std::vector<std::string> files = storeFiles(storeDir, prefix.str());
+    ASSERT_EQ(files.size(), 1u);
+
+    watchedFile = files[0];
+    writeNumsAtFlush.clear();
+    failingFlush = GetParam().failingFlush;
+    const bool stored = writer.Store("b", oneMessageBatch(16), {});
+    watchedFile.clear();
+
+    EXPECT_EQ(stored, GetParam().stored);
+    EXPECT_EQ(readHeader(files[0]).writeNums, GetParam().countedAtEnd);
+    if (GetParam().failingFlush != 0) {
+        // The record's pages while it is not counted, then the header's with it.
+        EXPECT_EQ(writeNumsAtFlush, (std::vector<int>{1, 2}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Flushes, StoreSyncFlush,
+                         ::testing::Values(FlushCase{-1, true, 2}, FlushCase{0, false, 1}, FlushCase{1, false, 2}));
+
+}  // namespace
+}  // namespace kova::test::store
