@@ -1,14 +1,17 @@
-// Synchronous mode: a record is on disk before the header counts it, and a failed
-// flush is reported. This binary's own msync samples the header at every flush and
-// fails the one a test names, so it has a binary of its own.
+// What the writer does between system calls: a new file is complete while its named
+// lock is held, and in synchronous mode a record is on disk before the header counts
+// it, and a failed flush is reported. This binary's own pwrite and msync look at the
+// store while they run (and msync fails when a test asks), so it has a binary of its own.
 #include <errno.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <vector>
 
+#include "KOVANamedLock.h"
 #include "store_helpers.h"
 #include "temp_dir.h"
 
@@ -18,9 +21,27 @@ namespace {
 std::string watchedFile;            // sampled while not empty
 std::vector<int> writeNumsAtFlush;  // its header's record count at each msync
 int failingFlush = -1;              // index of the msync that fails with EIO
+std::string creatingPrefix;         // the files whose writes are looked at while not empty
+std::vector<bool> lockHeldAtWrite;  // whether the file's named lock was busy at each write
+
+std::string baseNameOf(int fd) {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error).filename().string();
+}
 
 }  // namespace
 }  // namespace kova::test::store
+
+extern "C" ssize_t pwrite(int fd, const void* data, size_t len, off_t offset) {
+    using namespace kova::test::store;
+    if (!creatingPrefix.empty()) {
+        const std::string name = baseNameOf(fd);
+        if (name.rfind(creatingPrefix, 0) == 0)
+            lockHeldAtWrite.push_back(
+                !KOVA::KOVANamedLock(KOVA::KOVANamedLock::ofFile(name), std::chrono::milliseconds(0)).owned());
+    }
+    return ::syscall(SYS_pwrite64, fd, data, len, offset);
+}
 
 extern "C" int msync(void* addr, size_t len, int flags) {
     using namespace kova::test::store;
@@ -37,6 +58,18 @@ extern "C" int msync(void* addr, size_t len, int flags) {
 
 namespace kova::test::store {
 namespace {
+
+TEST(StoreFileCreation, HeaderAndSizeWrittenUnderTheNamedLock) {
+    fixtures::TempDir dir("kova-store-create");
+    UniquePrefix prefix("create");
+    KOVA::KOVAStoreFile writer(dir.path().string() + "/", prefix.str(), "", true, 0, 0);
+    creatingPrefix = prefix.str();
+    lockHeldAtWrite.clear();
+    const bool stored = writer.Store("a", oneMessageBatch(16), {});
+    creatingPrefix.clear();
+    EXPECT_TRUE(stored);
+    EXPECT_EQ(lockHeldAtWrite, (std::vector<bool>{true, true}));  // the header, the last byte
+}
 
 struct FlushCase {
     int failingFlush;
