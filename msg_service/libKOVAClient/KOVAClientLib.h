@@ -24,9 +24,12 @@
 // Order of exit. When the process exits (return from main, or exit()), the
 // client stops in this order, on the exiting thread:
 //   1. the re-produce thread is told to stop and woken from its back-off sleep;
-//   2. the session monitor is stopped and joined (no more keep-alives);
-//   3. the communicator is destroyed (which ends the adapter thread): this
-//      waits for push callbacks in progress; requests still outstanding complete with
+//   2. the session monitor is stopped (no new tick) and the listener closed
+//      (no activation builds a communicator again);
+//   3. the communicator is destroyed, which ends every remote call in progress
+//      (a monitor tick's keep-alive included; the monitor thread is then
+//      joined) and the adapter thread; this waits for push callbacks in
+//      progress; requests still outstanding complete with
 //      a failure (an asynchronous pull is called back with status 100, an
 //      asynchronous produce with 100, and with the fail-store on it is stored
 //      first, so its callback gets the store-success code);
@@ -37,9 +40,9 @@
 //      called back exactly once when exit goes on;
 //   6. the engines, then the adapter (its thread joined), then the fail-store
 //      are released.
-// No step sleeps. Exit waits only for callbacks in progress and for a
-// keep-alive call that the monitor may have in progress at step 2 (bounded by
-// Ice's invocation timeout). Do not call the client from
+// No step sleeps, and no remote call holds exit: destroying the communicator
+// ends every call in progress. Exit waits only for callbacks in progress. Do
+// not call the client from
 // threads of your own while the process exits; callbacks that the library runs
 // during steps 3 to 5 may still call it (calls then fail fast, see each call).
 //

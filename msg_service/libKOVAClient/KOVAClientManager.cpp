@@ -167,8 +167,13 @@ bool KOVAClientManager::Store(const std::string& rid, const KOVAMsg::KOVABatchMe
 KOVAClientManager::~KOVAClientManager() {
     _closing = true;
     wakeReProduce();
+    // A tick may be inside a remote call that never returns (no invocation
+    // timeout configured): the communicator is destroyed before the monitor
+    // is joined, so the call ends; Close() keeps a failed tick from building
+    // a communicator again.
     stopMonitor();
     destroyCommunicator();
+    joinMonitor();
     joinReProduce();
     drainAsyncPool();
     // No thread of the client is left: nothing reads the engine table now.
@@ -181,15 +186,21 @@ KOVAClientManager::~KOVAClientManager() {
 
 void KOVAClientManager::stopMonitor() {
     std::shared_ptr<boost::asio::io_context> service;
-    std::shared_ptr<std::thread> thread;
     {
         std::lock_guard<std::mutex> lock(_kovaManagerMutex);
         service = _monitorService;
-        thread = _monitorThread;
     }
     if (service) {
         // Chains re-arm for ever: they are cut, not drained.
         service->stop();
+    }
+}
+
+void KOVAClientManager::joinMonitor() {
+    std::shared_ptr<std::thread> thread;
+    {
+        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+        thread = _monitorThread;
     }
     joinUnlessSelf(thread);
 }

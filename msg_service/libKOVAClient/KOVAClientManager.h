@@ -28,8 +28,10 @@
 // manager owns the adapter (shared with the engines), the engines, the
 // fail-store, both io_contexts and every thread it starts. The destructor
 // stops the client in this order: the re-produce thread is told to stop and
-// woken; the monitor is stopped and joined; the communicator is destroyed
-// (outstanding calls complete with a failure, pushes in progress end); the
+// woken; the monitor's io_context is stopped; the adapter is closed and the
+// communicator destroyed (outstanding calls, a monitor tick's keep-alive
+// included, complete with a failure; pushes in progress end); the monitor
+// thread is joined; the
 // re-produce thread is joined; the asynchronous pool runs what is queued to
 // its end and is joined; the engines and then the adapter are released. It
 // must not run on a thread of the client (it would wait for itself).
@@ -116,6 +118,7 @@ private:
     // The stop steps of the destructor.
     void wakeReProduce();
     void stopMonitor();
+    void joinMonitor();
     void destroyCommunicator();
     void joinReProduce();
     void drainAsyncPool();

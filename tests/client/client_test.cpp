@@ -194,5 +194,17 @@ TEST_F(ClientScenarioTest, ExitWithWorkInFlightCallsEveryCallbackOnce) {
     agent_->command("release");
 }
 
+// The first tick's keep-alive is answered only after 25 s and no invocation
+// timeout is configured: exit ends the call instead of waiting for it.
+TEST_F(ClientScenarioTest, ExitEndsAKeepAliveTheAgentNeverAnswers) {
+    agent_->command("sleep keepalive 25000");
+    auto child = run("exit-keepalive", false);
+    expectLine(*child, "REGISTERED");
+    // The listing ends with its "END" line.
+    ASSERT_TRUE(engine::eventually([&] { return agent_->command("calls keepalive").size() > 1; }, seconds(20),
+                                   milliseconds(20)));
+    EXPECT_EQ(exitWithin(*child, seconds(15)), 0);
+}
+
 }  // namespace
 }  // namespace kova::test::client

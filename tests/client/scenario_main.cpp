@@ -9,6 +9,7 @@ void instanceScenario(const ScenarioArgs&);
 void threadsScenario(const ScenarioArgs&);
 void backOffScenario(const ScenarioArgs&);
 void exitBusyScenario(const ScenarioArgs&);
+void exitKeepAliveScenario(const ScenarioArgs&);
 void storeWithoutFailStoreScenario(const ScenarioArgs&);
 void storeFillScenario(const ScenarioArgs&);
 void storeManyScenario(const ScenarioArgs&);
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
         {"threads", threadsScenario},
         {"backoff", backOffScenario},
         {"exit-busy", exitBusyScenario},
+        {"exit-keepalive", exitKeepAliveScenario},
         {"store-no-failstore", storeWithoutFailStoreScenario},
         {"store-fill", storeFillScenario},
         {"store-many", storeManyScenario},

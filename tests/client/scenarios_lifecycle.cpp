@@ -176,4 +176,14 @@ void exitBusyScenario(const ScenarioArgs& args) {
     waitForQuit();
 }
 
+// A push consumer whose first keep-alive the agent never answers, with no
+// invocation timeout: the monitor's tick waits for ever until exit.
+void exitKeepAliveScenario(const ScenarioArgs& args) {
+    KOVA::KOVAClientLibPtr client = requireClient(args, {"Ice.Default.InvocationTimeout=-1"});
+    KOVA::PushConsumerCallback push = [](void*, const std::string&, const std::string&, KOVA::IMessage&&) { return 0; };
+    check(client->RegisterPushConsumer("exit-keepalive", push, nullptr), "push registration");
+    announce("REGISTERED");
+    waitForQuit();
+}
+
 }  // namespace kova::test::client
