@@ -47,12 +47,7 @@
 
 #include "KOVACommon.h"
 #include "KOVAMessage.h"
-
-namespace boost {
-namespace interprocess {
-class named_mutex;
-}
-}  // namespace boost
+#include "KOVANamedLock.h"
 
 namespace KOVA {
 
@@ -163,7 +158,7 @@ private:
     int* _totalRLen = nullptr;
     int32_t* _readOwner = nullptr;
     // The claimed file's named semaphore, kept open while the claim lasts.
-    std::shared_ptr<boost::interprocess::named_mutex> _readFileLock;
+    KOVANamedLock::Handle _readFileLock;
     // The last read time this object wrote: a different value means another claim.
     uint32_t _claimTime = 0;
 
