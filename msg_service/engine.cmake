@@ -12,7 +12,8 @@ add_library(kova_engine STATIC
   ${KOVA_ENGINE_DIR}/KOVAClientAdapter.cpp
   ${KOVA_ENGINE_DIR}/KOVAClientAdapterListener.cpp
   ${KOVA_ENGINE_DIR}/KOVAMessageListenerI.cpp
-  ${KOVA_ENGINE_DIR}/KOVAConfigText.cpp)
+  ${KOVA_ENGINE_DIR}/KOVAConfigText.cpp
+  ${KOVA_ENGINE_DIR}/KOVAClientThreads.cpp)
 target_include_directories(kova_engine PUBLIC ${KOVA_ENGINE_DIR})
 target_link_libraries(kova_engine PUBLIC kova_log_codecs kova_slice
   Ice::Glacier2 Ice::IceGrid Ice::Ice Threads::Threads)
