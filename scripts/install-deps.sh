@@ -36,6 +36,8 @@ PACKAGES=(
   libssl-dev
   # libFuzzer targets (scripts/run-fuzz.sh): clang 14 and its fuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
+  # the format check of scripts/run-tests.sh
+  clang-format
 )
 
 missing=()
@@ -65,6 +67,7 @@ command -v icegridnode >/dev/null
 command -v icegridadmin >/dev/null
 command -v swig >/dev/null
 command -v clang++ >/dev/null
+command -v clang-format >/dev/null
 /usr/bin/python3 -c 'import Ice, pytest' >/dev/null
 test -f /usr/include/Ice/Ice.h
 test -f /usr/include/boost/version.hpp
