@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "Tools.h"
@@ -67,26 +68,35 @@ TEST(ToolkitUnsafeInput, PacketStringLengths) {
         {"exactly the destination", {0x00, 0x04, 'a', 'b', 'c', 'd'}, 6, 4, -2, 0},
         {"one under the destination", {0x00, 0x03, 'a', 'b', 'c'}, 5, 4, 0, 0},
         {"empty string", {0x00, 0x00}, 2, 1, 0, 0},
-        {"counter near its minimum", {0x00, 0x01, 'a'}, -2147483647, 16, -1, -2147483647 - 1},
+        {"counter near its minimum", {0x00, 0x01, 'a'}, -2147483647, 16, -1, -2147483647},
+        {"no byte left", {}, 0, 16, -1, 0},
+        {"one byte left", {0x00}, 1, 16, -1, 1},
         {"negative destination size", {0x00, 0x02, 'a', 'b'}, 4, -1, -2, 0},
     };
     Tools tools;
     for (const FieldCase& c : cases) {
-        std::vector<char> packet(c.packet.begin(), c.packet.end());
+        // Exact size on the heap, an empty packet included, so a read past it is seen.
+        std::unique_ptr<char[]> packet(new char[c.packet.size()]);
+        std::copy(c.packet.begin(), c.packet.end(), packet.get());
+        const bool prefixRead = c.leave >= 2;
         std::vector<char> dest(static_cast<size_t>(std::max(c.capacity, 1)));
         short length = 0;
         int leave = c.leave;
-        char* cursor = packet.data();
+        char* cursor = packet.get();
         EXPECT_EQ(c.result, tools.GetStringCheck(dest.data(), &cursor, &length, &leave, c.capacity)) << c.name;
         EXPECT_EQ(c.leaveAfter, leave) << c.name;
-        EXPECT_EQ(static_cast<short>(c.packet[0] << 8 | c.packet[1]), length) << c.name;
-        EXPECT_EQ(c.result == 0 ? packet.size() : 2u, static_cast<size_t>(cursor - packet.data())) << c.name;
+        EXPECT_EQ(prefixRead ? static_cast<short>(c.packet[0] << 8 | c.packet[1]) : 0, length) << c.name;
+        EXPECT_EQ(c.result == 0 ? c.packet.size()
+                  : prefixRead  ? 2u
+                                : 0u,
+                  static_cast<size_t>(cursor - packet.get()))
+            << c.name;
 
         leave = c.leave;
-        EXPECT_EQ(c.result, tools.GetString2(dest.data(), packet.data(), &length, &leave, c.capacity)) << c.name;
+        EXPECT_EQ(c.result, tools.GetString2(dest.data(), packet.get(), &length, &leave, c.capacity)) << c.name;
         if (c.result != -2) {
             leave = c.leave;
-            cursor = packet.data();
+            cursor = packet.get();
             EXPECT_EQ(c.result, tools.GetString(dest.data(), &cursor, &length, &leave)) << c.name;
         }
     }

@@ -117,7 +117,8 @@ public:
     int GetDWord2(char* sDesc, char* sSrc);
     // A 2-byte big-endian length, then that many bytes (copied without terminator).
     // The length is stored through shStringLen and 2 + length taken from *piLeaveLen;
-    // -1 when that goes negative (the cursor then stays 2 bytes on).
+    // -1 when that goes negative (the cursor then stays 2 bytes on). -1 before anything
+    // is read, counted or moved when *piLeaveLen is below 2.
     int GetString(char* sDesc, char** sSrc, short* shStringLen, int* piLeaveLen);
     // As GetString without a cursor; -2 when the length exceeds iSrcSize - 1.
     int GetString2(char* sDesc, char* sSrc, short* shStringLen, int* piLeaveLen, int iSrcSize);
