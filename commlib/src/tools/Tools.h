@@ -53,8 +53,9 @@ public:
     // Replaces the first occurrence of sFromContent by sToContent again and again
     // until none is left; prints "from|to|length" first. -1 (text unchanged) when that
     // would never end: an empty sFromContent, a sToContent containing sFromContent
-    // while the text holds it, or a rewriting that does not shrink the text and is
-    // still going after kReplaceLimit replacements.
+    // while the text holds it, or a growing rewriting that would take the text beyond
+    // kReplaceOutputLimit bytes (refused before the memory is taken). Rules that do not
+    // grow the text are not limited.
     int ReplaceString(std::string& sSrcString, const char* sFromContent, const char* sToContent);
     // 1 for a byte 0x80 or above, else 0.
     int CheckHZ(unsigned char cText);
@@ -149,8 +150,8 @@ public:
     // cmdName.GetCmdName(cmd).
     static const char* GetCmdName(int cmd);
 
-    // Replacements after which ReplaceString gives up on a growing rewriting.
-    static constexpr size_t kReplaceLimit = 1u << 20;
+    // The longest text (in bytes) a growing ReplaceString rule may produce.
+    static constexpr size_t kReplaceOutputLimit = size_t{1} << 26;
 
     static const CCmdName cmdName;
 
