@@ -42,7 +42,8 @@ int HalfSearchUnicode(unsigned short UnicodeValue, int LowIndex, int HighIndex);
 int GetIndexOfUnicode(char* Unicode);
 
 // One GB2312 hanzi (lead 0xB0..0xF7, trail 0xA1..0xFE) to one unit, or one unit to a
-// hanzi: 0, or -1 when it is not in the table.
+// hanzi: 0, or -1 when it is not in the table. The five hanzi F7FA-F7FE, which lie past
+// the table's last entry, convert both ways too once a table is loaded.
 int char_gb2unicode(char* gb, char* unicode);
 int char_unicode2gb(char* unicode, char* gb);
 // Zero-terminated GB2312 text to UCS-2 (2 bytes per character, no terminator; bytes
