@@ -76,6 +76,13 @@ TEST(GbTable, EveryCharacterSurvivesARoundTrip) {
     EXPECT_EQ(std::string(back.data()), text);
 }
 
+TEST(GbTable, LatinUnitsWriteNoLoneHighByte) {
+    loadTable();
+    char units[] = {0x00, pairByte(0xE9), 0x55, 0x4A}, out[8];  // a lone 0xE9 would swallow the hanzi
+    unicode2gb(units, out, sizeof units);
+    EXPECT_EQ(std::string(out), "\xB0\xA1");
+}
+
 // Run in a fresh process (death-test style "threadsafe"): other tests here load the table.
 bool NothingFoundBeforeLoad() {
     char unit[2] = {0x55, 0x4A}, gb[3] = {pairByte(0xB0), pairByte(0xA1), 0}, out[8] = {'z', 'z'};
