@@ -40,8 +40,8 @@ TEST(ToolkitUnsafeInput, GbkLeadByteWithoutTrail) {
     }
     // 200 bytes whose 199-byte cut ends in a lead byte; the character it starts is cut too.
     const std::string lastLead = std::string(198, 'a') + "\xb0\xa1";
-    const std::tuple<std::string, int, std::string> cuts[] = {{lastLead, 199, lastLead.substr(0, 199)},
-                                                              {lastLead, 500, lastLead.substr(0, 199)},
+    const std::tuple<std::string, int, std::string> cuts[] = {{lastLead, 199, lastLead.substr(0, 198)},
+                                                              {lastLead, 500, lastLead.substr(0, 198)},
                                                               {std::string("ab\0cd", 5), 9, "ab"},
                                                               {"", 0, ""}};
     for (const auto& [text, count, kept] : cuts) {

@@ -62,7 +62,8 @@ public:
     // Characters of a zero-terminated GBK text (a byte above 0x80 leads a two-byte
     // character; a lead byte right before the end counts alone).
     int GetHZLength(const unsigned char* sBuff);
-    // Keeps the first iCutCount GBK characters (at least one) of the first 199 bytes.
+    // Keeps the first iCutCount GBK characters (at least one) of the first 199 bytes; a
+    // lead byte at byte 199 whose trail byte lies past them is dropped.
     int CutHZ(std::string& sContent, int iCutCount);
     // Appends two lowercase hex digits per byte to sContent.
     void ChangeBin2String(unsigned char* sIn, int iLength, std::string& sContent);
@@ -93,7 +94,8 @@ public:
     int GetDistUrl(const std::string& sUrl, std::vector<std::string>& vsUrl);
     // 0 for exactly four labels of digits only (empty labels pass), else -1.
     int IsIPAddr(std::vector<std::string>& vsUrl);
-    // Fills the generic-suffix and country-code lists once per object.
+    // Appends the generic suffixes and country codes to their lists, once per object
+    // (entries a caller added before stay).
     int InitDomain();
     // The registrable domain of url's host (or the address itself); -1 (result
     // untouched) when the host has fewer than two labels or no known suffix.
