@@ -81,7 +81,8 @@ void readPacket(const uint8_t* data, size_t size) {
 // byte at the step's position chooses the reader.
 void readToolsPacket(const uint8_t* data, size_t size) {
     Tools tools;
-    char dest[64];
+    static char dest[0x10000];  // room for any field: GetString takes no destination size
+    const int capacity = 64;
     size_t at = 0;
     for (size_t step = 0;; ++step) {
         const int left = static_cast<int>(size - at);
@@ -90,15 +91,11 @@ void readToolsPacket(const uint8_t* data, size_t size) {
         char* cursor = packet.get();
         short length = 0;
         int leaveAfter = left;
-        int result = -1;
+        int result;
         switch (size == 0 ? 0 : data[step % size] % 3) {
-            case 0: result = tools.GetString2(dest, packet.get(), &length, &leaveAfter, sizeof dest); break;
-            case 1: result = tools.GetStringCheck(dest, &cursor, &length, &leaveAfter, sizeof dest); break;
-            default:
-                // GetString has no destination size: give it only fields that fit.
-                if (left < 2 || static_cast<size_t>(data[at] << 8 | data[at + 1]) < sizeof dest) {
-                    result = tools.GetString(dest, &cursor, &length, &leaveAfter);
-                }
+            case 0: result = tools.GetString2(dest, packet.get(), &length, &leaveAfter, capacity); break;
+            case 1: result = tools.GetStringCheck(dest, &cursor, &length, &leaveAfter, capacity); break;
+            default: result = tools.GetString(dest, &cursor, &length, &leaveAfter);
         }
         if (left < 2) {
             require(result == -1 && leaveAfter == left && cursor == packet.get(), "short packet touched");
