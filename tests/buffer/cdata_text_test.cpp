@@ -101,13 +101,6 @@ TEST(TextTokens, TokensTelephoneNumbersAndAddressesStayInsideTheirAreas) {
     EXPECT_EQ(addrs[1].sin_addr.s_addr, INADDR_NONE);
 }
 
-TEST(DateText, YearsBefore1951KeepTheirCentury) {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    const time_t newYear1950 = -631152000;
-    EXPECT_STREQ(CData().GetShortDateTimeStr(&newYear1950), "1950-01-01 00:00:00");
-}
-
 TEST(GbkText, ConversionFillingTheWorkAreaStaysInsideIt) {
     CData data;
     const std::string hanzi = "\xe4\xb8\xad";  // U+4E2D, two bytes in GBK

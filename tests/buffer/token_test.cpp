@@ -32,6 +32,10 @@ TEST(Tokens, PlainTokenIsStableUpperCaseHexAndAnyKeyLengthIsSafe) {
     std::string otherKey = key + "x";
     data.getToket(&p1[0], &p2[0], &otherKey[0], second);
     EXPECT_STRNE(first, second);
+    char ab[] = "ab", c[] = "c", a[] = "a", bc[] = "bc", none[] = "";  // a byte moved from p1 to p2
+    data.getToket(ab, c, none, first);
+    data.getToket(a, bc, none, second);
+    EXPECT_STRNE(first, second);
 }
 
 TEST(Tokens, StampedTokenVerifiesOnlyForItsOwnInputs) {
@@ -43,6 +47,9 @@ TEST(Tokens, StampedTokenVerifiesOnlyForItsOwnInputs) {
     const size_t hexAt = token.find_first_of("abcdef");
     ASSERT_NE(hexAt, std::string::npos);
     digitChanged[hexAt] = digitChanged[hexAt] == 'a' ? 'b' : 'a';
+    // p1 "2345" with the stamp one digit longer: its eleventh digit goes to position 32.
+    std::string shifted = stampedToken("12345", "room", key);
+    shifted.insert(32, 1, '1');
     struct Case {
         const char* name;
         std::string p1, token;
@@ -53,6 +60,7 @@ TEST(Tokens, StampedTokenVerifiesOnlyForItsOwnInputs) {
         {"upper case", "alice", upper, true},
         {"one digest digit changed", "alice", digitChanged, false},
         {"other p1", "bob", token, false},
+        {"a digit of p1 moved into the stamp", "2345", shifted, false},
         {"38 characters", "alice", token.substr(0, 38), false},
         {"46 characters", "alice", token + "0123", false},
     };

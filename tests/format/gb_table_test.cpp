@@ -34,12 +34,15 @@ std::string iconvUnit(iconv_t cd, const char pair[2]) {
 
 char pairByte(int value) { return static_cast<char>(value); }
 
+// Every cell of the hanzi rows 0xB0..0xF7, the five past the table's last entry included.
+const int kHanziCells = 72 * 94;
+
 TEST(GbTable, EveryCellMatchesIconvBothWays) {
     loadTable();
     iconv_t cd = iconv_open("UCS-2BE", "GB2312");
     ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
     int cells = 0;
-    for (int k = 0; k < kGbTableEntries; ++k) {
+    for (int k = 0; k < kHanziCells; ++k) {
         char pair[2] = {pairByte(0xB0 + k / 94), pairByte(0xA1 + k % 94)};
         char unit[2] = {0, 0}, back[2] = {0, 0};
         const std::string expected = iconvUnit(cd, pair);
@@ -54,23 +57,30 @@ TEST(GbTable, EveryCellMatchesIconvBothWays) {
         ASSERT_EQ(std::string(back, 2), std::string(pair, 2)) << k;
     }
     iconv_close(cd);
-    EXPECT_EQ(cells, 6758);
+    EXPECT_EQ(cells, 6763);
 }
 
 TEST(GbTable, EveryCharacterSurvivesARoundTrip) {
     loadTable();
     std::string text = "Az09 ~";
-    for (int k = 0; k < kGbTableEntries; ++k) {
+    for (int k = 0; k < kHanziCells; ++k) {
         char pair[2] = {pairByte(0xB0 + k / 94), pairByte(0xA1 + k % 94)}, unit[2];
         if (char_gb2unicode(pair, unit) == 0) text.append(pair, 2);
     }
     std::vector<char> units(2 * text.size());
     int length = 0;
     gb2unicode(&text[0], units.data(), &length);
-    ASSERT_EQ(length, static_cast<int>(2 * (6 + 6758)));
+    ASSERT_EQ(length, static_cast<int>(2 * (6 + 6763)));
     std::vector<char> back(text.size() + 1, 'z');
     unicode2gb(units.data(), back.data(), length);
     EXPECT_EQ(std::string(back.data()), text);
+}
+
+TEST(GbTable, LatinUnitsWriteNoLoneHighByte) {
+    loadTable();
+    char units[] = {0x00, pairByte(0xE9), 0x55, 0x4A}, out[8];  // a lone 0xE9 would swallow the hanzi
+    unicode2gb(units, out, sizeof units);
+    EXPECT_EQ(std::string(out), "\xB0\xA1");
 }
 
 // Run in a fresh process (death-test style "threadsafe"): other tests here load the table.
@@ -115,7 +125,7 @@ TEST(GbTable, PairsOutsideTheHanziAreaGiveNothing) {
         {"trail below its range", "\xB1\x80", ""},
         {"trail 0xA0", "\xB1\xA0", ""},
         {"trail 0xFF", "\xB0\xFF", ""},
-        {"past the last cell", "\xF7\xFA", ""},
+        {"lead past the hanzi rows", "\xF8\xA1", ""},
         {"punctuation row", "\xA1\xA1", ""},
         {"empty cell", "\xD7\xFA", ""},
         {"lead before ASCII",

@@ -1,5 +1,5 @@
-// Whole-text conversions: HTML references of long texts, the UTF-8 decoder on cut and
-// wide characters, the iconv wrappers' bounds and results, and file_transcode's exits.
+// Whole-text conversions: HTML references of long texts, the UTF-8 decoder on cut, wide
+// and malformed characters, the iconv wrappers' bounds and results, and file_transcode's exits.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,7 +24,7 @@ TEST(GbText, ReferencesOfATextLongerThanFiveThousandCharacters) {
     EXPECT_EQ(text.substr(text.size() - 8), "&#x0041;");
 }
 
-TEST(GbText, Utf8DecoderStopsAtCutAndWideCharacters) {
+TEST(GbText, Utf8DecoderStopsAtCutWideAndMalformedCharacters) {
     struct Case {
         const char* name;
         std::string in;
@@ -38,6 +38,10 @@ TEST(GbText, Utf8DecoderStopsAtCutAndWideCharacters) {
          "A\xF0\x9F\x98\x80"
          "B",
          2, std::string("\0A", 2)},
+        {"overlong slash", "A\xC0\xAF", 3, std::string("\0A", 2)},
+        {"overlong NUL", "A\xC0\x80", 3, std::string("\0A", 2)},
+        {"surrogate", "A\xED\xA0\x80", 3, std::string("\0A", 2)},
+        {"continuation byte missing", "A\xC3\x2F", 3, std::string("\0A", 2)},
     };
     for (const Case& c : cases) {
         std::vector<unsigned char> in(c.in.begin(), c.in.end());

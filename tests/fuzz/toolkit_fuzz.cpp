@@ -1,16 +1,19 @@
 // Fuzzes the toolkit's decoders of outside input: the packet reader (CData), the URL
 // unescaper and registrable-domain rule (Tools), and the GB2312 table decoders.
 //
-// The first byte chooses the road (its value modulo 3): 0 a packet read field by field
-// (each field's kind from the next byte), 1 a URL, 2 a GB2312 text. The packet sits in
-// a buffer with room for the longest field after its end, as the reader's callers
-// guarantee; the checks are that every field stays inside the area it is read into,
+// The first byte chooses the road (its value modulo 4): 0 a packet read field by field
+// (each field's kind from the next byte), 1 a URL, 2 a GB2312 text, 3 a packet read by
+// the Tools string readers. The CData packet sits in a buffer with room for the longest
+// field after its end, as that reader's callers guarantee; the Tools readers are given
+// the packet's true size, so each of their reads lies in an exact-size heap copy of the
+// bytes left. The checks are that every field stays inside the area it is read into,
 // that the cursor moves past whole fields, and that GB text decodes the same after one
 // round trip.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,6 +77,37 @@ void readPacket(const uint8_t* data, size_t size) {
     }
 }
 
+// Tools' string readers trust only the count of bytes left, which here is exact; the
+// byte at the step's position chooses the reader.
+void readToolsPacket(const uint8_t* data, size_t size) {
+    Tools tools;
+    static char dest[0x10000];  // room for any field: GetString takes no destination size
+    const int capacity = 64;
+    size_t at = 0;
+    for (size_t step = 0;; ++step) {
+        const int left = static_cast<int>(size - at);
+        std::unique_ptr<char[]> packet(new char[left]);  // exactly the bytes left
+        if (left > 0) memcpy(packet.get(), data + at, left);
+        char* cursor = packet.get();
+        short length = 0;
+        int leaveAfter = left;
+        int result;
+        switch (size == 0 ? 0 : data[step % size] % 3) {
+            case 0: result = tools.GetString2(dest, packet.get(), &length, &leaveAfter, capacity); break;
+            case 1: result = tools.GetStringCheck(dest, &cursor, &length, &leaveAfter, capacity); break;
+            default: result = tools.GetString(dest, &cursor, &length, &leaveAfter);
+        }
+        if (left < 2) {
+            require(result == -1 && leaveAfter == left && cursor == packet.get(), "short packet touched");
+            return;
+        }
+        const size_t field = 2 + static_cast<UShort>(length);
+        require(result == 0 ? field <= static_cast<size_t>(left) : result < 0, "string reader result");
+        if (result != 0) return;
+        at += field;
+    }
+}
+
 void readUrl(const uint8_t* data, size_t size) {
     std::string url(reinterpret_cast<const char*>(data), size);
     url.push_back('\0');
@@ -116,10 +150,11 @@ void readGb(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    switch (data[0] % 3) {
+    switch (data[0] % 4) {
         case 0: readPacket(data + 1, size - 1); break;
         case 1: readUrl(data + 1, size - 1); break;
-        default: readGb(data + 1, size - 1);
+        case 2: readGb(data + 1, size - 1); break;
+        default: readToolsPacket(data + 1, size - 1);
     }
     return 0;
 }

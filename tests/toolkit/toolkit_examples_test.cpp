@@ -44,6 +44,12 @@ TEST(ToolkitExamples, RegistrableDomain) {
     std::vector<std::string> list;
     EXPECT_EQ(0, tools.GetUrlToDomail(url, list));
     EXPECT_EQ((std::vector<std::string>{"x.com", "b.x.com", "a.b.x.com"}), list);
+    Tools own;
+    own.d_vsPostfix.push_back("xyz");  // a caller's suffix, put in before the first use
+    char ownUrl[] = "w.x.xyz";
+    std::string domain;
+    EXPECT_EQ(0, own.GetUrlToDomail(ownUrl, domain));
+    EXPECT_EQ("x.xyz", domain);
 }
 
 TEST(ToolkitExamples, MailAddresses) {

@@ -20,6 +20,12 @@ const unsigned char kFirstTrail = 0xA1;
 const unsigned char kLastTrail = 0xFE;
 const int kCellsPerRow = 94;
 
+// The table's layout counts the five empty cells D7FA-D7FE, so its 6763 entries end at
+// F7F9 and the last five hanzi, F7FA-F7FE, have no entry: they are kept here, in cell
+// order, as UCS-2 codes.
+const unsigned short kCellsPastTable[] = {0x9F39, 0x9F37, 0x9F3D, 0x9F3E, 0x9F44};
+const int kCellsPastTableCount = sizeof kCellsPastTable / sizeof kCellsPastTable[0];
+
 // MySetWordA's reading, kept inline: the search calls it on every step.
 unsigned short keyOf(const char* unit) {
     unsigned short key;
@@ -33,6 +39,21 @@ unsigned short keyAt(int position) { return keyOf(Index_Unicode[position]); }
 bool indexBuilt() { return Index_Unicode[0] != nullptr; }
 
 bool validRange(int low, int high) { return low >= 0 && high < kGbTableEntries && low <= high; }
+
+// The GB2312 bytes of a unit among kCellsPastTable: 0, or -1.
+int charPastTable(const char* unicode, char* gb) {
+    if (!indexBuilt()) return -1;
+    const unsigned short code = static_cast<unsigned short>(static_cast<unsigned char>(unicode[0]) << 8 |
+                                                            static_cast<unsigned char>(unicode[1]));
+    for (int i = 0; i < kCellsPastTableCount; ++i) {
+        if (kCellsPastTable[i] != code) continue;
+        const int k = kGbTableEntries + i;
+        gb[0] = static_cast<char>(kFirstLead + k / kCellsPerRow);
+        gb[1] = static_cast<char>(kFirstTrail + k % kCellsPerRow);
+        return 0;
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -112,7 +133,14 @@ int char_gb2unicode(char* gb, char* unicode) {
     const unsigned char trail = static_cast<unsigned char>(gb[1]);
     if (lead < kFirstLead || lead > kLastLead || trail < kFirstTrail || trail > kLastTrail) return -1;
     const int k = (lead - kFirstLead) * kCellsPerRow + (trail - kFirstTrail);
-    if (k >= kGbTableEntries) return -1;
+    if (k >= kGbTableEntries) {
+        // Like the table's own cells, these are found only once a table is loaded.
+        if (!indexBuilt() || k - kGbTableEntries >= kCellsPastTableCount) return -1;
+        const unsigned short code = kCellsPastTable[k - kGbTableEntries];
+        unicode[0] = static_cast<char>(code >> 8);
+        unicode[1] = static_cast<char>(code & 0xFF);
+        return 0;
+    }
     const char* entry = Unicode_Library + 2 * k;
     // An empty cell, or a table not loaded yet.
     if (entry[0] == 0 && entry[1] == 0) return -1;
@@ -124,7 +152,7 @@ int char_gb2unicode(char* gb, char* unicode) {
 int char_unicode2gb(char* unicode, char* gb) {
     if (unicode[0] == 0 && unicode[1] == 0) return -1;  // the empty cells' filler, no character
     const int position = GetIndexOfUnicode(unicode);
-    if (position < 0) return -1;
+    if (position < 0) return charPastTable(unicode, gb);
     const int k = static_cast<int>(Index_Unicode[position] - Unicode_Library) / 2;
     gb[0] = static_cast<char>(kFirstLead + k / kCellsPerRow);
     gb[1] = static_cast<char>(kFirstTrail + k % kCellsPerRow);

@@ -42,20 +42,25 @@ int HalfSearchUnicode(unsigned short UnicodeValue, int LowIndex, int HighIndex);
 int GetIndexOfUnicode(char* Unicode);
 
 // One GB2312 hanzi (lead 0xB0..0xF7, trail 0xA1..0xFE) to one unit, or one unit to a
-// hanzi: 0, or -1 when it is not in the table.
+// hanzi: 0, or -1 when it is not in the table. The five hanzi F7FA-F7FE, which lie past
+// the table's last entry, convert both ways too once a table is loaded.
 int char_gb2unicode(char* gb, char* unicode);
 int char_unicode2gb(char* unicode, char* gb);
 // Zero-terminated GB2312 text to UCS-2 (2 bytes per character, no terminator; bytes
 // written in *unicode_len); characters outside the table are left out. Returns 0.
 int gb2unicode(char* gb, char* unicode, int* unicode_len);
 // unicode_len bytes of UCS-2 to zero-terminated GB2312 (up to 2 bytes per unit plus the
-// terminator); units outside ASCII, Latin-1 and the table are left out. Returns 0.
+// terminator); units outside ASCII and the table are left out, U+0080..U+00FF too (a
+// lone byte of 0x80 or above would start a double-byte character). Returns 0.
 int unicode2gb(char* unicode, char* gb, int unicode_len);
 // GB2312 text to "&#xhhhh;" references, 8 characters per character plus the terminator,
 // for a text of any length. Returns 0.
 int gb_uni(char* gb, char* uni);
 // UTF-8 to UCS-2: 0; 1 when the text ends inside a character; 2 at a character above
-// U+FFFF (not written). *iCount receives the bytes written.
+// U+FFFF; 3 at a malformed character (a continuation byte missing, an overlong form or
+// a surrogate). The character that gives 2 or 3 is not written, and the conversion
+// stops there. A stray continuation byte stands for itself (U+0080..U+00BF).
+// *iCount receives the bytes written.
 int ConvertUTF8toUCS2(unsigned char* sourceStart, unsigned char* sourceEnd, unsigned char* target, int* iCount);
 
 // Text table (records of four hex digits and a separator) to the binary table file.

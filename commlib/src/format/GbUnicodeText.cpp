@@ -22,6 +22,16 @@ const unsigned int offsetsFromUTF8[6] = {0x00000000UL, 0x00003080UL, 0x000E2080U
 
 const unsigned char firstByteMark[7] = {0x00, 0x00, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
 
+namespace {
+
+// The smallest code point that needs each number of continuation bytes: anything less
+// is an overlong form, the classic way to pass a '/' or a NUL by a byte-wise check.
+const unsigned int kLeastCodeOf[6] = {0x0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
+
+bool isSurrogate(unsigned int ch) { return ch >= 0xD800 && ch <= 0xDFFF; }
+
+}  // namespace
+
 int gb2unicode(char* gb, char* unicode, int* unicode_len) {
     int written = 0;
     for (size_t i = 0; gb && gb[i] != '\0'; ++i) {
@@ -42,7 +52,7 @@ int gb2unicode(char* gb, char* unicode, int* unicode_len) {
 int unicode2gb(char* unicode, char* gb, int unicode_len) {
     int written = 0;
     for (int i = 0; unicode && i + 1 < unicode_len; i += 2) {
-        if (unicode[i] == 0) {
+        if (unicode[i] == 0 && static_cast<unsigned char>(unicode[i + 1]) < 0x80) {
             if (unicode[i + 1] != 0) gb[written++] = unicode[i + 1];
         } else if (char_unicode2gb(unicode + i, gb + written) == 0) {
             written += 2;
@@ -78,11 +88,17 @@ int ConvertUTF8toUCS2(unsigned char* sourceStart, unsigned char* sourceEnd, unsi
             break;
         }
         unsigned int ch = 0;
+        bool continued = true;
         for (int k = 0; k <= extra; ++k) {
+            if (k > 0 && (*source & 0xC0) != 0x80) continued = false;
             ch += *source++;
             if (k < extra) ch <<= 6;
         }
         ch -= offsetsFromUTF8[extra];
+        if (!continued || ch < kLeastCodeOf[extra] || isSurrogate(ch)) {
+            result = 3;
+            break;
+        }
         if (ch > kMaximumUCS2) {
             result = 2;
             break;

@@ -125,12 +125,16 @@ public:
     int intszToStr(int* szSrc, int iSrcCnt, char* sSep, char* pDst, int iDstSize);
     int intszToStr(int* szSrc, int iSrcCnt, char cSep, char* pDst, int iDstSize);
 
-    // Access tokens. getToket writes 32 upper-case hex digits and a terminator (33 bytes)
-    // derived from p1, p2 (each up to 255 characters; null counts as empty) and key.
-    // getToket2 adds the current time: 32 hex digits with the time's decimal digits
-    // spread among them (43 bytes with the terminator for a ten-digit time). verToket2
-    // tells whether token is such a token for the same inputs (letter case ignored;
-    // the time's age is not checked). Both writers return 0, or -1 for a null token.
+    // Access tokens. getToket writes 32 upper-case hex digits and a terminator (33 bytes):
+    // the MD5 of "<n1>:<p1><n2>:<p2><key>", where p1 and p2 are used up to 255 characters
+    // each (null counts as empty) and n1, n2 are their lengths in decimal. getToket2
+    // hashes "<n1>:<p1><n2>:<p2><ns>:<stamp><key>", stamp being the current time in
+    // decimal seconds, and writes the 32 lowercase digest digits with the stamp's digits
+    // at positions 2, 5, 8, ... (43 bytes with the terminator for a ten-digit time).
+    // The length prefixes make the hashed text unambiguous: no character can move from
+    // one field to another. verToket2 tells whether token is such a token for the same
+    // inputs (7 to 13 stamp digits; letter case ignored; the time's age is not checked).
+    // Both writers return 0, or -1 for a null token.
     int getToket(char* p1, char* p2, char* key, char* token);
     int getToket2(char* p1, char* p2, char* key, char* token);
     bool verToket2(char* p1, char* p2, char* key, char* token);

@@ -1,6 +1,11 @@
 // CData's access tokens: an MD5 of the caller's two texts and key, optionally stamped
 // with the time. The texts are combined in local strings, so any key length is safe and
 // concurrent callers do not share work areas.
+//
+// The hashed text must be unambiguous: with the fields simply run together a character
+// can move from one field to its neighbour (a digit from p1 into the stamp, say) without
+// changing the text, and a token made for one pair of inputs would verify for another.
+// So every field but the last carries its length in front: "<length>:<bytes>".
 #include <strings.h>
 
 #include <cctype>
@@ -24,6 +29,9 @@ std::string usedText(const char* text) { return text ? std::string(text, strnlen
 
 std::string keyText(const char* key) { return key ? std::string(key) : std::string(); }
 
+// A field that ends where its length says, whatever bytes it holds.
+std::string lengthPrefixed(const std::string& field) { return std::to_string(field.size()) + ':' + field; }
+
 // The 32 lowercase hex digits of the text's MD5.
 std::string hexDigest(std::string text) {
     CMD5 md5;
@@ -40,7 +48,8 @@ bool isStampPosition(size_t position, size_t stampDigits) {
 }
 
 std::string stampedToken(const char* p1, const char* p2, const char* key, const std::string& stamp) {
-    const std::string digest = hexDigest(usedText(p2) + stamp + usedText(p1) + keyText(key));
+    const std::string digest =
+        hexDigest(lengthPrefixed(usedText(p1)) + lengthPrefixed(usedText(p2)) + lengthPrefixed(stamp) + keyText(key));
     std::string token;
     size_t nextStamp = 0, nextDigest = 0;
     for (size_t position = 0; position < kDigestDigits + stamp.size(); ++position) {
@@ -55,8 +64,7 @@ void copyToken(const std::string& token, char* out) { memcpy(out, token.c_str(),
 
 int CData::getToket(char* p1, char* p2, char* key, char* token) {
     if (!token) return -1;
-    const std::string k = keyText(key);
-    std::string digest = hexDigest(k + usedText(p1) + k + usedText(p2) + k);
+    std::string digest = hexDigest(lengthPrefixed(usedText(p1)) + lengthPrefixed(usedText(p2)) + keyText(key));
     for (char& c : digest) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     copyToken(digest, token);
     return 0;

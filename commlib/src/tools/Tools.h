@@ -53,15 +53,17 @@ public:
     // Replaces the first occurrence of sFromContent by sToContent again and again
     // until none is left; prints "from|to|length" first. -1 (text unchanged) when that
     // would never end: an empty sFromContent, a sToContent containing sFromContent
-    // while the text holds it, or a rewriting that does not shrink the text and is
-    // still going after kReplaceLimit replacements.
+    // while the text holds it, or a growing rewriting that would take the text beyond
+    // kReplaceOutputLimit bytes (refused before the memory is taken). Rules that do not
+    // grow the text are not limited.
     int ReplaceString(std::string& sSrcString, const char* sFromContent, const char* sToContent);
     // 1 for a byte 0x80 or above, else 0.
     int CheckHZ(unsigned char cText);
     // Characters of a zero-terminated GBK text (a byte above 0x80 leads a two-byte
     // character; a lead byte right before the end counts alone).
     int GetHZLength(const unsigned char* sBuff);
-    // Keeps the first iCutCount GBK characters (at least one) of the first 199 bytes.
+    // Keeps the first iCutCount GBK characters (at least one) of the first 199 bytes; a
+    // lead byte at byte 199 whose trail byte lies past them is dropped.
     int CutHZ(std::string& sContent, int iCutCount);
     // Appends two lowercase hex digits per byte to sContent.
     void ChangeBin2String(unsigned char* sIn, int iLength, std::string& sContent);
@@ -92,7 +94,8 @@ public:
     int GetDistUrl(const std::string& sUrl, std::vector<std::string>& vsUrl);
     // 0 for exactly four labels of digits only (empty labels pass), else -1.
     int IsIPAddr(std::vector<std::string>& vsUrl);
-    // Fills the generic-suffix and country-code lists once per object.
+    // Appends the generic suffixes and country codes to their lists, once per object
+    // (entries a caller added before stay).
     int InitDomain();
     // The registrable domain of url's host (or the address itself); -1 (result
     // untouched) when the host has fewer than two labels or no known suffix.
@@ -117,7 +120,8 @@ public:
     int GetDWord2(char* sDesc, char* sSrc);
     // A 2-byte big-endian length, then that many bytes (copied without terminator).
     // The length is stored through shStringLen and 2 + length taken from *piLeaveLen;
-    // -1 when that goes negative (the cursor then stays 2 bytes on).
+    // -1 when that goes negative (the cursor then stays 2 bytes on). -1 before anything
+    // is read, counted or moved when *piLeaveLen is below 2.
     int GetString(char* sDesc, char** sSrc, short* shStringLen, int* piLeaveLen);
     // As GetString without a cursor; -2 when the length exceeds iSrcSize - 1.
     int GetString2(char* sDesc, char* sSrc, short* shStringLen, int* piLeaveLen, int iSrcSize);
@@ -148,8 +152,8 @@ public:
     // cmdName.GetCmdName(cmd).
     static const char* GetCmdName(int cmd);
 
-    // Replacements after which ReplaceString gives up on a growing rewriting.
-    static constexpr size_t kReplaceLimit = 1u << 20;
+    // The longest text (in bytes) a growing ReplaceString rule may produce.
+    static constexpr size_t kReplaceOutputLimit = size_t{1} << 26;
 
     static const CCmdName cmdName;
 

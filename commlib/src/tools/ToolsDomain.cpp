@@ -48,8 +48,9 @@ std::string JoinLabels(const std::vector<std::string>& labels, size_t first) {
 int Tools::InitDomain() {
     if (d_iInit == 1) return 0;
     d_iInit = 1;
-    d_vsPostfix.assign(std::begin(kGenericSuffixes), std::end(kGenericSuffixes));
-    d_vsCountryPostfix.assign(std::begin(kCountryCodes), std::end(kCountryCodes));
+    // Appended, so suffixes a caller put in the lists before the first use stay valid.
+    d_vsPostfix.insert(d_vsPostfix.end(), std::begin(kGenericSuffixes), std::end(kGenericSuffixes));
+    d_vsCountryPostfix.insert(d_vsCountryPostfix.end(), std::begin(kCountryCodes), std::end(kCountryCodes));
     return 0;
 }
 

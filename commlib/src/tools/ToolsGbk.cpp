@@ -29,9 +29,16 @@ int Tools::CutHZ(std::string& sContent, int iCutCount) {
     static const size_t kWorkBytes = 199;
     std::string text = sContent.substr(0, kWorkBytes);
     text.resize(std::char_traits<char>::length(text.c_str()));
+    // When the 199-byte limit parts a lead byte from its trail, the lead byte goes too:
+    // alone it would join whatever the caller appends into a character of its own.
+    const bool leadParted = text.size() == kWorkBytes && sContent.size() > kWorkBytes && sContent[kWorkBytes] != '\0';
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
     int count = 0;
     for (size_t at = 0; at < text.size();) {
+        if (leadParted && at + 1 == text.size() && bytes[at] > 0x80) {
+            text.resize(at);
+            break;
+        }
         const size_t end = GbkCharEnd(bytes, at, text.size());
         if (++count >= iCutCount) {
             text.resize(end);

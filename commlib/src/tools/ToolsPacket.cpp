@@ -1,6 +1,7 @@
 // Packet fields: fixed-width copies and strings behind a 2-byte big-endian length.
 // The length comes from the packet, so it is read unsigned and checked against the
-// bytes left (and, where given, the destination) before anything is copied.
+// bytes left (and, where given, the destination) before anything is copied; it is
+// read only when the caller's count of bytes left holds it.
 #include "Tools.h"
 
 #include <arpa/inet.h>
@@ -37,6 +38,8 @@ int ReadField(char* sDesc, char** sSrc, short* shStringLen, int* piLeaveLen, lon
     if (sDesc == nullptr || sSrc == nullptr || *sSrc == nullptr || shStringLen == nullptr || piLeaveLen == nullptr) {
         return -1;
     }
+    // The prefix itself must lie inside what is left: nothing is read, counted or moved.
+    if (*piLeaveLen < 2) return kFieldShort;
     size_t length = 0;
     const FieldCheck check = CheckField(*sSrc, shStringLen, piLeaveLen, capacity, &length);
     *sSrc += 2;

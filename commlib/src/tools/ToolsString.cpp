@@ -65,15 +65,18 @@ int Tools::ReplaceString(std::string& sSrcString, const char* sFromContent, cons
     // last from.size() - 1 bytes before it after each replacement: no occurrence can
     // start earlier. `pending` holds the unscanned rest reversed, so pushing text back
     // in front of it is cheap.
+    // A rule that does not grow the text always ends: each replacement shortens it, or,
+    // at equal length, changes it at the first byte where the two texts differ, always
+    // in the same direction, so no text comes back. A growing rule may never end, so it
+    // is refused before the text would pass kReplaceOutputLimit bytes.
     std::string done;
     std::string pending(sSrcString.rbegin(), sSrcString.rend());
-    const bool shrinks = to.size() < from.size();
-    size_t replacements = 0;
+    const size_t growth = to.size() > from.size() ? to.size() - from.size() : 0;
     while (!pending.empty()) {
         done.push_back(pending.back());
         pending.pop_back();
         if (done.size() < from.size() || done.compare(done.size() - from.size(), from.size(), from) != 0) continue;
-        if (!shrinks && ++replacements > kReplaceLimit) return -1;
+        if (growth > 0 && done.size() + pending.size() + growth > kReplaceOutputLimit) return -1;
         done.resize(done.size() - from.size());
         pending.append(to.rbegin(), to.rend());
         const size_t stepBack = std::min(done.size(), from.size() - 1);

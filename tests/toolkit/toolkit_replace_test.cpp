@@ -1,0 +1,46 @@
+// ReplaceString ends on every rule, and a growing rule is refused before its text takes
+// more memory than the output limit allows. A binary of its own: it counts allocations.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Tools.h"
+#include "largest_allocation.h"
+
+namespace kova::test::toolkit {
+namespace {
+
+struct ReplaceCase {
+    const char* name;
+    std::string text;
+    const char* from;
+    std::string to;
+    int result;
+    std::string after;
+};
+
+TEST(ToolkitReplace, EveryRuleEndsAndGrowthIsBounded) {
+    const std::string commas((1u << 20) + 1, ','), growing = std::string(40, 'a') + "b";
+    const ReplaceCase cases[] = {
+        {"one-byte rule", "hello world", "o", "0", 0, "hell0 w0rld"},
+        {"searching again from the start", "abb", "ab", "a", 0, "a"},
+        {"equal length", "bbbaaa", "ba", "ab", 0, "aaabbb"},
+        {"replacement holds what it replaces", "aaa", "a", "aa", -1, "aaa"},
+        {"nothing to replace", "xyz", "a", "aa", 0, "xyz"},
+        {"empty search text", "abc", "", "x", -1, "abc"},
+        {"2^20 + 1 equal-length replacements", commas, ",", ";", 0, std::string(commas.size(), ';')},
+        // Each "a" moving right multiplies the b's by 100 000: refused near the limit.
+        {"growing", growing, "ab", std::string(100000, 'b') + "a", -1, growing},
+    };
+    Tools tools;
+    for (const ReplaceCase& c : cases) {
+        std::string text = c.text;
+        fixtures::resetLargestAllocation();
+        EXPECT_EQ(c.result, tools.ReplaceString(text, c.from, c.to.c_str())) << c.name;
+        EXPECT_TRUE(c.after == text) << c.name;
+        EXPECT_LE(fixtures::largestAllocation(), 2 * Tools::kReplaceOutputLimit) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace kova::test::toolkit
