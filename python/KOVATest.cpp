@@ -69,21 +69,19 @@ KOVATest::KOVATest()
     : g_kovaCli(clientFor(kDefaultConfig, kDefaultItem)),
       strconfig(kDefaultConfig),
       strItem(kDefaultItem),
-      push_consume_start(false) {
-    kova::harness::liveHarnesses().add(this);
-}
+      push_consume_start(false),
+      cookie(kova::harness::liveHarnesses().add(this)) {}
 
 KOVATest::KOVATest(const std::string m_strIceConfig, const std::string m_strItem)
     : g_kovaCli(clientFor(m_strIceConfig, m_strItem)),
       strconfig(kDefaultConfig),
       strItem(kDefaultItem),
-      push_consume_start(false) {
-    kova::harness::liveHarnesses().add(this);
-}
+      push_consume_start(false),
+      cookie(kova::harness::liveHarnesses().add(this)) {}
 
 KOVATest::~KOVATest() {
-    // From here on, callbacks that carry this object as their cookie find nothing.
-    kova::harness::liveHarnesses().remove(this);
+    // From here on, callbacks that carry this object's cookie find nothing.
+    kova::harness::liveHarnesses().remove(cookie);
 }
 
 std::string KOVATest::push_msg(std::string strRid) {
@@ -94,7 +92,7 @@ std::string KOVATest::push_msg(std::string strRid) {
             if (!g_kovaCli) return genMsg();
             if (!push_consume_start) {
                 KOVA::PushConsumerCallback callback = ConsumerCb;
-                if (!g_kovaCli->RegisterPushConsumer(strRid, callback, this)) {
+                if (!g_kovaCli->RegisterPushConsumer(strRid, callback, cookie)) {
                     std::cout << "RegisterPushConsumer err:" << 0 << std::endl;
                     return genMsg();
                 }
@@ -131,7 +129,7 @@ std::string KOVATest::pull_msg_async(std::string strRid, int maxFetch) {
             if (!g_kovaCli) return genMsg();
             std::string sid;
             KOVA::PullConsumerCallback callback = PullConsumerCb;
-            g_kovaCli->Consume(strRid, sid, callback, this, maxFetch, KOVA::COMMON::KOVAProperties(),
+            g_kovaCli->Consume(strRid, sid, callback, cookie, maxFetch, KOVA::COMMON::KOVAProperties(),
                                kAsyncPullTimeout);
             std::this_thread::sleep_for(kSettleTime);
             // The last batch any asynchronous pull of this object delivered; none yet: nothing to commit.
@@ -184,7 +182,7 @@ std::string KOVATest::product_msg_async(std::string strRid, std::vector<std::str
             if (!g_kovaCli) return genMsg();
             const std::vector<KOVA::OMessage> messages = messagesToProduce(msgs, etype);
             KOVA::AsyncProduceCallback callback = ProductCb;
-            g_kovaCli->Produce(strRid, "", messages, callback, this, KOVA::COMMON::KOVAProperties(), -1);
+            g_kovaCli->Produce(strRid, "", messages, callback, cookie, KOVA::COMMON::KOVAProperties(), -1);
             std::this_thread::sleep_for(kSettleTime);
             return async_get();
         },

@@ -6,8 +6,9 @@
 // Thread safety: methods run on the calling Python thread, which keeps the
 // interpreter lock through the fixed waits (3 s sleeps, mailbox polling of about
 // 5 s). The callbacks run on Ice and client pool threads and never enter Python;
-// they reach an object only while it is alive (LiveObjects.h), so deleting an
-// object whose push consumer stays registered is safe.
+// they reach an object only while it is alive, through a cookie of its own that is
+// never reused (LiveObjects.h), so deleting an object whose push consumer stays
+// registered is safe, and a late callback never reaches a later object.
 //
 // Ownership: every object shares the one process-wide client; destroying an object
 // leaves the client and its push registrations in place. No C++ exception leaves a
@@ -58,10 +59,12 @@ private:
     std::string strItem;
     kova::harness::ResultMailbox mailbox;
     bool push_consume_start;
+    // What the client gets as this object's callback cookie (LiveObjects.h).
+    void* const cookie;
 };
 
-// Push consumer: stores the message in the cookie's mailbox while the cookie is a
-// live KOVATest; returns 0 always (the message counts as consumed).
+// Push consumer: stores the message in the mailbox of the live KOVATest the cookie
+// belongs to; returns 0 always (the message counts as consumed).
 int ConsumerCb(void* cookie, const std::string& rid, const std::string& sid, KOVA::IMessage&& imsg);
 // Asynchronous pull: stores the batch (and keeps it for the next commit).
 void PullConsumerCb(const std::string& rid, const std::string& sid, KOVA::ConsumeStatusPtr cstatus, void* cookie);

@@ -1,6 +1,6 @@
 // The harness's three callbacks. The client hands them the cookie it was given, which
-// may name a KOVATest that Python has deleted since: each one reaches its object only
-// through the registry of live harnesses.
+// may belong to a KOVATest that Python has deleted since: each one reaches its object
+// only through the registry of live harnesses.
 #include "KOVATest.h"
 
 #include "LiveObjects.h"
@@ -14,12 +14,13 @@ namespace {
 std::atomic<int> g_ConsumerCount{0};
 std::atomic<int> g_ProductCount{0};
 
-// Stores through `store` into the live KOVATest named by `cookie`; false when there is
-// none. Callback threads belong to the client, so nothing may be thrown back at them.
+// Stores through `store` into the live KOVATest that `cookie` belongs to; false when
+// there is none. Callback threads belong to the client, so nothing may be thrown back at them.
 template <typename Store>
 bool storeInLiveHarness(void* cookie, Store&& store) {
     try {
-        return kova::harness::liveHarnesses().runIfLive(cookie, [&] { store(*static_cast<KOVATest*>(cookie)); });
+        return kova::harness::liveHarnesses().runIfLive(
+            cookie, [&](void* harness) { store(*static_cast<KOVATest*>(harness)); });
     } catch (...) {
         return false;
     }

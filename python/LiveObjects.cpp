@@ -2,20 +2,24 @@
 
 namespace kova::harness {
 
-void LiveObjects::add(const void* object) {
+void* LiveObjects::add(void* object) {
     std::lock_guard<std::mutex> lock(mutex_);
-    objects_.insert(object);
+    // A counter, not an address: 2^64 registrations would take far longer than any process lives.
+    void* const cookie = reinterpret_cast<void*>(++lastCookie_);
+    objects_.emplace(cookie, object);
+    return cookie;
 }
 
-void LiveObjects::remove(const void* object) {
+void LiveObjects::remove(const void* cookie) {
     std::lock_guard<std::mutex> lock(mutex_);
-    objects_.erase(object);
+    objects_.erase(cookie);
 }
 
-bool LiveObjects::runIfLive(const void* object, const std::function<void()>& use) {
+bool LiveObjects::runIfLive(const void* cookie, const std::function<void(void* object)>& use) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (object == nullptr || objects_.count(object) == 0) return false;
-    use();
+    const auto found = objects_.find(cookie);
+    if (found == objects_.end()) return false;
+    use(found->second);
     return true;
 }
 

@@ -1,6 +1,9 @@
-// The harness objects that still exist. The client keeps a harness object as the
-// cookie of its push consumer and of late asynchronous callbacks after Python has
-// deleted it; callbacks therefore reach an object only through this registry.
+// The harness objects that still exist. The client keeps a harness's cookie for its
+// push consumer and for late asynchronous callbacks after Python has deleted the
+// object; callbacks therefore reach an object only through this registry. Each object
+// is registered under a cookie that no other object of the process ever gets, since a
+// new object may be built at a deleted one's address: its late callbacks must not
+// land there.
 //
 // Thread safety: every member may be called from any thread. runIfLive() holds the
 // registry's mutex while `use` runs, so an object cannot leave (and be destroyed)
@@ -11,22 +14,25 @@
 // that run while the process's statics go still find a valid (empty) registry.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace kova::harness {
 
 class LiveObjects {
 public:
-    void add(const void* object);
-    void remove(const void* object);
-    // Runs `use` when `object` is registered; tells whether it ran.
-    bool runIfLive(const void* object, const std::function<void()>& use);
+    // Registers `object` and gives its cookie, never null and never given before.
+    void* add(void* object);
+    void remove(const void* cookie);
+    // Runs `use` with the object registered under `cookie`, if any; tells whether it ran.
+    bool runIfLive(const void* cookie, const std::function<void(void* object)>& use);
 
 private:
     std::mutex mutex_;
-    std::unordered_set<const void*> objects_;
+    std::uintptr_t lastCookie_ = 0;
+    std::unordered_map<const void*, void*> objects_;
 };
 
 LiveObjects& liveHarnesses();

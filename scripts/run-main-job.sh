@@ -4,7 +4,8 @@
 # python/examples/main_job.py through KOVATest under /usr/bin/python3 (produce with
 # each encoding, pull and commit, register for push and receive, each JSON result
 # printed), checks at the agent that every pulled batch was committed, and stops
-# the agent. Exits 0 only when every step gave the expected result.
+# the agent. Exits 0 only when every step gave the expected result; otherwise it keeps
+# the client's logs and says where they are.
 # KOVA_BUILD_DIR chooses the build directory (default: build).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,14 +23,20 @@ coproc AGENT { exec "$build/tests/support/kova_agent" --timeout-unit s; }
 agent_pid=$AGENT_PID
 agent_in=${AGENT[1]}
 agent_out=${AGENT[0]}
-stop_agent() {
+finish() {
+  local rc=$?
   if kill -0 "$agent_pid" 2>/dev/null; then
     echo quit >&"$agent_in" || true
     wait "$agent_pid" || true
   fi
-  rm -rf "$work"
+  # A failed step leaves the client's logs (and its configuration) for a look.
+  if [[ $rc != 0 && -d $work/logs ]]; then
+    echo "main job: the client's logs are kept in $work/logs (configuration: $work/ice.client)" >&2
+  else
+    rm -rf "$work"
+  fi
 }
-trap stop_agent EXIT
+trap finish EXIT
 
 # One control command; prints its one-line answer.
 agent_command() {

@@ -41,17 +41,13 @@ TEST(ResultText, EachShapeIsTabFormattedWithoutTrailingNewline) {
     } cases[] = {
         {noResultText(), "[\n\t[\n\t\t-1,\n\t\t\"\"\n\t]\n]"},
         {codeText(16), "[\n\t[\n\t\t-1,\n\t\t16\n\t]\n]"},
+        {consumeStatusText(*statusWith(16, {"kept"})), "[\n\t[\n\t\t-1,\n\t\t16\n\t]\n]"},
         {messageText(messageOf("hello", "gzip")), "[\n\t[\n\t\t1,\n\t\t\"aGVsbG8=\"\n\t]\n]"},
         {batchText(two), "[\n\t[\n\t\t0,\n\t\t\"aGk=\"\n\t],\n\t[\n\t\t0,\n\t\t\"eW8=\"\n\t]\n]"},
         {batchText(none), "[]"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.text, c.expected);
     EXPECT_TRUE(two.empty());
-}
-
-TEST(ResultText, FailedStatusGivesItsCode) {
-    KOVA::ConsumeStatusPtr failed = statusWith(16, {"kept"});
-    EXPECT_EQ(consumeStatusText(*failed), codeText(16));
 }
 
 TEST(Base64, StandardAlphabetWithPadding) {

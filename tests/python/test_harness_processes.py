@@ -1,6 +1,6 @@
 """Harness behaviour that only shows in a process of its own: a client that could not
-be built, and a harness deleted (then the interpreter ended) while its push consumer
-stays registered."""
+be built, a harness deleted (then the interpreter ended) while its push consumer
+stays registered, and a late outcome of a deleted harness."""
 
 import os
 import subprocess
@@ -8,7 +8,7 @@ import sys
 import textwrap
 import time
 
-from test_harness_calls import messages_text
+from test_harness_calls import NO_RESULT, messages_text
 
 
 def python_child(script, *args, cwd=None, **environment):
@@ -54,6 +54,35 @@ def test_deleted_harness_ignores_pushes_and_the_interpreter_exits(agent, client_
         child.stdin.write("\n")
         child.stdin.flush()
         assert child.wait(timeout=60) == 0
+    finally:
+        child.kill()
+        child.wait()
+
+
+def test_late_outcome_of_a_deleted_harness_misses_the_next_one_at_its_address(agent, client_config, rid):
+    agent.ok("hold produce")
+    child = python_child("""
+        import sys, KOVATestLib as k
+        t = k.KOVATest(sys.argv[1], "KOVAClient")
+        v = k.StringVector(); v.append("late")
+        print(t.product_msg_async(sys.argv[2], v) == t.genMsg(), flush=True)
+        address = int(t.this)
+        del t
+        t = k.KOVATest(sys.argv[1], "KOVAClient")
+        print(int(t.this) == address, flush=True)
+        sys.stdin.readline()
+        print(repr(t.async_get()), flush=True)
+        """, client_config, rid,
+        # Under the address sanitizer too, freed memory is handed out again at once.
+        ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0")
+    try:
+        # The produce is still held, and the new harness reuses the deleted one's memory.
+        assert [child.stdout.readline(), child.stdout.readline()] == ["True\n", "True\n"]
+        agent.ok("release")
+        child.stdin.write("\n")
+        child.stdin.flush()
+        assert child.stdout.readline() == repr(NO_RESULT) + "\n"
+        assert [c["outcome"] for c in agent.records("calls produce") if c["rid"] == rid] == ["answered"]
     finally:
         child.kill()
         child.wait()
