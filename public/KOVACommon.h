@@ -1,3 +1,4 @@
+// For callers (included by KOVAClientLib.h).
 // The client's shared vocabulary: result codes, body encodings, log levels, common
 // typedefs and the two string constants of produce properties.
 // Header-only; every translation unit that includes it holds its own copy of the

@@ -1,3 +1,4 @@
+// Internal (kova_log_codecs); callers set the level through KOVAClientLib::SetLogLevel.
 // TQPublicTool::KOVALog: the one file logger of the process, with size rotation.
 //
 // Thread safety: every member may be called from any thread. Creation is

@@ -1,3 +1,4 @@
+// Internal (kova_log_codecs); callers get decoded bodies from the message classes.
 // Public tools of the client: body codecs and local-address discovery.
 // Stateless and reentrant; any thread may call them.
 #pragma once

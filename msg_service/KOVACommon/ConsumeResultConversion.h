@@ -1,3 +1,4 @@
+// Internal (kova_model).
 // Turns the reply of a pull into the ConsumeStatus handed to the caller. Stateless;
 // runs on the thread that completes the pull.
 #pragma once

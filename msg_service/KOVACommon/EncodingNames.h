@@ -1,3 +1,4 @@
+// Internal (kova_model).
 // The one mapping between body encoding types and "CONTENT_ENCODING" values, shared
 // by the producing conversion and the consumed message. Stateless; any thread.
 #pragma once

@@ -1,3 +1,4 @@
+// For callers (included by KOVAClientLib.h).
 // Push-consumer states and the commit state of a pulled batch.
 //
 // Thread safety: _LocalConsmueStatus takes no lock. It is owned by exactly one

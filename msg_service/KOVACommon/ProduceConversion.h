@@ -1,3 +1,4 @@
+// Internal (kova_model).
 // Turns a message to produce into the wire record, compressing the body when its
 // encoding type asks the client to. Stateless; runs on the caller's thread and only
 // reads the message.

@@ -1,3 +1,4 @@
+// Internal (kova_engine, kova_model).
 // Completion shim for the engine's asynchronous remote calls (produce, pull,
 // commit).
 //

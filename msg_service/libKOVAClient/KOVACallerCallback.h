@@ -1,3 +1,4 @@
+// Internal (kova_engine, kova_model).
 // Calls a caller's callback from one of the client's own threads: an Ice
 // thread, a thread of the completion io_context or of the push pool. Whatever
 // the callback throws stops here and is logged at ERROR: left to go on, it

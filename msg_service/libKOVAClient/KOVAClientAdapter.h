@@ -1,3 +1,4 @@
+// Internal (kova_engine).
 // KOVA::KOVAClientAdapter: the root object of one client. It owns the Ice
 // communicator, settles the configuration (forced Ice settings, thread-pool sizes,
 // fail-store settings, which resources need an engine of their own), starts the

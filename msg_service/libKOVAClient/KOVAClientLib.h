@@ -1,3 +1,4 @@
+// For callers: the client API; include this header.
 // KOVA::KOVAClientLib: the client of the message-queue service, one per process.
 //
 // =============================================================================

@@ -1,3 +1,4 @@
+// Internal (kova_engine).
 // KOVA::KOVAClientLibImpl: the client engine for one agent id. It reaches its
 // agent (directly, through a locator, or behind a Glacier2 router with an
 // IceGrid session), keeps the proxies derived from the agent proxy, and runs

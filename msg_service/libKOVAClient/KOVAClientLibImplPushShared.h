@@ -1,3 +1,4 @@
+// Internal (kova_engine).
 // Small helpers shared by the push registration, delivery and monitor sources
 // of the engine. Internal to the engine; not part of the client API.
 // Thread-safety: every helper that touches a consumer's mutable fields takes

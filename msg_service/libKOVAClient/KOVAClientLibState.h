@@ -1,3 +1,4 @@
+// Internal (kova_client).
 // The facade's view of the process's one client manager, shared by the
 // facade's source files.
 //

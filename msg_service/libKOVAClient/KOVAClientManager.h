@@ -1,3 +1,4 @@
+// Internal (kova_client).
 // KOVA::KOVAClientManager: everything one client needs behind the facade: the
 // client adapter with its communicator, one engine per separately configured
 // resource plus the default engine, the fail-store, and three kinds of worker:

@@ -1,3 +1,4 @@
+// Internal (kova_engine).
 // Text helpers of the client configuration: splitting Key=Value items, masking
 // secrets before properties are logged, and case-insensitive prefix tests.
 // Stateless and reentrant. ${NAME} expansion (KOVA::TransConfigWithVar) is declared

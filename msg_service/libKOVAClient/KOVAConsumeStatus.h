@@ -1,3 +1,4 @@
+// For callers (included by KOVAClientLib.h).
 // KOVA::ConsumeStatus: the result of one pull: its status code, the pulled messages
 // and the commit state with which the caller later commits what it handled.
 //

@@ -1,3 +1,4 @@
+// Internal (kova_model).
 // What the synchronous and asynchronous commits of a ConsumeStatus share: the
 // size rule with its advance of the commit offset, and the handling of a
 // remote failure. Internal to the ConsumeStatus units.

@@ -1,3 +1,4 @@
+// For callers (included by KOVAClientLib.h).
 // KOVA::IMessage: one consumed message, built from a received wire record, with its
 // body decoded as its "CONTENT_ENCODING" property names.
 //

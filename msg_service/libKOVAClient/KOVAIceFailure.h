@@ -1,3 +1,4 @@
+// Internal (kova_engine, kova_model).
 // What an Ice failure means for the engine: the one place that tells a lost,
 // refused or closed connection and a destroyed communicator apart. Internal to
 // the engine and the consume status; not part of the client API.

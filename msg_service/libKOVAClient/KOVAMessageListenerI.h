@@ -1,3 +1,4 @@
+// Internal (kova_engine).
 // KOVA::KOVAMessageListenerI: the listener object on which the service pushes
 // batches. Each ConsumeMessage call is handed to one push callback and the
 // callback's integer is the reply; the raw-bytes OnMessage form is refused

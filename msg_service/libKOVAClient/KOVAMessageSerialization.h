@@ -1,3 +1,4 @@
+// Internal (kova_store).
 // Boost.Serialization of the wire record KOVAMsg::KOVAMessage, as stored in the
 // fail-store files. The member order is part of the stored format: files written by
 // any process or library version that shares a store directory must keep decoding.

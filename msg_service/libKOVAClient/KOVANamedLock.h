@@ -1,3 +1,4 @@
+// Internal (kova_store).
 // KOVA::KOVANamedLock: a cross-process lock on a named POSIX semaphore (Boost's
 // named_mutex), taken with a bounded wait.
 //

@@ -1,3 +1,4 @@
+// For callers (included by KOVAClientLib.h).
 // KOVA::OMessage: one message to produce: body, encoding type, properties and the
 // time it was made. The producing conversion only reads it.
 //

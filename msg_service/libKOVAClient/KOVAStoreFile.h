@@ -1,3 +1,4 @@
+// Internal (kova_store).
 // KOVA::KOVAStoreFile: the fail-store. A directory of fixed-size, memory-mapped store
 // files that keeps every produce batch which could not be delivered, so that a
 // background thread can produce it again later. Any number of processes may share one

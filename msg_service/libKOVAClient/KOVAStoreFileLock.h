@@ -1,3 +1,4 @@
+// Internal (kova_store).
 // KOVA::KOVAStoreFileLock: an exclusive lock on a store file itself (an
 // open-file-description lock on its first byte), taken with a bounded wait.
 //

@@ -1,3 +1,4 @@
+// Internal (kova_store).
 // The 40-byte header at the start of every fail-store file.
 //
 //   offset width  field        at creation    written by

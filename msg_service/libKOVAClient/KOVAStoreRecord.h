@@ -1,3 +1,4 @@
+// Internal (kova_store).
 // The bytes of one fail-store record.
 //
 // A record is one complete Boost.Serialization binary archive (native x86-64 sizes,

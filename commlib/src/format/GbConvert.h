@@ -1,3 +1,4 @@
+// For callers of the server toolkit (kova_toolkit).
 // Chinese text conversion between GB2312, GBK, UTF-8 and UCS-2 (big-endian: each unit
 // two bytes, most significant first).
 //

@@ -1,3 +1,4 @@
+// Internal (kova_toolkit).
 // Reading a whole record from a file descriptor: the code table's loader and the
 // table's transcoder both need a read that survives signals and short reads.
 // Thread-safety: stateless; the caller owns the descriptor.

@@ -1,3 +1,4 @@
+// For callers of the server toolkit (kova_toolkit).
 // CData: the toolkit's packet codec. Reads and writes integers and length-prefixed
 // strings in network byte order at a cursor inside a caller's buffer, dumps buffers in
 // hex, converts text between UTF-8 and GBK, parses and formats integer and address

@@ -1,3 +1,4 @@
+// For callers of the server toolkit (kova_toolkit).
 // CMD5: an MD5 digest (RFC 1321) as a 16-byte value that can be built from hex text,
 // combined by XOR, compared and printed; its digest routines are public, so a caller may
 // also hash incrementally (md5_starts, md5_update as often as needed, md5_finish).

@@ -1,3 +1,4 @@
+// For callers of the server toolkit (kova_toolkit).
 // CCmdName: printable names of the protocol's command numbers, for log lines.
 //
 // Thread safety: immutable once built; any thread may read it. The process-wide

@@ -1,3 +1,4 @@
+// Internal (kova_tools): the body codecs.
 // How much memory a body decoder may set aside before the output exists.
 //
 // A frame header or a trailer may claim the decoded size (LZ4 content size and block

@@ -1,3 +1,4 @@
+// For callers of the server toolkit (kova_toolkit).
 // IpLimit: an allow table of IPv4 addresses, keyed by the address in network byte
 // order as inet_addr returns it. Entries are only ever added.
 //

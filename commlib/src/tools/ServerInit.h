@@ -1,3 +1,4 @@
+// For callers of the server toolkit (kova_toolkit).
 // ServerInit: turning a process into a daemon, its core-file and stack limits, and
 // forking numbered worker children.
 //

@@ -1,3 +1,4 @@
+// For callers of the server toolkit (kova_toolkit).
 // Fixed-width integer names shared by the server toolkit's routines and packet codecs.
 // ULong is 32 bits on every platform (the wire width), not the platform's unsigned long.
 #pragma once

@@ -1,3 +1,4 @@
+// For callers of the server toolkit (kova_toolkit); its LZ4 codec is internal to the body codecs.
 // Tools: the toolkit's general routines: case and hex conversion, URL host extraction
 // and unescaping, registrable domains, mail-address check, GBK-aware length and
 // cutting, XML element text, date-time text, packet fields with a 16-bit length

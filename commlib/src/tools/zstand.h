@@ -1,3 +1,4 @@
+// Internal (kova_tools): the body codecs.
 // zstand: thin wrappers over the zstd library for the body codec.
 //
 // Thread safety: every function is reentrant and may be called from any thread.
