@@ -141,6 +141,8 @@ private:
     int* _totalLen = nullptr;
     int _blockWOffset = 0;
     char* _wAddr = nullptr;
+    // The write file's named semaphore, kept open where it stands in for the file lock.
+    KOVANamedLock::Handle _writeFileSemaphore;
 
     // Read side, guarded by _readMutex.
     std::mutex _readMutex;

@@ -330,7 +330,7 @@ void KOVAStoreFile::moveDirtyFile() {
     try {
         std::lock_guard<std::mutex> writeGuard(_writeMutex);
         OpenedFile file(_curReadFile);
-        KOVAStoreFileLock lock(file.fd);
+        KOVAStoreFileLock lock(file.fd, _curReadFile, _readFileLock);
         if (!lock.owned()) {
             // tried again after the claim lapses
         } else if (_curReadFile == _curWriteFile || !isIdle()) {
@@ -369,7 +369,7 @@ void KOVAStoreFile::clearFile() {
         // Our own write file is guarded by _writeMutex, every other by its writer's
         // file lock: a record cannot slip in between this test and the removal.
         OpenedFile file(path);
-        KOVAStoreFileLock lock(file.fd);
+        KOVAStoreFileLock lock(file.fd, path, _readFileLock);
         if (!lock.owned()) return;  // still claimed; tried again by the next Read
         if (!canDelete()) {
             LOG_WARN(
