@@ -3,7 +3,16 @@
 // A store file is exactly _maxFileSize bytes from its creation: the 40-byte header
 // (KOVAStoreHeader.h), then records (KOVAStoreRecord.h), then zeros. Records are
 // copied into a shared mapping of one write window of 10 MiB at a time; windows
-// follow each other without gaps, each starting at the writeOffset of its time.
+// follow each other without gaps, each starting at the writeOffset of its time. No
+// record is longer than one window less a byte (10485759 bytes); readers refuse a
+// longer one as damaged.
+//
+// Headers a reader leaves alone (it neither claims, reads, moves nor removes the file):
+// one whose writeOffset is below 40 or whose last write time is 0, unless the file
+// was last modified 60 s ago or more. A peer may release the name's lock before it
+// writes the header, so such a file may be in the making; this writer writes the
+// header before it releases the lock. Entries that are not regular files (links
+// included) are left alone too.
 //
 // Before a window is mapped its blocks are reserved (posix_fallocate): a write into an
 // unreserved hole of a mapping on a full file system raises SIGBUS, a failed
