@@ -56,20 +56,21 @@ bool runIsDue(const std::string& name) {
     return it == gFailures.end() || std::chrono::steady_clock::now() - it->second.first >= KOVANamedLock::orphanAfter();
 }
 
-// Records a failure on `semaphore`; the watched semaphore when the run of failures on
-// it has lasted the orphan period, else 0.
-unsigned long recordFailure(const std::string& name, unsigned long semaphore) {
+// Records a failure on `semaphore` of an attempt that began at `began` (the semaphore
+// was seen unavailable throughout its wait); the watched semaphore when the run of
+// failures on it has lasted the orphan period, else 0.
+unsigned long recordFailure(const std::string& name, unsigned long semaphore, SteadyTime began) {
     const SteadyTime now = std::chrono::steady_clock::now();
     const auto period = KOVANamedLock::orphanAfter();
     std::lock_guard<std::mutex> guard(gFailuresMutex);
     for (auto it = gFailures.begin(); it != gFailures.end();) {
         it = (now - it->second.last > kForgetFailuresAfter) ? gFailures.erase(it) : std::next(it);
     }
-    auto inserted = gFailures.emplace(name, Unavailable{now, now, semaphore});
+    auto inserted = gFailures.emplace(name, Unavailable{began, now, semaphore});
     Unavailable& run = inserted.first->second;
     if (!inserted.second) {
         // Unobserved for too long, or another semaphore by now: start over.
-        if (semaphore == 0 || run.semaphore != semaphore || now - run.last > period / 2) run.first = now;
+        if (semaphore == 0 || run.semaphore != semaphore || began - run.last > period / 2) run.first = began;
         run.last = now;
         run.semaphore = semaphore;
     }
@@ -99,12 +100,13 @@ KOVANamedLock::KOVANamedLock(const std::string& name, Handle& handle, std::chron
 void KOVANamedLock::lock(std::chrono::milliseconds wait) {
     try {
         const bool due = runIsDue(_name);
+        const SteadyTime began = std::chrono::steady_clock::now();
         _owned = lockWithin(due ? wait : std::chrono::milliseconds(0));
         if (!_owned) {
             // The next attempt opens the name again: a kept handle may be of a semaphore
             // that someone has re-created meanwhile.
             _mutex.reset();
-            const unsigned long watched = recordFailure(_name, semaphoreOf(_name));
+            const unsigned long watched = recordFailure(_name, semaphoreOf(_name), began);
             _owned = due && watched != 0 && recoverOrphan(watched);
         }
         if (_owned) forgetFailure(_name);

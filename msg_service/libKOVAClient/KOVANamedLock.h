@@ -6,10 +6,11 @@
 // not owned and the caller skips its work for now. Holders keep these locks for
 // milliseconds, so a semaphore that has stayed unavailable for the orphan period (60 s)
 // is taken to be left by a dead process: removed, re-created, and locked anew. It
-// counts as continuously unavailable when every attempt on it failed, no two attempts
-// were more than half the period apart, it is still the same semaphore (its file
-// under /dev/shm), and the last attempt waited the full wait (the attempts before it
-// do not wait, so a dead holder costs one wait, not one per attempt).
+// counts as continuously unavailable when every attempt on it failed, no attempt
+// began more than half the period after the previous one ended, it is still the same
+// semaphore (its file under /dev/shm), and the last attempt waited the full wait (the
+// attempts before it do not wait, so a dead holder costs one wait, not one per
+// attempt).
 //
 // Two processes may reach that verdict at once. Recoverers take turns on a file lock
 // on the semaphore's own file, which dies with its holder, and remove only the
