@@ -102,6 +102,17 @@ private:
     void dropWriteFile();
 
     // --- read side (KOVAStoreFileRead.cpp); all with _readMutex held ---
+    // What reading at the claimed file's readOffset found.
+    enum class Found {
+        Record,       // a batch, now pending
+        EmptyRecord,  // a record without messages, pending (a peer's)
+        Nothing,      // no unread record
+        Damaged,      // a record no reader can decode, in a file nobody writes: dirty
+        Error         // nothing to hand back now (a record in a file still written, of a newer
+                      // peer, or a file that cannot be mapped): the claim is released
+    };
+    int handBackNext(const readCacheCb& readCb);
+    Found readOneRecord();
     bool renewClaim();
     bool claimStillOurs() const;
     int acceptPending();

@@ -117,58 +117,51 @@ int KOVAStoreFile::Read(const readCacheCb& readCb, int /*interval*/) {
         if (!loadOneStoreFile(_storeDir)) return 0;
     }
 
-    int ret = 0;
-    while (true) {
-        if (!canReadData()) {
-            LOG_DEBUG("There is not data for to read in `%s'", _curReadFile.c_str());
-            ret = 0;
-            break;
-        }
-        // Mapped only for a record to read: a file that merely waits for its deletion
-        // still gets it when the mapping fails.
-        if (!ensureReadMapping()) {
-            releaseClaim();
-            ret = -1;
-            break;
-        }
-        // Decoded into locals: a record that fails half-way never becomes pending.
-        std::string rid;
-        KOVAMsg::KOVABatchMessage datas;
-        KOVA::COMMON::KOVAProperties props;
-        const int offset = load(_readOffset);
-        const int len = readData(rid, datas, props);
-        if (len > 0) {
-            _failRid.swap(rid);
-            _failDatas.swap(datas);
-            _failProps.swap(props);
-            _failLen = len;
-            _failOffset = offset;
-            if (_failDatas.empty()) {
-                // An empty record of a peer carries nothing to produce: step over it.
-                if (acceptPending() < 0) {
-                    ret = -1;
-                    break;
-                }
-                continue;
-            }
-            ret = readCb(_failRid, _failDatas, _failProps) ? acceptPending() : -1;
-            if (ret > 0 && _readNums != nullptr && load(_readNums) == load(_readWNums)) {
-                LOG_WARN("[NOTICE] Read the file `%s' temp over, total-nums:`%d', reProduce success-nums:`%d'",
-                         _curReadFile.c_str(), load(_readWNums), load(_readNums));
-            }
-            break;
-        }
-        if (len == 0) {
-            moveDirtyFile();
-            ret = 0;
-        } else {
-            releaseClaim();
-            ret = -1;
-        }
-        break;
-    }
+    const int ret = handBackNext(readCb);
     if (_failDatas.empty()) clearFile();
     return ret;
+}
+
+int KOVAStoreFile::handBackNext(const readCacheCb& readCb) {
+    for (;;) {
+        switch (readOneRecord()) {
+            case Found::Nothing: LOG_DEBUG("There is not data for to read in `%s'", _curReadFile.c_str()); return 0;
+            case Found::EmptyRecord:
+                // An empty record of a peer carries nothing to produce: step over it.
+                if (acceptPending() < 0) return -1;
+                continue;
+            case Found::Damaged: moveDirtyFile(); return 0;
+            case Found::Error: releaseClaim(); return -1;
+            case Found::Record: break;
+        }
+        const int ret = readCb(_failRid, _failDatas, _failProps) ? acceptPending() : -1;
+        if (ret > 0 && _readNums != nullptr && load(_readNums) == load(_readWNums)) {
+            LOG_WARN("[NOTICE] Read the file `%s' temp over, total-nums:`%d', reProduce success-nums:`%d'",
+                     _curReadFile.c_str(), load(_readWNums), load(_readNums));
+        }
+        return ret;
+    }
+}
+
+KOVAStoreFile::Found KOVAStoreFile::readOneRecord() {
+    if (!canReadData()) return Found::Nothing;
+    // Mapped only for a record to read: a file that merely waits for its deletion
+    // still gets it when the mapping fails.
+    if (!ensureReadMapping()) return Found::Error;
+    // Decoded into locals: a record that fails half-way never becomes pending.
+    std::string rid;
+    KOVAMsg::KOVABatchMessage datas;
+    KOVA::COMMON::KOVAProperties props;
+    const int offset = load(_readOffset);
+    const int len = readData(rid, datas, props);
+    if (len == 0) return Found::Damaged;
+    if (len < 0) return Found::Error;
+    _failRid.swap(rid);
+    _failDatas.swap(datas);
+    _failProps.swap(props);
+    _failLen = len;
+    _failOffset = offset;
+    return _failDatas.empty() ? Found::EmptyRecord : Found::Record;
 }
 
 bool KOVAStoreFile::renewClaim() {
