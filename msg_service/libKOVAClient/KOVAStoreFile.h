@@ -19,7 +19,8 @@
 // the lock on the file itself for writing a record and for removing or moving the
 // file; never both at once); the directory's named semaphore is taken under either
 // mutex but never together with a file's lock. Cross-process locks are taken with a
-// bounded wait.
+// bounded wait. Where the file system cannot lock files, the file's named semaphore
+// stands in for the lock on the file (KOVAStoreFileLock.h).
 // The readCacheCb callback runs on the thread that calls Read, with _readMutex held;
 // it must not call Read.
 //
