@@ -1,6 +1,11 @@
 // Timed named locks with recovery of semaphores left locked by dead processes.
 #include "KOVANamedLock.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -15,35 +20,61 @@ namespace {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
-// First failure to obtain each name since the last success, in this process.
-std::mutex gFailuresMutex;
-std::map<std::string, SteadyTime> gFirstFailures;
+// A run of failed attempts on one semaphore.
+struct Unavailable {
+    SteadyTime first;
+    SteadyTime last;
+    unsigned long semaphore;  // inode of its file; 0 when unknown
+};
 
-// Entries of names nobody asked for again (files deleted meanwhile) are dropped
-// after this long; a name asked for later simply starts a new count.
+// Names this process failed to obtain since its last success with each.
+std::mutex gFailuresMutex;
+std::map<std::string, Unavailable> gFailures;
+std::atomic<int64_t> gOrphanAfterMs{std::chrono::milliseconds(KOVANamedLock::kOrphanAfter).count()};
+
+// Entries of names nobody asked for again (files deleted meanwhile) are dropped.
 constexpr std::chrono::minutes kForgetFailuresAfter{10};
+
+// Where glibc keeps a named semaphore.
+std::string semaphoreFile(const std::string& name) { return "/dev/shm/sem." + name.substr(1); }
+
+unsigned long semaphoreOf(const std::string& name) {
+    struct stat st;
+    return ::stat(semaphoreFile(name).c_str(), &st) == 0 ? static_cast<unsigned long>(st.st_ino) : 0;
+}
 
 void forgetFailure(const std::string& name) {
     std::lock_guard<std::mutex> guard(gFailuresMutex);
-    gFirstFailures.erase(name);
+    gFailures.erase(name);
 }
 
-// Records a failure; true when the name has been unobtainable for kOrphanAfter.
-bool failedLongEnough(const std::string& name) {
+// True when the name's run of failures has lasted the orphan period, so that the
+// next attempt must wait in full and may decide.
+bool runIsDue(const std::string& name) {
+    std::lock_guard<std::mutex> guard(gFailuresMutex);
+    auto it = gFailures.find(name);
+    return it == gFailures.end() || std::chrono::steady_clock::now() - it->second.first >= KOVANamedLock::orphanAfter();
+}
+
+// Records a failure on `semaphore` of an attempt that began at `began` (the semaphore
+// was seen unavailable throughout its wait); the watched semaphore when the run of
+// failures on it has lasted the orphan period, else 0.
+unsigned long recordFailure(const std::string& name, unsigned long semaphore, SteadyTime began) {
     const SteadyTime now = std::chrono::steady_clock::now();
+    const auto period = KOVANamedLock::orphanAfter();
     std::lock_guard<std::mutex> guard(gFailuresMutex);
-    for (auto it = gFirstFailures.begin(); it != gFirstFailures.end();) {
-        it = (now - it->second > kForgetFailuresAfter) ? gFirstFailures.erase(it) : std::next(it);
+    for (auto it = gFailures.begin(); it != gFailures.end();) {
+        it = (now - it->second.last > kForgetFailuresAfter) ? gFailures.erase(it) : std::next(it);
     }
-    auto inserted = gFirstFailures.emplace(name, now);
-    return !inserted.second && now - inserted.first->second >= KOVANamedLock::kOrphanAfter;
-}
-
-// True when the name could not be obtained lately: it is tried without waiting, so a
-// lock left by a dead process costs one wait, not one per attempt.
-bool failedLately(const std::string& name) {
-    std::lock_guard<std::mutex> guard(gFailuresMutex);
-    return gFirstFailures.count(name) != 0;
+    auto inserted = gFailures.emplace(name, Unavailable{began, now, semaphore});
+    Unavailable& run = inserted.first->second;
+    if (!inserted.second) {
+        // Unobserved for too long, or another semaphore by now: start over.
+        if (semaphore == 0 || run.semaphore != semaphore || began - run.last > period / 2) run.first = began;
+        run.last = now;
+        run.semaphore = semaphore;
+    }
+    return semaphore != 0 && now - run.first >= period ? semaphore : 0;
 }
 
 }  // namespace
@@ -51,6 +82,10 @@ bool failedLately(const std::string& name) {
 constexpr std::chrono::milliseconds KOVANamedLock::kDefaultWait;
 constexpr std::chrono::seconds KOVANamedLock::kOrphanAfter;
 const char* const KOVANamedLock::kDirectoryLock = "/KOVAFaileStoreDir.lock";
+
+std::chrono::milliseconds KOVANamedLock::orphanAfter() { return std::chrono::milliseconds(gOrphanAfterMs.load()); }
+
+void KOVANamedLock::setOrphanAfter(std::chrono::milliseconds period) { gOrphanAfterMs.store(period.count()); }
 
 std::string KOVANamedLock::ofFile(const std::string& baseName) { return "/" + baseName + ".lock"; }
 
@@ -64,8 +99,16 @@ KOVANamedLock::KOVANamedLock(const std::string& name, Handle& handle, std::chron
 
 void KOVANamedLock::lock(std::chrono::milliseconds wait) {
     try {
-        if (failedLately(_name)) wait = std::chrono::milliseconds(0);
-        _owned = lockWithin(wait) || (failedLongEnough(_name) && recoverOrphan());
+        const bool due = runIsDue(_name);
+        const SteadyTime began = std::chrono::steady_clock::now();
+        _owned = lockWithin(due ? wait : std::chrono::milliseconds(0));
+        if (!_owned) {
+            // The next attempt opens the name again: a kept handle may be of a semaphore
+            // that someone has re-created meanwhile.
+            _mutex.reset();
+            const unsigned long watched = recordFailure(_name, semaphoreOf(_name), began);
+            _owned = due && watched != 0 && recoverOrphan(watched);
+        }
         if (_owned) forgetFailure(_name);
         else LOG_WARN("The lock `%s' is busy, skip it for now.", _name.c_str());
     } catch (const std::exception& e) {
@@ -91,13 +134,29 @@ bool KOVANamedLock::lockWithin(std::chrono::milliseconds wait) {
     return _mutex->timed_lock(deadline);
 }
 
-bool KOVANamedLock::recoverOrphan() {
-    LOG_WARN("The lock `%s' has been busy for %d s, take it as left by a dead process and re-create it.", _name.c_str(),
-             static_cast<int>(kOrphanAfter.count()));
-    _mutex.reset();
-    boost::interprocess::named_mutex::remove(_name.c_str());
-    _mutex = std::make_shared<boost::interprocess::named_mutex>(boost::interprocess::open_or_create, _name.c_str());
-    return _mutex->try_lock();
+bool KOVANamedLock::recoverOrphan(unsigned long watched) {
+    const std::string file = semaphoreFile(_name);
+    const int fd = ::open(file.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct flock range = {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_len = 1;
+    struct stat opened;
+    bool owned = false;
+    // Both tests under the file lock: the file opened is the watched one, and the name
+    // still leads to it.
+    if (::fcntl(fd, F_OFD_SETLK, &range) == 0 && ::fstat(fd, &opened) == 0 &&
+        static_cast<unsigned long>(opened.st_ino) == watched && semaphoreOf(_name) == watched) {
+        LOG_WARN("The lock `%s' has been busy for %d ms, take it as left by a dead process and re-create it.",
+                 _name.c_str(), static_cast<int>(orphanAfter().count()));
+        _mutex.reset();
+        boost::interprocess::named_mutex::remove(_name.c_str());
+        _mutex = std::make_shared<boost::interprocess::named_mutex>(boost::interprocess::open_or_create, _name.c_str());
+        owned = _mutex->try_lock();
+    }
+    ::close(fd);  // releases the file lock
+    return owned;
 }
 
 }  // namespace KOVA

@@ -4,10 +4,18 @@
 //
 // A process killed while holding such a lock leaves the semaphore locked for ever, so
 // no caller waits without bound: a lock not obtained within the wait is reported as
-// not owned and the caller skips its work for now. When this process has failed to
-// obtain the same name for kOrphanAfter without succeeding in between, the holder is
-// taken to be dead: the semaphore is removed and re-created, and the lock is taken on
-// the new one.
+// not owned and the caller skips its work for now. Holders keep these locks for
+// milliseconds, so a semaphore that has stayed unavailable for the orphan period (60 s)
+// is taken to be left by a dead process: removed, re-created, and locked anew. It
+// counts as continuously unavailable when every attempt on it failed, no attempt
+// began more than half the period after the previous one ended, it is still the same
+// semaphore (its file under /dev/shm), and the last attempt waited the full wait (the
+// attempts before it do not wait, so a dead holder costs one wait, not one per
+// attempt).
+//
+// Two processes may reach that verdict at once. Recoverers take turns on a file lock
+// on the semaphore's own file, which dies with its holder, and remove only the
+// semaphore they watched: a late one finds a new semaphore and starts watching again.
 //
 // Semaphores are created open-or-create with Boost's default permissions and never
 // removed except by the orphan recovery above.
@@ -33,6 +41,10 @@ public:
     static constexpr std::chrono::milliseconds kDefaultWait{1000};
     static constexpr std::chrono::seconds kOrphanAfter{60};
 
+    // The orphan period in force (kOrphanAfter unless set; tests shorten it).
+    static std::chrono::milliseconds orphanAfter();
+    static void setOrphanAfter(std::chrono::milliseconds period);
+
     using Handle = std::shared_ptr<boost::interprocess::named_mutex>;
 
     // Tries to lock `name` (e.g. "/KOVAFaileStoreDir.lock") for up to `wait`.
@@ -56,7 +68,7 @@ public:
 private:
     void lock(std::chrono::milliseconds wait);
     bool lockWithin(std::chrono::milliseconds wait);
-    bool recoverOrphan();
+    bool recoverOrphan(unsigned long watched);
 
     std::string _name;
     Handle _mutex;

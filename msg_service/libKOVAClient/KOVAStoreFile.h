@@ -20,7 +20,8 @@
 // the lock on the file itself for writing a record and for removing or moving the
 // file; never both at once); the directory's named semaphore is taken under either
 // mutex but never together with a file's lock. Cross-process locks are taken with a
-// bounded wait.
+// bounded wait. Where the file system cannot lock files, the file's named semaphore
+// stands in for the lock on the file (KOVAStoreFileLock.h).
 // The readCacheCb callback runs on the thread that calls Read, with _readMutex held;
 // it must not call Read.
 //
@@ -103,6 +104,17 @@ private:
     void dropWriteFile();
 
     // --- read side (KOVAStoreFileRead.cpp); all with _readMutex held ---
+    // What reading at the claimed file's readOffset found.
+    enum class Found {
+        Record,       // a batch, now pending
+        EmptyRecord,  // a record without messages, pending (a peer's)
+        Nothing,      // no unread record
+        Damaged,      // a record no reader can decode, in a file nobody writes: dirty
+        Error         // nothing to hand back now (a record in a file still written, of a newer
+                      // peer, or a file that cannot be mapped): the claim is released
+    };
+    int handBackNext(const readCacheCb& readCb);
+    Found readOneRecord();
     bool renewClaim();
     bool claimStillOurs() const;
     int acceptPending();
@@ -142,6 +154,8 @@ private:
     int* _totalLen = nullptr;
     int _blockWOffset = 0;
     char* _wAddr = nullptr;
+    // The write file's named semaphore, kept open where it stands in for the file lock.
+    KOVANamedLock::Handle _writeFileSemaphore;
 
     // Read side, guarded by _readMutex.
     std::mutex _readMutex;

@@ -51,16 +51,55 @@ bool pathExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-// A descriptor of a file to lock before removing or moving it.
-struct OpenedFile {
-    explicit OpenedFile(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {
-        if (fd < 0) throw std::runtime_error("open " + path + ": " + std::strerror(errno));
+// A store file opened without following a link: anyone who can write the store
+// directory could otherwise make this process write its pid and time into any file
+// it can write. Only a regular file is accepted; it can be mapped (boost's
+// mapped_region takes any object that hands out a descriptor).
+class NoFollowFile {
+public:
+    NoFollowFile(const std::string& path, bool writable)
+        : _fd(::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)) {
+        if (_fd < 0) throw std::runtime_error("open " + path + ": " + std::strerror(errno));
+        if (::fstat(_fd, &_stat) != 0 || !S_ISREG(_stat.st_mode)) {
+            ::close(_fd);
+            throw std::runtime_error(path + " is not a regular file");
+        }
     }
-    ~OpenedFile() { ::close(fd); }
-    OpenedFile(const OpenedFile&) = delete;
-    OpenedFile& operator=(const OpenedFile&) = delete;
-    int fd;
+    ~NoFollowFile() { ::close(_fd); }
+    NoFollowFile(const NoFollowFile&) = delete;
+    NoFollowFile& operator=(const NoFollowFile&) = delete;
+
+    int fd() const { return _fd; }
+    size_t size() const { return static_cast<size_t>(_stat.st_size); }
+    int64_t modifiedSecondsAgo() const { return static_cast<int64_t>(::time(nullptr)) - _stat.st_mtime; }
+    bip::mapping_handle_t get_mapping_handle() const {
+        bip::mapping_handle_t handle;
+        handle.handle = _fd;
+        handle.is_xsi = false;
+        return handle;
+    }
+
+private:
+    int _fd;
+    struct stat _stat;
 };
+
+// A directory that only this user can change: a dirty file moved into a directory of
+// another user could be read or replaced by that user.
+bool isOwnPrivateDirectory(const std::string& dir) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st;
+    if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return true;
+    LOG_WARN("The directory `%s' is not a private directory of this user, do not use it.", dir.c_str());
+    return false;
+}
+
+bool isRealDirectory(const std::string& dir) {
+    struct stat st;
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 }  // namespace
 
@@ -78,58 +117,51 @@ int KOVAStoreFile::Read(const readCacheCb& readCb, int /*interval*/) {
         if (!loadOneStoreFile(_storeDir)) return 0;
     }
 
-    int ret = 0;
-    while (true) {
-        if (!canReadData()) {
-            LOG_DEBUG("There is not data for to read in `%s'", _curReadFile.c_str());
-            ret = 0;
-            break;
-        }
-        // Mapped only for a record to read: a file that merely waits for its deletion
-        // still gets it when the mapping fails.
-        if (!ensureReadMapping()) {
-            releaseClaim();
-            ret = -1;
-            break;
-        }
-        // Decoded into locals: a record that fails half-way never becomes pending.
-        std::string rid;
-        KOVAMsg::KOVABatchMessage datas;
-        KOVA::COMMON::KOVAProperties props;
-        const int offset = load(_readOffset);
-        const int len = readData(rid, datas, props);
-        if (len > 0) {
-            _failRid.swap(rid);
-            _failDatas.swap(datas);
-            _failProps.swap(props);
-            _failLen = len;
-            _failOffset = offset;
-            if (_failDatas.empty()) {
-                // An empty record of a peer carries nothing to produce: step over it.
-                if (acceptPending() < 0) {
-                    ret = -1;
-                    break;
-                }
-                continue;
-            }
-            ret = readCb(_failRid, _failDatas, _failProps) ? acceptPending() : -1;
-            if (ret > 0 && _readNums != nullptr && load(_readNums) == load(_readWNums)) {
-                LOG_WARN("[NOTICE] Read the file `%s' temp over, total-nums:`%d', reProduce success-nums:`%d'",
-                         _curReadFile.c_str(), load(_readWNums), load(_readNums));
-            }
-            break;
-        }
-        if (len == 0) {
-            moveDirtyFile();
-            ret = 0;
-        } else {
-            releaseClaim();
-            ret = -1;
-        }
-        break;
-    }
+    const int ret = handBackNext(readCb);
     if (_failDatas.empty()) clearFile();
     return ret;
+}
+
+int KOVAStoreFile::handBackNext(const readCacheCb& readCb) {
+    for (;;) {
+        switch (readOneRecord()) {
+            case Found::Nothing: LOG_DEBUG("There is not data for to read in `%s'", _curReadFile.c_str()); return 0;
+            case Found::EmptyRecord:
+                // An empty record of a peer carries nothing to produce: step over it.
+                if (acceptPending() < 0) return -1;
+                continue;
+            case Found::Damaged: moveDirtyFile(); return 0;
+            case Found::Error: releaseClaim(); return -1;
+            case Found::Record: break;
+        }
+        const int ret = readCb(_failRid, _failDatas, _failProps) ? acceptPending() : -1;
+        if (ret > 0 && _readNums != nullptr && load(_readNums) == load(_readWNums)) {
+            LOG_WARN("[NOTICE] Read the file `%s' temp over, total-nums:`%d', reProduce success-nums:`%d'",
+                     _curReadFile.c_str(), load(_readWNums), load(_readNums));
+        }
+        return ret;
+    }
+}
+
+KOVAStoreFile::Found KOVAStoreFile::readOneRecord() {
+    if (!canReadData()) return Found::Nothing;
+    // Mapped only for a record to read: a file that merely waits for its deletion
+    // still gets it when the mapping fails.
+    if (!ensureReadMapping()) return Found::Error;
+    // Decoded into locals: a record that fails half-way never becomes pending.
+    std::string rid;
+    KOVAMsg::KOVABatchMessage datas;
+    KOVA::COMMON::KOVAProperties props;
+    const int offset = load(_readOffset);
+    const int len = readData(rid, datas, props);
+    if (len == 0) return Found::Damaged;
+    if (len < 0) return Found::Error;
+    _failRid.swap(rid);
+    _failDatas.swap(datas);
+    _failProps.swap(props);
+    _failLen = len;
+    _failOffset = offset;
+    return _failDatas.empty() ? Found::EmptyRecord : Found::Record;
 }
 
 bool KOVAStoreFile::renewClaim() {
@@ -183,7 +215,8 @@ bool KOVAStoreFile::loadOneStoreFile(const std::string& storeDir) {
                 continue;
             }
             boost::system::error_code ec;
-            if (!fs::is_regular_file(it->status(ec))) {
+            // The entry itself, not what a link points to.
+            if (!fs::is_regular_file(it->symlink_status(ec))) {
                 LOG_WARN("The path `%s' is not an regular file, skip it.", path.c_str());
                 _readFiles.insert(path);
                 continue;
@@ -211,7 +244,7 @@ bool KOVAStoreFile::claimOneFile(const std::string& path, const std::string& nam
         KOVANamedLock::Handle semaphore;
         KOVANamedLock lock(KOVANamedLock::ofFile(name), semaphore);
         if (!lock.owned()) return false;  // maybe left locked by a dead process: next walk
-        bip::file_mapping file(path.c_str(), bip::read_write);
+        NoFollowFile file(path, true);
         bip::mapped_region header(file, bip::read_write, 0, _headerLen);
         uint32_t* lastRead = storeheader::field<uint32_t>(header.get_address(), storeheader::kLastRead);
         int32_t* owner = storeheader::field<int32_t>(header.get_address(), storeheader::kOwnerPid);
@@ -220,6 +253,17 @@ bool KOVAStoreFile::claimOneFile(const std::string& path, const std::string& nam
         if (static_cast<int64_t>(static_cast<uint32_t>(lastReadTime + _maxIdleTime)) > static_cast<int64_t>(now)) {
             LOG_INFO("The File `%s' is processing by `proc-%d', last read time: `%u'", path.c_str(), load(owner),
                      lastReadTime);
+            return false;
+        }
+        // A peer may release the name's lock before it writes the header: until then
+        // its file is full size with only the pid set, and a claim or removal now would
+        // be overwritten or make its next Store write into a removed file. Only a file
+        // left that way for a long time is taken to be abandoned.
+        const int32_t writeOffset = load(storeheader::field<int32_t>(header.get_address(), storeheader::kWriteOffset));
+        const uint32_t lastWrite = load(storeheader::field<uint32_t>(header.get_address(), storeheader::kLastWrite));
+        if ((writeOffset < static_cast<int32_t>(_headerLen) || lastWrite == 0) &&
+            file.modifiedSecondsAgo() < _maxIdleTime) {
+            LOG_INFO("The File `%s' is being made by `proc-%d', leave it for now.", path.c_str(), load(owner));
             return false;
         }
         storeheader::store(lastRead, now);
@@ -257,9 +301,8 @@ void KOVAStoreFile::loadReadMeta() {
 bool KOVAStoreFile::ensureReadMapping() {
     if (_readRegion.get_size() != 0) return true;
     try {
-        bip::file_mapping file(_curReadFile.c_str(), bip::read_only);
-        const boost::uintmax_t size = fs::file_size(_curReadFile);
-        bip::mapped_region whole(file, bip::read_only, 0, static_cast<size_t>(size));
+        NoFollowFile file(_curReadFile, false);
+        bip::mapped_region whole(file, bip::read_only, 0, file.size());
         _readRegion.swap(whole);
         return true;
     } catch (const std::exception& e) {
@@ -274,8 +317,14 @@ int KOVAStoreFile::readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, 
     const int64_t end = std::min<int64_t>(load(_readWOffset), static_cast<int64_t>(_readRegion.get_size()));
     const char* base = static_cast<const char*>(_readRegion.get_address());
     storerecord::Extent extent{storerecord::Check::Damaged, 0, "the read offset lies outside the records"};
-    if (start >= static_cast<int64_t>(_headerLen) && start <= end)
-        extent = storerecord::Measure(base + start, static_cast<size_t>(end - start));
+    if (start >= static_cast<int64_t>(_headerLen) && start <= end) {
+        // No writer makes a record longer than a window; decoding a longer one would
+        // cost several times its size in memory.
+        const int64_t limit = std::min(end - start, _maxRecordLen);
+        extent = storerecord::Measure(base + start, static_cast<size_t>(limit));
+        if (extent.check == storerecord::Check::Damaged && limit < end - start)
+            extent.reason = "no record of at most one write window";
+    }
 
     bool dirtyKind = true;
     if (extent.check == storerecord::Check::Ok) {
@@ -325,12 +374,13 @@ void KOVAStoreFile::moveDirtyFile() {
     if (!_rheaderRegion.flush(0, 0, false)) LOG_FATAL("Flush the header of `%s' failed.", _curReadFile.c_str());
     // Chosen before the file's lock is taken: the directory's lock never nests in it.
     std::string destination = _storeDir + "errKOVAData/";
-    if (!checkAndCreate(destination)) destination = checkAndCreate("/tmp/errKOVAData/") ? "/tmp/errKOVAData/" : "/tmp/";
+    if (!checkAndCreate(destination) || !isRealDirectory(_storeDir + "errKOVAData"))
+        destination = isOwnPrivateDirectory("/tmp/errKOVAData") ? "/tmp/errKOVAData/" : "/tmp/";
     const std::string target = destination + baseName(_curReadFile);
     try {
         std::lock_guard<std::mutex> writeGuard(_writeMutex);
-        OpenedFile file(_curReadFile);
-        KOVAStoreFileLock lock(file.fd);
+        NoFollowFile file(_curReadFile, true);
+        KOVAStoreFileLock lock(file.fd(), _curReadFile, _readFileLock);
         if (!lock.owned()) {
             // tried again after the claim lapses
         } else if (_curReadFile == _curWriteFile || !isIdle()) {
@@ -368,8 +418,8 @@ void KOVAStoreFile::clearFile() {
         }
         // Our own write file is guarded by _writeMutex, every other by its writer's
         // file lock: a record cannot slip in between this test and the removal.
-        OpenedFile file(path);
-        KOVAStoreFileLock lock(file.fd);
+        NoFollowFile file(path, true);
+        KOVAStoreFileLock lock(file.fd(), path, _readFileLock);
         if (!lock.owned()) return;  // still claimed; tried again by the next Read
         if (!canDelete()) {
             LOG_WARN(

@@ -3,7 +3,16 @@
 // A store file is exactly _maxFileSize bytes from its creation: the 40-byte header
 // (KOVAStoreHeader.h), then records (KOVAStoreRecord.h), then zeros. Records are
 // copied into a shared mapping of one write window of 10 MiB at a time; windows
-// follow each other without gaps, each starting at the writeOffset of its time.
+// follow each other without gaps, each starting at the writeOffset of its time. No
+// record is longer than one window less a byte (10485759 bytes); readers refuse a
+// longer one as damaged.
+//
+// Headers a reader leaves alone (it neither claims, reads, moves nor removes the file):
+// one whose writeOffset is below 40 or whose last write time is 0, unless the file
+// was last modified 60 s ago or more. A peer may release the name's lock before it
+// writes the header, so such a file may be in the making; this writer writes the
+// header before it releases the lock. Entries that are not regular files (links
+// included) are left alone too.
 //
 // Before a window is mapped its blocks are reserved (posix_fallocate): a write into an
 // unreserved hole of a mapping on a full file system raises SIGBUS, a failed
@@ -106,14 +115,34 @@ bool KOVAStoreFile::Store(const std::string& rid, const KOVAMsg::KOVABatchMessag
 
 bool KOVAStoreFile::appendRecord(const std::string& rid, const std::string& record, int nums) {
     const int64_t len = static_cast<int64_t>(record.size());
-    if (!_curWriteFile.empty()) {
+    // A new file gets its first record through the same lock and existence test as
+    // every later one: a writer stalled between creating the file and writing (a
+    // paused machine, a slow reservation) leaves a file that looks idle and empty, and
+    // a reader may remove it meanwhile. Then one more file is made; a second loss in
+    // one call is reported as a failure.
+    for (int made = 0;;) {
+        if (_curWriteFile.empty()) {
+            if (made == 2) {
+                LOG_FATAL("Store rid: `%s' data count: %d failed, its new files were removed before its record.",
+                          rid.c_str(), nums);
+                return false;
+            }
+            ++made;
+            // The directory may have gone together with the file.
+            if (!checkAndCreate(_storeDir)) return false;
+            if (!mapNewFile()) {
+                LOG_FATAL("Store rid: `%s' data count: %d failed, map the file `%s' failed!", rid.c_str(), nums,
+                          _curWriteFile.c_str());
+                return false;
+            }
+        }
         bool switchFailed = false;
         {
             // Held from the existence test to the end of the write: a reader deletes or
             // moves an idle file only under this lock, so the record cannot go into a
             // file that is no longer in the directory. Released before the file is
             // dropped, which closes the descriptor it is taken on.
-            KOVAStoreFileLock fileLock(_mapWFile.get_mapping_handle().handle);
+            KOVAStoreFileLock fileLock(_mapWFile.get_mapping_handle().handle, _curWriteFile, _writeFileSemaphore);
             if (!fileLock.owned()) {
                 LOG_WARN("Leave the store file `%s': its lock is busy.", _curWriteFile.c_str());
             } else if (pathExists(_curWriteFile)) {
@@ -137,15 +166,6 @@ bool KOVAStoreFile::appendRecord(const std::string& rid, const std::string& reco
         }
         dropWriteFile();
     }
-    // The directory may have gone together with the file.
-    if (!checkAndCreate(_storeDir)) return false;
-    if (!mapNewFile()) {
-        LOG_FATAL("Store rid: `%s' data count: %d failed, map the file `%s' failed!", rid.c_str(), nums,
-                  _curWriteFile.c_str());
-        return false;
-    }
-    // A file created just now is not idle, so no reader deletes it before this write.
-    return writeRecord(rid, record, nums);
 }
 
 bool KOVAStoreFile::writeRecord(const std::string& rid, const std::string& record, int nums) {
@@ -292,6 +312,7 @@ void KOVAStoreFile::dropWriteFile() {
     bip::mapped_region().swap(_mapWRegion);
     bip::mapped_region().swap(_wheaderRegion);
     bip::file_mapping().swap(_mapWFile);
+    _writeFileSemaphore.reset();
     _writeOffset = _writeNums = _totalLen = nullptr;
     _writeTime = nullptr;
     _wAddr = nullptr;

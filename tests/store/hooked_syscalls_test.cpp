@@ -1,28 +1,38 @@
 // What the writer does between system calls: a new file is complete while its named
-// lock is held, and in synchronous mode a record is on disk before the header counts
-// it, and a failed flush is reported. This binary's own pwrite and msync look at the
-// store while they run (and msync fails when a test asks), so it has a binary of its own.
+// lock is held, its first record survives a reader that removed it while the writer
+// stalled, in synchronous mode a record is on disk before the header counts it, a
+// failed flush is reported, and a file system without file locks costs no file per
+// batch. This binary's own pwrite, msync, posix_fallocate and fcntl look at the store
+// while they run (or fail when a test asks), so it has a binary of its own.
+#include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "KOVANamedLock.h"
+#include "log_reader.h"
 #include "store_helpers.h"
 #include "temp_dir.h"
+#include "test_log.h"
 
 namespace kova::test::store {
 namespace {
 
-std::string watchedFile;            // sampled while not empty
-std::vector<int> writeNumsAtFlush;  // its header's record count at each msync
-int failingFlush = -1;              // index of the msync that fails with EIO
-std::string creatingPrefix;         // the files whose writes are looked at while not empty
-std::vector<bool> lockHeldAtWrite;  // whether the file's named lock was busy at each write
+std::string watchedFile;                  // sampled while not empty
+std::vector<int> writeNumsAtFlush;        // its header's record count at each msync
+int failingFlush = -1;                    // index of the msync that fails with EIO
+std::string creatingPrefix;               // the files whose writes are looked at while not empty
+std::vector<bool> lockHeldAtWrite;        // whether the file's named lock was busy at each write
+std::function<void()> beforeReservation;  // run once, at the next posix_fallocate
+bool fileLocksFail = false;               // open-file-description locks fail with ENOLCK
 
 std::string baseNameOf(int fd) {
     std::error_code error;
@@ -56,8 +66,63 @@ extern "C" int msync(void* addr, size_t len, int flags) {
     return static_cast<int>(::syscall(SYS_msync, addr, len, flags));
 }
 
+extern "C" int posix_fallocate(int fd, off_t offset, off_t len) {
+    using namespace kova::test::store;
+    if (beforeReservation) std::exchange(beforeReservation, nullptr)();
+    static const auto real = reinterpret_cast<int (*)(int, off_t, off_t)>(::dlsym(RTLD_NEXT, "posix_fallocate"));
+    return real(fd, offset, len);
+}
+
+extern "C" int fcntl(int fd, int cmd, ...) {
+    va_list args;
+    va_start(args, cmd);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    if (kova::test::store::fileLocksFail && cmd == F_OFD_SETLK) {
+        errno = ENOLCK;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_fcntl, fd, cmd, arg));
+}
+
 namespace kova::test::store {
 namespace {
+
+const KOVA::readCacheCb acceptAll = [](auto&&...) { return true; };
+
+TEST(StoreFileCreation, FirstRecordSurvivesAReaderThatRemovedTheNewFileWhileTheWriterStalled) {
+    fixtures::TempDir dir("kova-store-stall");
+    UniquePrefix prefix("stall");
+    const std::string storeDir = dir.path().string() + "/";
+    KOVA::KOVAStoreFile writer(storeDir, prefix.str(), "", true, 0, 0);
+    KOVA::KOVAStoreFile reader(storeDir, prefix.str(), "", true, 0, 0);
+    beforeReservation = [&] {
+        // The writer stalls here for two minutes: its new, empty file looks idle.
+        for (const std::string& file : storeFiles(storeDir, prefix.str())) ageHeader(file, 120, true);
+        reader.Read(acceptAll, 5);
+    };
+    const bool stored = writer.Store("a", makeBatch("a", 16), {});
+    beforeReservation = nullptr;
+    EXPECT_TRUE(stored);
+    EXPECT_EQ(drain(reader, 3), (std::vector<std::string>{"a"}));
+}
+
+TEST(StoreFileLocks, UnsupportedLocksFallBackToTheNamedSemaphoreWithOneFileForManyBatches) {
+    fixtures::TempDir dir("kova-store-nolock");
+    UniquePrefix prefix("nolock");
+    const std::string storeDir = dir.path().string() + "/";
+    fixtures::LogMark log(fixtures::testLogDir());
+    fileLocksFail = true;
+    KOVA::KOVAStoreFile store(storeDir, prefix.str(), "", true, 0, 0);
+    for (const char* rid : {"a", "b", "c"}) EXPECT_TRUE(store.Store(rid, makeBatch(rid, 16), {}));
+    const std::vector<std::string> files = storeFiles(storeDir, prefix.str());
+    ASSERT_EQ(files.size(), 1u);
+    ageHeader(files[0], 120, true);
+    EXPECT_EQ(drain(store, 3), (std::vector<std::string>{"a", "b", "c"}));
+    fileLocksFail = false;
+    EXPECT_TRUE(storeFiles(storeDir, prefix.str()).empty()) << "the finished file was not removed";
+    EXPECT_EQ(fixtures::countOccurrences(log.text(), "cannot be locked here"), 1u);
+}
 
 TEST(StoreFileCreation, HeaderAndSizeWrittenUnderTheNamedLock) {
     fixtures::TempDir dir("kova-store-create");

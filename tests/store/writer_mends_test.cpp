@@ -82,7 +82,8 @@ TEST(StoreWriter, LeavesAFileWhoseLockIsHeld) {
 
     // A reader about to remove the file holds this lock.
     OpenFile held(before[0]);
-    KOVA::KOVAStoreFileLock lock(held.fd);
+    KOVA::KOVANamedLock::Handle semaphore;
+    KOVA::KOVAStoreFileLock lock(held.fd, before[0], semaphore);
     ASSERT_TRUE(lock.owned());
     ASSERT_TRUE(writer.Store("b", makeBatch("b", 16), {}));
     EXPECT_EQ(readHeader(before[0]).writeNums, nums);
@@ -103,7 +104,8 @@ TEST(StoreReader, RemovesAReadFileOnlyWhenItsLockIsFree) {
     {
         // A writer that is appending to the file holds this lock.
         OpenFile held(path);
-        KOVA::KOVAStoreFileLock lock(held.fd);
+        KOVA::KOVANamedLock::Handle semaphore;
+        KOVA::KOVAStoreFileLock lock(held.fd, path, semaphore);
         ASSERT_TRUE(lock.owned());
         EXPECT_EQ(reader.Read(accept, 0), 0);
         EXPECT_TRUE(std::filesystem::exists(path));
