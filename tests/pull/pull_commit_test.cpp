@@ -189,7 +189,7 @@ TEST(HandBuiltStatusTest, CommitWithoutCallbackAgentReports100AndTakesTheAdvance
     KOVA::ConsumeResultInfo reply{};
     reply.commit.offset = 7;
     KOVAMsg::KOVABatchMessage records = batchOf(2);
-    KOVA::ConsumeStatusPtr batch = KOVA::GetLocalStatusFromConsumeResult(reply, records, nullptr);
+    KOVA::ConsumeStatusPtr batch = KOVA::GetLocalStatusFromConsumeResult(reply, records, nullptr, -1);
     std::promise<int> async;
     batch->AsyncCommit(
         "sid", 0, -1, [&async](int code, void*) { async.set_value(code); }, nullptr);
