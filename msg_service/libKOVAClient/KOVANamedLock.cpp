@@ -16,8 +16,13 @@ namespace {
 using SteadyTime = std::chrono::steady_clock::time_point;
 
 // First failure to obtain each name since the last success, in this process.
+// Made on first use and never destroyed: a client may start before main and a
+// store may still be used while the process exits.
 std::mutex gFailuresMutex;
-std::map<std::string, SteadyTime> gFirstFailures;
+std::map<std::string, SteadyTime>& firstFailures() {
+    static std::map<std::string, SteadyTime>* failures = new std::map<std::string, SteadyTime>();
+    return *failures;
+}
 
 // Entries of names nobody asked for again (files deleted meanwhile) are dropped
 // after this long; a name asked for later simply starts a new count.
@@ -25,17 +30,18 @@ constexpr std::chrono::minutes kForgetFailuresAfter{10};
 
 void forgetFailure(const std::string& name) {
     std::lock_guard<std::mutex> guard(gFailuresMutex);
-    gFirstFailures.erase(name);
+    firstFailures().erase(name);
 }
 
 // Records a failure; true when the name has been unobtainable for kOrphanAfter.
 bool failedLongEnough(const std::string& name) {
     const SteadyTime now = std::chrono::steady_clock::now();
     std::lock_guard<std::mutex> guard(gFailuresMutex);
-    for (auto it = gFirstFailures.begin(); it != gFirstFailures.end();) {
-        it = (now - it->second > kForgetFailuresAfter) ? gFirstFailures.erase(it) : std::next(it);
+    std::map<std::string, SteadyTime>& failures = firstFailures();
+    for (auto it = failures.begin(); it != failures.end();) {
+        it = (now - it->second > kForgetFailuresAfter) ? failures.erase(it) : std::next(it);
     }
-    auto inserted = gFirstFailures.emplace(name, now);
+    auto inserted = failures.emplace(name, now);
     return !inserted.second && now - inserted.first->second >= KOVANamedLock::kOrphanAfter;
 }
 
@@ -43,7 +49,7 @@ bool failedLongEnough(const std::string& name) {
 // lock left by a dead process costs one wait, not one per attempt.
 bool failedLately(const std::string& name) {
     std::lock_guard<std::mutex> guard(gFailuresMutex);
-    return gFirstFailures.count(name) != 0;
+    return firstFailures().count(name) != 0;
 }
 
 }  // namespace
