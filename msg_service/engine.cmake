@@ -9,6 +9,7 @@ add_library(kova_engine STATIC
   ${KOVA_ENGINE_DIR}/KOVAClientLibImplPush.cpp
   ${KOVA_ENGINE_DIR}/KOVAClientLibImplPushShared.cpp
   ${KOVA_ENGINE_DIR}/KOVAClientLibImplPushMonitor.cpp
+  ${KOVA_ENGINE_DIR}/KOVAClientLibImplRelease.cpp
   ${KOVA_ENGINE_DIR}/KOVAClientAdapter.cpp
   ${KOVA_ENGINE_DIR}/KOVAClientAdapterListener.cpp
   ${KOVA_ENGINE_DIR}/KOVAMessageListenerI.cpp

@@ -54,9 +54,13 @@ std::string BuildStem(const std::string& logdir, const std::string& prefix, cons
     return stem + GetKovaLogPrefixId(prefix) + "sdk-cpp";
 }
 
-}  // namespace
+struct LevelName {
+    const char* text;
+    KOVA::COMMON::elogLevel level;
+};
 
-const std::map<std::string, KOVA::COMMON::elogLevel> KOVALog::_str2LevelMap = {
+// Constant-initialised: the level may be set by a client started before main.
+constexpr LevelName kLevelNames[] = {
     {"TRACE", KOVA::COMMON::eLOG_LEVEL_TRACE}, {"trace", KOVA::COMMON::eLOG_LEVEL_TRACE},
     {"DEBUG", KOVA::COMMON::eLOG_LEVEL_DEBUG}, {"debug", KOVA::COMMON::eLOG_LEVEL_DEBUG},
     {"INFO", KOVA::COMMON::eLOG_LEVEL_INFO},   {"info", KOVA::COMMON::eLOG_LEVEL_INFO},
@@ -64,6 +68,8 @@ const std::map<std::string, KOVA::COMMON::elogLevel> KOVALog::_str2LevelMap = {
     {"ERROR", KOVA::COMMON::eLOG_LEVEL_ERROR}, {"error", KOVA::COMMON::eLOG_LEVEL_ERROR},
     {"FATAL", KOVA::COMMON::eLOG_LEVEL_FATAL}, {"fatal", KOVA::COMMON::eLOG_LEVEL_FATAL},
 };
+
+}  // namespace
 
 std::string GetKovaLogPrefixId(const std::string& prefix) {
     const char* env = getenv(KOVA_LOG_PREFIX_);
@@ -136,8 +142,12 @@ std::string KOVALog::getLogBaseName() {
 }
 
 void KOVALog::setLogLevel(const std::string& logLevel) {
-    auto it = _str2LevelMap.find(logLevel);
-    if (it != _str2LevelMap.end()) setLogLevel(it->second);
+    for (const LevelName& name : kLevelNames) {
+        if (logLevel == name.text) {
+            setLogLevel(name.level);
+            return;
+        }
+    }
 }
 
 void KOVALog::Log_Msg(const char* sFormat, ...) {

@@ -93,8 +93,6 @@ private:
     std::atomic<KOVA::COMMON::elogLevel> _logLevel;
     std::mutex _mutex;
     std::atomic<bool> _provisional{false};  // created from empty arguments, not yet re-targeted
-
-    static const std::map<std::string, KOVA::COMMON::elogLevel> _str2LevelMap;
 };
 
 }  // namespace TQPublicTool

@@ -6,18 +6,21 @@ namespace KOVA {
 
 namespace {
 
-KOVA::KOVACallbackAgentPrx CommitProxyFor(const KOVA::KOVACallbackAgentPrx& callback,
-                                          const Glacier2::RouterPrx& router) {
-    if (!callback || !router) {
+KOVA::KOVACallbackAgentPrx CommitProxyFor(const KOVA::KOVACallbackAgentPrx& callback, const Glacier2::RouterPrx& router,
+                                          int invocationTimeout) {
+    if (!callback) {
         return callback;
     }
-    return callback->ice_router(router);
+    // An unmarshalled proxy has the communicator's default timeout, not the agent's.
+    KOVA::KOVACallbackAgentPrx commit = callback->ice_invocationTimeout(invocationTimeout);
+    return router ? commit->ice_router(router) : commit;
 }
 
 }  // namespace
 
 ConsumeStatusPtr GetLocalStatusFromConsumeResult(const KOVA::ConsumeResultInfo& csinfo,
-                                                 KOVAMsg::KOVABatchMessage& datas, const Glacier2::RouterPrx& router) {
+                                                 KOVAMsg::KOVABatchMessage& datas, const Glacier2::RouterPrx& router,
+                                                 int invocationTimeout) {
     if (csinfo.code != COMMON::SUCCESS) {
         return new ConsumeStatus(csinfo.code, nullptr);
     }
@@ -25,7 +28,7 @@ ConsumeStatusPtr GetLocalStatusFromConsumeResult(const KOVA::ConsumeResultInfo& 
     std::unique_ptr<LocalConsmueStatus> pending(new LocalConsmueStatus(csinfo.code));
     LocalConsmueStatus* state = pending.get();
     state->_delay = csinfo.delay;
-    state->_commitPrx = CommitProxyFor(csinfo.callback, router);
+    state->_commitPrx = CommitProxyFor(csinfo.callback, router, invocationTimeout);
     state->_commitInfo = csinfo.commit;
     ConsumeStatusPtr status = new ConsumeStatus(csinfo.code, pending.release());
 

@@ -15,8 +15,11 @@ namespace KOVA {
 // state, and leaves `datas` alone. Code 0 gives a status with one IMessage per record
 // of `datas` in order (each record's property containers are moved out) and a commit
 // state copied from `csinfo`. The commit proxy is `csinfo.callback`, routed through
-// `router` when one is given; a missing callback stays null (no routing, no throw).
+// `router` when one is given, with the invocation timeout of the proxy the reply
+// came through (`invocationTimeout`, Ice's milliseconds or -1); a missing callback
+// stays null (no routing, no throw).
 ConsumeStatusPtr GetLocalStatusFromConsumeResult(const KOVA::ConsumeResultInfo& csinfo,
-                                                 KOVAMsg::KOVABatchMessage& datas, const Glacier2::RouterPrx& router);
+                                                 KOVAMsg::KOVABatchMessage& datas, const Glacier2::RouterPrx& router,
+                                                 int invocationTimeout);
 
 }  // namespace KOVA

@@ -9,26 +9,28 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "KOVAClientThreads.h"
 #include "KOVAConfigText.h"
 #include "KOVALog.h"
 #include "PublicTools.h"
 
 namespace KOVA {
 
-std::string _kova_ClientId;
-
 namespace {
 
-// Always given to Ice. In the file form they follow "--Ice.Config=" on the command
-// line and so override the file; in the list form they come first and a caller's
-// item for the same key overrides them.
-const std::string _defaultIceMaxMessageSize = "--Ice.MessageSizeMax=0";
-const std::string _defaultIceBackupCacheUpdates = "--Ice.BackgroundLocatorCacheUpdates=1";
-const std::string _defaultHeartbeat = "--Ice.ACM.Client.Heartbeat=1";
-const std::string kCommandLineDashes = "--";
+// Namespace-scope objects here are constant-initialised (character arrays,
+// numbers): GetInstance may run from another program's static initialiser,
+// before any dynamic initialiser of this library.
 
-const std::string kClientPool = "Ice.ThreadPool.Client";
-const std::string kServerPool = "Ice.ThreadPool.Server";
+// Always given to Ice. In the file form they follow "--Ice.Config=" on the command
+// line and so override the file; in the list form they come first (without the
+// dashes) and a caller's item for the same key overrides them.
+constexpr const char* kForcedOptions[] = {"--Ice.MessageSizeMax=0", "--Ice.BackgroundLocatorCacheUpdates=1",
+                                          "--Ice.ACM.Client.Heartbeat=1"};
+constexpr size_t kCommandLineDashes = 2;
+
+constexpr char kClientPool[] = "Ice.ThreadPool.Client";
+constexpr char kServerPool[] = "Ice.ThreadPool.Server";
 
 const int kDefaultStoreNums = 100;
 const int kMinStoreNums = 1;
@@ -93,15 +95,54 @@ std::string HomeDirectory() {
     return "/tmp";
 }
 
+struct ClientIdSlot {
+    std::mutex mutex;
+    std::string id;
+};
+
+// Made on first use and never destroyed: threads still producing while the
+// process exits read it after static destruction has begun.
+ClientIdSlot& clientIdSlot() {
+    static ClientIdSlot* slot = new ClientIdSlot();
+    return *slot;
+}
+
 // Built fresh each time so that a host without a private address gives "-<pid>" and
 // never a growing "-<pid>-<pid>".
 void RebuildProcessClientId() {
     std::string ip;
     TQPublicTool::GetLocalIP(ip);
-    _kova_ClientId = ip + "-" + ProcessIdText();
+    const std::string id = ip + "-" + ProcessIdText();
+    ClientIdSlot& slot = clientIdSlot();
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    slot.id = id;
+}
+
+void TearDownNow(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thread>& adapterThread,
+                 const std::shared_ptr<boost::asio::thread_pool>& pushPool, const std::string& adapterID) {
+    if (ic) {
+        try {
+            ic->destroy();
+        } catch (const std::exception& e) {
+            LOG_WARN("Destroy communicator of adapter:%s failed:%s", adapterID.c_str(), e.what());
+        }
+    }
+    if (adapterThread && adapterThread->joinable()) {
+        adapterThread->join();
+    }
+    if (pushPool) {
+        // Every push it ran has been answered: destroy() waited for them.
+        pushPool->join();
+    }
 }
 
 }  // namespace
+
+std::string _kova_ClientId() {
+    ClientIdSlot& slot = clientIdSlot();
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    return slot.id;
+}
 
 void initkovaLogger(const std::string& logDir, const std::string& appName, const std::string& logLevel,
                     const std::string& logName) {
@@ -150,33 +191,38 @@ KOVAClientAdapter::KOVAClientAdapter(const std::vector<std::string>& configs, co
 }
 
 void DestroyCommunicator(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thread>& adapterThread,
-                         const std::string& adapterID) {
-    if (ic) {
-        try {
-            ic->destroy();
-        } catch (const std::exception& e) {
-            LOG_WARN("Destroy communicator of adapter:%s failed:%s", adapterID.c_str(), e.what());
-        }
+                         const std::shared_ptr<boost::asio::thread_pool>& pushPool, const std::string& adapterID) {
+    if (!OnClientThread()) {
+        TearDownNow(ic, adapterThread, pushPool, adapterID);
+        return;
     }
-    if (adapterThread && adapterThread->joinable()) {
-        adapterThread->join();
+    // A process that calls exit() from a callback ends without it: the helper
+    // is detached and nothing waits for it.
+    try {
+        std::thread([ic, adapterThread, pushPool, adapterID] {
+            TearDownNow(ic, adapterThread, pushPool, adapterID);
+        }).detach();
+    } catch (const std::exception& e) {
+        LOG_FATAL("No thread to destroy the communicator of adapter:%s, left alive:%s", adapterID.c_str(), e.what());
     }
 }
 
-KOVAClientAdapter::~KOVAClientAdapter() {
-    DestroyCommunicator(_ic, _app, _adapterID);
-    if (_pushPool) {
-        // Every push it ran has been answered: destroy() waited for them.
-        _pushPool->join();
-    }
+KOVAClientAdapter::~KOVAClientAdapter() { DestroyCommunicator(_ic, _app, _pushPool, _adapterID); }
+
+Ice::InitializationData KOVAClientAdapter::initializationData(const Ice::PropertiesPtr& props) const {
+    Ice::InitializationData initData;
+    initData.properties = props;
+    // Marks every Ice thread, so a tear-down on one of them knows not to wait for itself.
+    initData.threadHook = ClientThreadHook();
+    return initData;
 }
 
 void KOVAClientAdapter::initCommandArgvs(const std::string& cfg) {
     _argc = 0;
     _argv[_argc++] = cfg.c_str();
-    _argv[_argc++] = _defaultIceMaxMessageSize.c_str();
-    _argv[_argc++] = _defaultIceBackupCacheUpdates.c_str();
-    _argv[_argc++] = _defaultHeartbeat.c_str();
+    for (const char* forced : kForcedOptions) {
+        _argv[_argc++] = forced;
+    }
 }
 
 void KOVAClientAdapter::initCommunicator(const std::string& cfg) {
@@ -187,10 +233,9 @@ void KOVAClientAdapter::initCommunicator(const std::string& cfg) {
     int argc = _argc;
     const char* argv[sizeof(_argv) / sizeof(_argv[0])];
     std::copy(_argv, _argv + _argc, argv);
-    Ice::InitializationData initData;
-    initData.properties = Ice::createProperties(argc, argv);
-    PrepareInitProperties(initData.properties);
-    setCommunicator(Ice::initialize(initData, ICE_INT_VERSION));
+    const Ice::PropertiesPtr props = Ice::createProperties(argc, argv);
+    PrepareInitProperties(props);
+    setCommunicator(Ice::initialize(initializationData(props), ICE_INT_VERSION));
 
     startLoggerFrom(_ic->getProperties());
     applyCommunicatorSettings();
@@ -198,8 +243,8 @@ void KOVAClientAdapter::initCommunicator(const std::string& cfg) {
 
 void KOVAClientAdapter::initCommunicator(const std::vector<std::string>& items) {
     std::vector<std::string> ordered(items);
-    for (const std::string* forced : {&_defaultIceMaxMessageSize, &_defaultIceBackupCacheUpdates, &_defaultHeartbeat}) {
-        ordered.insert(ordered.begin(), forced->substr(kCommandLineDashes.size()));
+    for (const char* forced : kForcedOptions) {
+        ordered.insert(ordered.begin(), std::string(forced + kCommandLineDashes));
     }
 
     Ice::PropertiesPtr props = Ice::createProperties();
@@ -219,9 +264,7 @@ void KOVAClientAdapter::initCommunicator(const std::vector<std::string>& items) 
     }
 
     PrepareInitProperties(props);
-    Ice::InitializationData initData;
-    initData.properties = props;
-    setCommunicator(Ice::initialize(initData, ICE_INT_VERSION));
+    setCommunicator(Ice::initialize(initializationData(props), ICE_INT_VERSION));
     applyCommunicatorSettings();
 }
 
@@ -337,7 +380,7 @@ void KOVAClientAdapter::checkSeparateResources(const Ice::PropertiesPtr& props) 
 void KOVAClientAdapter::logConfig() {
     const Ice::StringSeq options = _ic->getProperties()->getCommandLineOptions();
     for (const std::string& option : options) {
-        LOG_WARN("[INFO] client:`%s' config:`%s'", _kova_ClientId.c_str(), MaskSecretOption(option).c_str());
+        LOG_WARN("[INFO] client:`%s' config:`%s'", _kova_ClientId().c_str(), MaskSecretOption(option).c_str());
     }
 }
 

@@ -41,8 +41,9 @@ namespace KOVA {
 
 // The process client id: local private IPv4 address (empty when there is none), "-"
 // and the process id. Rebuilt by every adapter construction; read by the engines for
-// their session ids.
-extern std::string _kova_ClientId;
+// their session ids. An accessor (a copy taken under a lock) rather than a global
+// object, so it is usable before main and while another adapter rebuilds it.
+std::string _kova_ClientId();
 
 // Hands one pushed batch to the client and returns the reply code for the server.
 // Thread: in the shared-connection and router modes, whose pushes arrive on the
@@ -70,12 +71,6 @@ void initkovaLogger(const std::string& logDir, const std::string& appName, const
 // Destroys a communicator that a renewal replaced (internal to the adapter).
 class RetiredCommunicator;
 
-// The one tear-down of a communicator (internal to the adapter): destroy() it,
-// which also ends the wait of the adapter thread serving it, then join that
-// thread. Either may be null. A failure is logged, never thrown.
-void DestroyCommunicator(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thread>& adapterThread,
-                         const std::string& adapterID);
-
 }  // namespace KOVA
 
 namespace boost {
@@ -83,6 +78,19 @@ namespace asio {
 class thread_pool;
 }  // namespace asio
 }  // namespace boost
+
+namespace KOVA {
+
+// The one tear-down of a communicator (internal to the adapter): destroy() it,
+// which also ends the wait of the adapter thread serving it, then join that
+// thread, then the push pool. Any of them may be null. A failure is logged,
+// never thrown. On one of the client's own threads (KOVAClientThreads.h) the
+// tear-down would wait for that very thread (its dispatch, its pool): it then
+// runs on a detached helper thread and this call returns at once.
+void DestroyCommunicator(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thread>& adapterThread,
+                         const std::shared_ptr<boost::asio::thread_pool>& pushPool, const std::string& adapterID);
+
+}  // namespace KOVA
 
 namespace KOVA {
 
@@ -156,10 +164,14 @@ public:
     // renewal waits for the old communicator's dispatches to end.
     bool ActiveAdapter(const KOVAPushCallback& cb, bool force);
 
-    // At exit: refuses every later activation (ActiveAdapter gives false), then
-    // destroys the communicator, which waits for pushes in progress. The destroy
-    // runs outside _adapterMutex because a push callback may be waiting for it in
-    // ActiveAdapter. The adapter thread is joined by the destructor.
+    // At exit: refuses every later activation (ActiveAdapter gives false; a
+    // communicator a renewal builds afterwards is destroyed at once), then
+    // destroys the communicator, which waits for pushes in progress. It takes
+    // no lock that is held across a remote call: an activation or a renewal
+    // in progress (inside createSession under _adapterMutex) fails fast once
+    // the communicator is gone. On a client thread the destroy runs on a
+    // helper thread (see DestroyCommunicator). The adapter thread is joined
+    // by the destructor, which is safe on a client thread too.
     void Close();
 
 private:
@@ -190,7 +202,10 @@ private:
     bool rebuildCommunicatorLocked(RetiredCommunicator& retired);
     void reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported, std::promise<bool>* activated,
                                  const char* what);
-    void setCommunicator(const Ice::CommunicatorPtr& ic);
+    // False (and `ic` destroyed) once Close() ran.
+    bool setCommunicator(const Ice::CommunicatorPtr& ic);
+    // The communicator settings every communicator of the adapter gets.
+    Ice::InitializationData initializationData(const Ice::PropertiesPtr& props) const;
     // The push pool, made by the first activation that needs it.
     boost::asio::thread_pool* pushPool();
 
@@ -222,7 +237,7 @@ private:
     // ---- Atomics: written under _adapterMutex, read anywhere ----
     std::atomic<bool> _ok;             // the object adapter serving the listener is active
     std::atomic<bool> _shareConn;      // listeners registered by identity over the engine's connection
-    std::atomic<bool> _closed{false};  // set by Close(); no activation after it
+    std::atomic<bool> _closed{false};  // set by Close() under _handleMutex; no activation after it
 
     // ---- _adapterMutex: serialises activation and renewal; guards ----
     // (the adapter thread writes _router and _sessionPrx on behalf of the
@@ -234,8 +249,8 @@ private:
     Glacier2::SessionPrx _sessionPrx;
     // Runs the push callbacks of the modes whose pushes arrive on Ice client
     // threads; made by the first activation that needs it, lives as long as
-    // the adapter.
-    std::unique_ptr<boost::asio::thread_pool> _pushPool;
+    // the adapter (shared only to hand it to the tear-down).
+    std::shared_ptr<boost::asio::thread_pool> _pushPool;
 
     // ---- _handleMutex (a leaf): guards what a renewal replaces ----
     mutable std::mutex _handleMutex;

@@ -35,7 +35,8 @@ public:
                 const std::string& adapterID) {
         // Takes the routed adapter, the router session and every connection
         // with the old communicator.
-        _destroyer = std::thread([ic, adapterThread, adapterID] { DestroyCommunicator(ic, adapterThread, adapterID); });
+        _destroyer =
+            std::thread([ic, adapterThread, adapterID] { DestroyCommunicator(ic, adapterThread, nullptr, adapterID); });
     }
 
 private:
@@ -71,7 +72,7 @@ bool KOVAClientAdapter::ActiveAdapter(const KOVAPushCallback& cb, bool force) {
         // Also after a failed re-activation (_ok false): that communicator's
         // router connection has no usable session and may hold a half-made
         // routed adapter, so only a fresh communicator can succeed.
-        LOG_WARN("Re Active adapter for client:%s, adapter:%s", _kova_ClientId.c_str(), _adapterID.c_str());
+        LOG_WARN("Re Active adapter for client:%s, adapter:%s", _kova_ClientId().c_str(), _adapterID.c_str());
         if (!rebuildCommunicatorLocked(retired)) {
             return false;
         }
@@ -85,21 +86,18 @@ bool KOVAClientAdapter::ActiveAdapter(const KOVAPushCallback& cb, bool force) {
 }
 
 void KOVAClientAdapter::Close() {
+    // Not _adapterMutex: a renewal holds it across the router's createSession,
+    // which only the destroy below cuts short.
+    Ice::CommunicatorPtr ic;
     {
-        std::lock_guard<std::mutex> lock(_adapterMutex);
+        std::lock_guard<std::mutex> handles(_handleMutex);
         _closed = true;
-    }
-    Ice::CommunicatorPtr ic = getCommunicator();
-    if (!ic) {
-        return;
+        ic = _ic;
     }
     // Waits for dispatches in progress (pushes); outstanding asynchronous calls
-    // complete with CommunicatorDestroyedException.
-    try {
-        ic->destroy();
-    } catch (const Ice::Exception& e) {
-        LOG_WARN("Destroy communicator of client:%s failed:%s", _clientID.c_str(), e.what());
-    }
+    // complete with CommunicatorDestroyedException. A renewal that has swapped
+    // the communicator out destroys the old one itself and refuses the new one.
+    DestroyCommunicator(ic, nullptr, nullptr, _adapterID);
 }
 
 bool KOVAClientAdapter::startAdapterThreadLocked() {
@@ -140,10 +138,7 @@ bool KOVAClientAdapter::rebuildCommunicatorLocked(RetiredCommunicator& retired) 
         // The settings and the listener mode stay as settled at construction:
         // engines, the manager and the fail-store read them from other threads
         // without a lock. Only the communicator is new, with the same properties.
-        Ice::InitializationData initData;
-        initData.properties = _settledProperties->clone();
-        setCommunicator(Ice::initialize(initData, ICE_INT_VERSION));
-        return true;
+        return setCommunicator(Ice::initialize(initializationData(_settledProperties->clone()), ICE_INT_VERSION));
     } catch (const std::exception& e) {
         LOG_FATAL("Rebuild the communicator of adapter:%s failed, exception:%s", _adapterID.c_str(), e.what());
         return false;
@@ -245,14 +240,22 @@ void KOVAClientAdapter::reportActivationFailure(const Ice::ObjectAdapterPtr& ada
 
 boost::asio::thread_pool* KOVAClientAdapter::pushPool() {
     if (!_pushPool) {
-        _pushPool.reset(new boost::asio::thread_pool(static_cast<size_t>(std::max(1, _maxSSize))));
+        _pushPool = std::make_shared<boost::asio::thread_pool>(static_cast<size_t>(std::max(1, _maxSSize)));
     }
     return _pushPool.get();
 }
 
-void KOVAClientAdapter::setCommunicator(const Ice::CommunicatorPtr& ic) {
-    std::lock_guard<std::mutex> handles(_handleMutex);
-    _ic = ic;
+bool KOVAClientAdapter::setCommunicator(const Ice::CommunicatorPtr& ic) {
+    {
+        std::lock_guard<std::mutex> handles(_handleMutex);
+        if (!_closed) {
+            _ic = ic;
+            return true;
+        }
+    }
+    LOG_WARN("The client adapter:%s is closed, the new communicator is destroyed", _adapterID.c_str());
+    DestroyCommunicator(ic, nullptr, nullptr, _adapterID);
+    return false;
 }
 
 bool KOVAClientAdapter::createClientProxy() {

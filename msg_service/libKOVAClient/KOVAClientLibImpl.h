@@ -37,14 +37,15 @@
 //
 // Ownership: always held by a std::shared_ptr (KOVAClientLibImplPtr); completions
 // of asynchronous calls keep only a std::weak_ptr to the engine and a shared_ptr
-// to the io_context they post to, so they never reach a destroyed engine. A
-// completion that takes a strong reference on an Ice thread hands it over to
-// the completion io_context instead of releasing it there: the engine releases
-// the client adapter, whose communicator cannot be destroyed from one of its
-// own threads. So the engine refers to its io_context weakly (a handler queued
-// on a stopped io_context must not keep that io_context alive through the
-// engine it holds). The engine keeps the client adapter alive for its whole
-// life. Destruction makes no remote call: sessions and registrations are left
+// to the io_context they post to, so they never reach a destroyed engine. One
+// rule for every path: the last engine reference is dropped on a thread that no
+// communicator of the engine owns. A completion that takes a strong reference
+// on an Ice thread gives it to releaseOffIceThread; nothing queued on a
+// completion io_context holds the engine, so an io_context that is stopped, or
+// dies on an Ice thread, keeps neither the engine nor its adapter alive and
+// releases neither there. The engine refers to its io_context weakly. The
+// engine keeps the client adapter alive for its whole life. Destruction makes
+// no remote call: sessions and registrations are left
 // to expire on the server side.
 #pragma once
 
@@ -198,7 +199,7 @@ public:
     // the Ice thread with a WARN line when the engine has no io_context. Returns
     // 100 when nothing could be issued: cb never runs. A pull issued to the
     // agent moves cb out of the caller's object; a direct pull copies it. The
-    // first io_context offered is kept for every later completion. An exception
+    // io_context offered replaces the kept one when that is gone or stopped. An exception
     // thrown by cb is logged (ERROR) and goes no further.
     int Consume(const std::string& rid, std::string& _sid, int maxFetchCount, PullConsumerCallback& cb, void* cookie,
                 const KOVA::COMMON::KOVAProperties& properties, int timeout,
@@ -233,7 +234,7 @@ private:
     // Build the family's proxy when it is null. Ice exceptions reach the caller.
     void initProduceProxy(bool force);
     void initPullProxy(bool force);
-    void initAsyncPullProxy(std::shared_ptr<boost::asio::io_context> asyncPullService, bool force);
+    void initAsyncPullProxy(bool force);
     void uninitAllproxy();
 
     // Copies taken under the family's handle lock; use the copy for the call.
@@ -245,11 +246,15 @@ private:
     void setDirectPullProxy(const KOVACallbackAgentPrx& prx);
     Glacier2::RouterPrx currentRouter() const;
     bool routed() const { return currentRouter(); }
-    // The completion io_context: the first non-null one offered is kept for good.
+    // The completion io_context: the one offered replaces the kept one when that
+    // is gone or stopped (every asynchronous call offers its own).
     std::shared_ptr<boost::asio::io_context> adoptAsyncService(const std::shared_ptr<boost::asio::io_context>& offered);
     std::shared_ptr<boost::asio::io_context> currentAsyncService() const;
-    // Releases a reference taken on an Ice thread on the completion io_context
-    // (in place only when the engine has none).
+    // The one way a reference taken on an Ice thread is let go: it is dropped
+    // on the process's releaser thread, which no communicator owns, so the last
+    // reference never destroys the engine (and its client adapter) on an Ice
+    // thread, whatever became of the completion io_context
+    // (KOVAClientLibImplRelease.cpp).
     static void releaseOffIceThread(std::shared_ptr<KOVAClientLibImpl> self);
 
     // Drops every agent-derived proxy when `e` means the agent session is gone:
@@ -335,6 +340,9 @@ private:
     PushMonitorTimings _monitorTimings;  // written by the constructor only
 
     // ---- Lock-free ----
+    // The agent proxy's invocation timeout (Ice's -1 until a session is built),
+    // given to every proxy an agent's reply names (direct pull, commit).
+    std::atomic<int> _agentInvocationTimeout{-1};
     // Remaining direct-pull budget; each direct pull spends one unit with a
     // single atomic decrement.
     std::atomic<int> _directPullCount;

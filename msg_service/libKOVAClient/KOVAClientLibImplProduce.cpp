@@ -61,7 +61,7 @@ std::string exceptionName(const Ice::Exception& e) {
 
 int KOVAClientLibImpl::Produce(const std::string& rid, const std::string& _sid, const KOVAMsg::KOVABatchMessage& datas,
                                const KOVA::COMMON::KOVAProperties& properties) {
-    const std::string sid = _sid.empty() ? microsecondsNow() + "-" + _kova_ClientId : _sid;
+    const std::string sid = _sid.empty() ? microsecondsNow() + "-" + _kova_ClientId() : _sid;
     int result = 0;
     try {
         initProduceProxy(false);
@@ -81,7 +81,7 @@ int KOVAClientLibImpl::Produce(const std::string& rid, const std::string& _sid, 
 int KOVAClientLibImpl::Produce(const std::string& rid, const std::string& _sid, const KOVAMsg::KOVABatchMessage& datas,
                                const KOVA::COMMON::KOVAProperties& properties, KOVA::AsyncProduceCallback ocb, void* ck,
                                std::shared_ptr<boost::asio::io_context> asycPullService) {
-    const std::string sid = _sid.empty() ? microsecondsNow() + "-" + _kova_ClientId : _sid;
+    const std::string sid = _sid.empty() ? microsecondsNow() + "-" + _kova_ClientId() : _sid;
     try {
         initProduceProxy(false);
         std::shared_ptr<ProduceCompletion> completion(

@@ -11,7 +11,7 @@ namespace KOVA {
 
 void KOVAClientLibImpl::fillPullSid(std::string& sid) {
     if (sid.empty()) {
-        sid = _kova_ClientId + "-" + microsecondsNow();
+        sid = _kova_ClientId() + "-" + microsecondsNow();
     }
 }
 
@@ -27,7 +27,9 @@ KOVACallbackAgentPrx KOVAClientLibImpl::takeDirectPullTurn() {
 }
 
 void KOVAClientLibImpl::startDirectPull(const KOVACallbackAgentPrx& callback, int64_t delay) {
-    KOVACallbackAgentPrx direct = callback;
+    // Unmarshalled with the communicator's defaults: the agent's own timeout
+    // is set, so a configured bound also holds for the callback agent.
+    KOVACallbackAgentPrx direct = callback ? callback->ice_invocationTimeout(_agentInvocationTimeout) : callback;
     Glacier2::RouterPrx router = currentRouter();
     if (direct && router) {
         direct = direct->ice_router(router);
@@ -60,7 +62,7 @@ ConsumeStatusPtr KOVAClientLibImpl::Consume(const std::string& rid, std::string&
         KOVAAgentPrx pull = currentPullProxy();
         KOVAMsg::KOVABatchMessage batch;
         const ConsumeResultInfo reply = pull->Consume(rid, sid, maxFetchCount, timeout, batch, properties);
-        result = GetLocalStatusFromConsumeResult(reply, batch, currentRouter());
+        result = GetLocalStatusFromConsumeResult(reply, batch, currentRouter(), _agentInvocationTimeout);
         if (result->Status() == KOVA::COMMON::SUCCESS) {
             if (result->Delay() > kDirectPullDelay) {
                 startDirectPull(reply.callback, result->Delay());
@@ -91,7 +93,8 @@ ConsumeStatusPtr KOVAClientLibImpl::directConsume(const std::string& rid, std::s
     try {
         KOVAMsg::KOVABatchMessage batch;
         const ConsumeResultInfo reply = direct->Consume(rid, sid, maxFetchCount, timeout, batch, properties);
-        ConsumeStatusPtr result = GetLocalStatusFromConsumeResult(reply, batch, currentRouter());
+        ConsumeStatusPtr result =
+            GetLocalStatusFromConsumeResult(reply, batch, currentRouter(), _agentInvocationTimeout);
         if (result->Status() == KOVA::COMMON::SUCCESS) {
             if (result->Delay() < kSyncDirectKeepDelay) {
                 stopDirectPull(direct);

@@ -79,8 +79,10 @@ int KOVAClientLibImpl::Consume(const std::string& rid, std::string& _sid, int ma
     int result = KOVA::COMMON::INTERNAL_ERROR;
     fillPullSid(_sid);
     const std::string sid = _sid;
+    // Every call offers its io_context: one that is gone or stopped is replaced.
+    adoptAsyncService(asyncPullService);
     try {
-        initAsyncPullProxy(asyncPullService, false);
+        initAsyncPullProxy(false);
         if (directConsume(rid, _sid, maxFetchCount, cb, cookie, properties, timeout, asyncPullService) == 0) {
             return 0;
         }
@@ -93,7 +95,7 @@ int KOVAClientLibImpl::Consume(const std::string& rid, std::string& _sid, int ma
             // The router dropped our session: build a new one now rather than
             // let the next pull find out the same way.
             try {
-                initAsyncPullProxy(asyncPullService, true);
+                initAsyncPullProxy(true);
             } catch (const Ice::Exception&) {
                 // Logged below; the next pull tries again.
             }
@@ -140,7 +142,7 @@ void KOVAClientLibImpl::PullConsumeSuccess(_AsyncPullConsumerNode* issued, const
         // The conversion takes the records apart; the reply's batch belongs to
         // the Ice callback wrapper, so work on a copy.
         KOVAMsg::KOVABatchMessage records(datas);
-        status = GetLocalStatusFromConsumeResult(csinfo, records, currentRouter());
+        status = GetLocalStatusFromConsumeResult(csinfo, records, currentRouter(), _agentInvocationTimeout);
     } catch (const std::exception& e) {
         // Left to Ice, this would vanish inside the response and the caller,
         // told the pull was issued, would never hear of it.

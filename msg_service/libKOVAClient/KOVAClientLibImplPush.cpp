@@ -53,8 +53,19 @@ int KOVAClientLibImpl::registerListener(const KOVAAgentPrx& pxy, const std::stri
         LOG_WARN("Open bidir connection for id:%s, client:%s, ret:%d", _agentID.c_str(), _clientID.c_str(), result);
         return result;
     }
-    return pxy->RegisterKOVAMsgListenerWithProxy(rid, sid, maxcount, maxbatch, _clientAdapter->getListenerProxy(), cid,
-                                                 context);
+    // A router-session renewal clears the listener proxy until its new one is
+    // made; activating again waits for that renewal (and makes a proxy that is
+    // still missing), so the registration goes out with the new one.
+    KOVAMessageListenerPrx listener = _clientAdapter->getListenerProxy();
+    if (!listener && _clientAdapter->ActiveAdapter(KOVAPushCallback(), false)) {
+        listener = _clientAdapter->getListenerProxy();
+    }
+    if (!listener) {
+        LOG_FATAL("Register resource:%s sid:%s without a listener proxy: the listener is not served", rid.c_str(),
+                  sid.c_str());
+        return COMMON::INTERNAL_ERROR;
+    }
+    return pxy->RegisterKOVAMsgListenerWithProxy(rid, sid, maxcount, maxbatch, listener, cid, context);
 }
 
 int KOVAClientLibImpl::RegisterPushConsumer(const std::string& rid, PushConsumerCallback& cb, void* cookie,
@@ -130,7 +141,7 @@ int KOVAClientLibImpl::ConsumeCallback(const std::string& rid, const std::string
 }
 
 void KOVAClientLibImpl::PauseConsume(const std::string& rid) {
-    const std::string sid = microsecondsNow() + "-" + _kova_ClientId;
+    const std::string sid = microsecondsNow() + "-" + _kova_ClientId();
     std::lock_guard<std::mutex> lock(_consumerMutex);
     const ConsumerInfoPtr info = findConsumer(rid);
     if (!info) {
@@ -149,7 +160,7 @@ void KOVAClientLibImpl::PauseConsume(const std::string& rid) {
 }
 
 int KOVAClientLibImpl::ResumeConsume(const std::string& rid) {
-    const std::string sid = microsecondsNow() + "-" + _kova_ClientId;
+    const std::string sid = microsecondsNow() + "-" + _kova_ClientId();
     std::lock_guard<std::mutex> lock(_consumerMutex);
     const ConsumerInfoPtr info = findConsumer(rid);
     if (!info) {

@@ -3,8 +3,6 @@
 
 #include <IceUtil/Time.h>
 
-#include <boost/asio/post.hpp>
-
 #include "KOVAIceFailure.h"
 #include "KOVALog.h"
 
@@ -132,6 +130,7 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
             agent = agent->ice_router(router);
             LOG_WARN("Enable glacier2 success for id:%s", _agentID.c_str());
         }
+        _agentInvocationTimeout = agent->ice_getInvocationTimeout();
         {
             std::lock_guard<std::mutex> lock(_agentHandleMutex);
             _agentProxy = agent;
@@ -208,13 +207,12 @@ void KOVAClientLibImpl::initPullProxy(bool force) {
     LOG_INFO("Create pull proxy for client:%s, cache-timeout:%d", _clientID.c_str(), kLocatorCacheTimeout);
 }
 
-void KOVAClientLibImpl::initAsyncPullProxy(std::shared_ptr<boost::asio::io_context> asyncPullService, bool force) {
+void KOVAClientLibImpl::initAsyncPullProxy(bool force) {
     if (!force && currentAsyncPullProxy()) {
         return;
     }
     KOVAAgentPrx agent = initKOVAAgentSession(force);
     KOVAAgentPrx pull = withAgentSettings(agent);
-    adoptAsyncService(asyncPullService);
     {
         std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
         if (_asyncAgentPullProxy) {
@@ -281,7 +279,8 @@ std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::adoptAsyncService(
     const std::shared_ptr<boost::asio::io_context>& offered) {
     std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
     std::shared_ptr<boost::asio::io_context> kept = _asyncPullService.lock();
-    if (!kept) {
+    // A stopped one would never run a completion again.
+    if (!kept || (offered && kept->stopped())) {
         _asyncPullService = offered;
         kept = offered;
     }
@@ -291,18 +290,6 @@ std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::adoptAsyncService(
 std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::currentAsyncService() const {
     std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
     return _asyncPullService.lock();
-}
-
-void KOVAClientLibImpl::releaseOffIceThread(KOVAClientLibImplPtr self) {
-    if (!self) {
-        return;
-    }
-    std::shared_ptr<boost::asio::io_context> service = self->currentAsyncService();
-    if (service) {
-        // Moved into the handler: whichever of the two goes last, the
-        // handler's run or its destruction with the io_context, is off Ice.
-        boost::asio::post(*service, [held = std::move(self)]() {});
-    }
 }
 
 std::string KOVAClientLibImpl::microsecondsNow() {

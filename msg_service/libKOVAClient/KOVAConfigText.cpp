@@ -12,7 +12,9 @@ namespace KOVA {
 namespace {
 const char kSecretSuffix[] = "Password";
 const char kSecretMask[] = "******";
-const std::string kRefOpen = "${";
+// A character array: the configuration is read by a client started before main.
+constexpr char kRefOpen[] = "${";
+constexpr std::string::size_type kRefOpenSize = sizeof(kRefOpen) - 1;
 }  // namespace
 
 std::string TransConfigWithVar(const std::string& value) {
@@ -32,12 +34,12 @@ std::string TransConfigWithVar(const std::string& value) {
             if (open == std::string::npos) {
                 break;
             }
-            const std::string::size_type close = value.find('}', open + kRefOpen.size());
+            const std::string::size_type close = value.find('}', open + kRefOpenSize);
             if (close == std::string::npos) {
                 break;
             }
             result.append(value, pos, open - pos);
-            const std::string name = value.substr(open + kRefOpen.size(), close - open - kRefOpen.size());
+            const std::string name = value.substr(open + kRefOpenSize, close - open - kRefOpenSize);
             if (const char* env = getenv(name.c_str())) {
                 result.append(env);
             }

@@ -24,7 +24,8 @@ ConsumeStatusPtr ConsumeStatus::Consume(const std::string& rid, std::string& sid
         // the same router, if any. Cast locally: a remote check here could
         // fail after the pull and throw the delivered batch away.
         Glacier2::RouterPrx router = Glacier2::RouterPrx::uncheckedCast(state->_commitPrx->ice_getRouter());
-        ConsumeStatusPtr result = GetLocalStatusFromConsumeResult(reply, batch, router);
+        ConsumeStatusPtr result =
+            GetLocalStatusFromConsumeResult(reply, batch, router, state->_commitPrx->ice_getInvocationTimeout());
         if (result->Status() == COMMON::SUCCESS) {
             LOG_DEBUG("Consume data success rid:%s sid:%s msgcount:%d", rid.c_str(), sid.c_str(),
                       static_cast<int>(result->msgList.size()));

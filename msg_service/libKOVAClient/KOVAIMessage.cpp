@@ -12,7 +12,12 @@
 namespace KOVA {
 
 // What every string getter refers to when the value is absent.
-const std::string IMSG_EMPTY_STRING;
+// A function-local static that is never destroyed: usable before main and
+// during exit.
+static const std::string& IMSG_EMPTY_STRING() {
+    static const std::string* empty = new std::string();
+    return *empty;
+}
 
 // Never throws for a bad body: whatever cannot be decoded is delivered as the
 // received bytes, marked raw, so a consumer never sees a truncated prefix. The
@@ -116,16 +121,17 @@ const std::string& IMessage::Message() const { return _etype == COMMON::E_RAW ? 
 
 const std::string& IMessage::GetProperty(const std::string& key) const {
     auto found = _properties.find(key);
-    return found == _properties.end() ? IMSG_EMPTY_STRING : found->second;
+    return found == _properties.end() ? IMSG_EMPTY_STRING() : found->second;
 }
 
 const std::string& IMessage::GetMessageId() const {
-    return _sproperties.size() > static_cast<size_t>(KOVAMsg::msgId) ? _sproperties[KOVAMsg::msgId] : IMSG_EMPTY_STRING;
+    return _sproperties.size() > static_cast<size_t>(KOVAMsg::msgId) ? _sproperties[KOVAMsg::msgId]
+                                                                     : IMSG_EMPTY_STRING();
 }
 
 const std::string& IMessage::GetBornHost() const {
     return _sproperties.size() > static_cast<size_t>(KOVAMsg::bornHost) ? _sproperties[KOVAMsg::bornHost]
-                                                                        : IMSG_EMPTY_STRING;
+                                                                        : IMSG_EMPTY_STRING();
 }
 
 const std::string& IMessage::GetTags() const { return GetProperty(KOVAMsg::kovasTagsProperty); }

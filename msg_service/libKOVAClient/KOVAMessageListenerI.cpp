@@ -2,6 +2,7 @@
 
 #include <boost/asio/post.hpp>
 
+#include "KOVAClientThreads.h"
 #include "KOVACommon.h"
 #include "KOVALog.h"
 
@@ -43,6 +44,8 @@ void KOVAMessageListenerI::ConsumeMessage_async(const AMD_KOVAMessageListener_Co
     // the offloaded push takes copies.
     KOVAMessageListenerIPtr self(this);
     boost::asio::post(*_offload, [self, handle, rid, sid, cid, datas, current]() {
+        // The pool's threads cannot be hooked when they start: marked here.
+        MarkClientThread();
         self->deliver(handle, rid, sid, cid, datas, current);
     });
 }

@@ -28,8 +28,13 @@ struct Unavailable {
 };
 
 // Names this process failed to obtain since its last success with each.
+// Made on first use and never destroyed: a client may start before main and a
+// store may still be used while the process exits.
 std::mutex gFailuresMutex;
-std::map<std::string, Unavailable> gFailures;
+std::map<std::string, Unavailable>& failures() {
+    static auto* runs = new std::map<std::string, Unavailable>();
+    return *runs;
+}
 std::atomic<int64_t> gOrphanAfterMs{std::chrono::milliseconds(KOVANamedLock::kOrphanAfter).count()};
 
 // Entries of names nobody asked for again (files deleted meanwhile) are dropped.
@@ -45,15 +50,16 @@ unsigned long semaphoreOf(const std::string& name) {
 
 void forgetFailure(const std::string& name) {
     std::lock_guard<std::mutex> guard(gFailuresMutex);
-    gFailures.erase(name);
+    failures().erase(name);
 }
 
 // True when the name's run of failures has lasted the orphan period, so that the
 // next attempt must wait in full and may decide.
 bool runIsDue(const std::string& name) {
     std::lock_guard<std::mutex> guard(gFailuresMutex);
-    auto it = gFailures.find(name);
-    return it == gFailures.end() || std::chrono::steady_clock::now() - it->second.first >= KOVANamedLock::orphanAfter();
+    auto it = failures().find(name);
+    return it == failures().end() ||
+           std::chrono::steady_clock::now() - it->second.first >= KOVANamedLock::orphanAfter();
 }
 
 // Records a failure on `semaphore` of an attempt that began at `began` (the semaphore
@@ -63,10 +69,11 @@ unsigned long recordFailure(const std::string& name, unsigned long semaphore, St
     const SteadyTime now = std::chrono::steady_clock::now();
     const auto period = KOVANamedLock::orphanAfter();
     std::lock_guard<std::mutex> guard(gFailuresMutex);
-    for (auto it = gFailures.begin(); it != gFailures.end();) {
-        it = (now - it->second.last > kForgetFailuresAfter) ? gFailures.erase(it) : std::next(it);
+    std::map<std::string, Unavailable>& runs = failures();
+    for (auto it = runs.begin(); it != runs.end();) {
+        it = (now - it->second.last > kForgetFailuresAfter) ? runs.erase(it) : std::next(it);
     }
-    auto inserted = gFailures.emplace(name, Unavailable{began, now, semaphore});
+    auto inserted = runs.emplace(name, Unavailable{began, now, semaphore});
     Unavailable& run = inserted.first->second;
     if (!inserted.second) {
         // Unobserved for too long, or another semaphore by now: start over.

@@ -8,7 +8,12 @@
 namespace KOVA {
 
 // What every string getter refers to when the value is absent.
-const std::string OMSG_EMPTY_STRING;
+// A function-local static that is never destroyed: usable before main and
+// during exit.
+static const std::string& OMSG_EMPTY_STRING() {
+    static const std::string* empty = new std::string();
+    return *empty;
+}
 
 namespace {
 
@@ -99,7 +104,7 @@ void OMessage::SetProperty(const std::string& key, const std::string& property) 
 
 const std::string& OMessage::GetProperty(const std::string& key) const {
     auto found = _properties.find(key);
-    return found == _properties.end() ? OMSG_EMPTY_STRING : found->second;
+    return found == _properties.end() ? OMSG_EMPTY_STRING() : found->second;
 }
 
 }  // namespace KOVA

@@ -300,7 +300,7 @@ TEST(LogConfig, EveryPropertyOnceWithWrittenKeys) {
     const std::string marker = "Marker.Key=" + IceUtil::generateUUID();
     Build(WorkedTable({marker}));
     const std::string log = LogText();
-    const std::string prefix = "WARN: [INFO] client:`" + KOVA::_kova_ClientId + "' config:`--";
+    const std::string prefix = "WARN: [INFO] client:`" + KOVA::_kova_ClientId() + "' config:`--";
     EXPECT_EQ(countOccurrences(log, prefix + marker + "'"), 1u);
     EXPECT_NE(log.find(prefix + "rNone.Locator=" + kLocatorL + "'"), std::string::npos);
     EXPECT_NE(log.find(prefix + "Ice.Warn.UnknownProperties=0'"), std::string::npos);

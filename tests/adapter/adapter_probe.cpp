@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < builds && status == 0; ++i) {
         try {
             KOVA::KOVAClientAdapterPtr adapter = BuildOnce(form, item, rest);
-            printf("clientid=%s\n", KOVA::_kova_ClientId.c_str());
+            printf("clientid=%s\n", KOVA::_kova_ClientId().c_str());
         } catch (const std::exception& e) {
             printf("error=%s\n", e.what());
             status = 3;

@@ -84,7 +84,7 @@ TEST_F(EngineProduceTest, BornHostAndSessionIdReachTheAgentAndCallerCannotForgeB
     EXPECT_EQ("app-value", calls[2].context.at("app-key"));
     EXPECT_EQ(3, calls[0].messageCount);
     // Generated ids: microseconds since 1970, "-", the process client id.
-    const std::string suffix = "-" + KOVA::_kova_ClientId;
+    const std::string suffix = "-" + KOVA::_kova_ClientId();
     for (size_t i : {0u, 2u}) {
         const std::string& sid = calls[i].sid;
         ASSERT_GT(sid.size(), suffix.size());

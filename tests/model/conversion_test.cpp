@@ -139,7 +139,7 @@ Ice::CommunicatorPtr ConsumeResultConversion::communicator_;
 
 TEST_F(ConsumeResultConversion, FailedPullCarriesOnlyItsCode) {
     KOVAMsg::KOVABatchMessage records = Records(2);
-    KOVA::ConsumeStatusPtr status = KOVA::GetLocalStatusFromConsumeResult(Result(16), records, Router());
+    KOVA::ConsumeStatusPtr status = KOVA::GetLocalStatusFromConsumeResult(Result(16), records, Router(), -1);
     EXPECT_EQ(status->Status(), 16);
     EXPECT_TRUE(status->msgList.empty());
     EXPECT_EQ(status->CommitState(), nullptr);
@@ -150,7 +150,7 @@ TEST_F(ConsumeResultConversion, FailedPullCarriesOnlyItsCode) {
 
 TEST_F(ConsumeResultConversion, EmptySuccessfulPullHasCommitStateOfSizeZero) {
     KOVAMsg::KOVABatchMessage none;
-    KOVA::ConsumeStatusPtr status = KOVA::GetLocalStatusFromConsumeResult(Result(0), none, nullptr);
+    KOVA::ConsumeStatusPtr status = KOVA::GetLocalStatusFromConsumeResult(Result(0), none, nullptr, -1);
     EXPECT_EQ(status->Status(), 0);
     EXPECT_TRUE(status->msgList.empty());
     ASSERT_NE(status->CommitState(), nullptr);
@@ -162,7 +162,7 @@ TEST_F(ConsumeResultConversion, RoutedPullKeepsOrderAndCopiesTheCommitRecord) {
     const KOVA::ConsumeResultInfo result = Result(0);
     KOVAMsg::KOVABatchMessage records = Records(3);
     Glacier2::RouterPrx router = Router();
-    KOVA::ConsumeStatusPtr status = KOVA::GetLocalStatusFromConsumeResult(result, records, router);
+    KOVA::ConsumeStatusPtr status = KOVA::GetLocalStatusFromConsumeResult(result, records, router, -1);
 
     ASSERT_EQ(status->msgList.size(), 3u);
     for (int i = 0; i < 3; ++i) {
@@ -186,7 +186,7 @@ TEST_F(ConsumeResultConversion, RoutedPullKeepsOrderAndCopiesTheCommitRecord) {
 TEST_F(ConsumeResultConversion, UnroutedPullUsesTheCallbackAsIs) {
     KOVAMsg::KOVABatchMessage records = Records(1);
     const KOVA::ConsumeResultInfo result = Result(0);
-    KOVA::ConsumeStatusPtr status = KOVA::GetLocalStatusFromConsumeResult(result, records, nullptr);
+    KOVA::ConsumeStatusPtr status = KOVA::GetLocalStatusFromConsumeResult(result, records, nullptr, -1);
     ASSERT_NE(status->CommitState(), nullptr);
     EXPECT_EQ(status->CommitState()->_commitPrx, result.callback);
     EXPECT_FALSE(status->CommitState()->_commitPrx->ice_getRouter());
@@ -197,7 +197,7 @@ TEST_F(ConsumeResultConversion, MissingCallbackWithRouterLeavesCommitProxyNull) 
     result.callback = nullptr;
     KOVAMsg::KOVABatchMessage records = Records(2);
     KOVA::ConsumeStatusPtr status;
-    ASSERT_NO_THROW(status = KOVA::GetLocalStatusFromConsumeResult(result, records, Router()));
+    ASSERT_NO_THROW(status = KOVA::GetLocalStatusFromConsumeResult(result, records, Router(), -1));
     EXPECT_EQ(status->Status(), 0);
     EXPECT_EQ(status->msgList.size(), 2u);
     ASSERT_NE(status->CommitState(), nullptr);
@@ -209,7 +209,7 @@ TEST_F(ConsumeResultConversion, CommitStateText) {
     KOVA::ConsumeResultInfo result = Result(0);
     result.commit.info.topic = "to\"pic";
     KOVAMsg::KOVABatchMessage records = Records(2);
-    KOVA::ConsumeStatusPtr status = KOVA::GetLocalStatusFromConsumeResult(result, records, nullptr);
+    KOVA::ConsumeStatusPtr status = KOVA::GetLocalStatusFromConsumeResult(result, records, nullptr, -1);
     EXPECT_EQ(status->CommitState()->ToString(),
               "{\"consumeStatus\":0,\"delay\":250,\"consumeSize\":2,\"commitinfo\":{\"commitid\":12,"
               "\"queue\":{\"id\":-3,\"topic\":\"to\"pic\",\"broker\":\"broker\",\"cluster\":\"cluster\"},"

@@ -34,7 +34,7 @@ TEST_F(AsyncPullTest, SuccessCallsBackOnceOnTheCompletionPool) {
     int cookie = 0;
     ASSERT_EQ(0, engine_->Consume(kRid, sid, 5, cb, &cookie, {}, 0, pool_.service()));
     EXPECT_FALSE(cb) << "a pull issued to the agent takes the callback over";
-    EXPECT_EQ(0u, sid.find(KOVA::_kova_ClientId + "-")) << "written back before the call returns";
+    EXPECT_EQ(0u, sid.find(KOVA::_kova_ClientId() + "-")) << "written back before the call returns";
 
     ASSERT_TRUE(recorder_.waitFor(1));
     const PullCallback got = recorder_.all()[0];

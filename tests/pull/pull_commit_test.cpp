@@ -189,7 +189,7 @@ TEST(HandBuiltStatusTest, CommitWithoutCallbackAgentReports100AndTakesTheAdvance
     KOVA::ConsumeResultInfo reply{};
     reply.commit.offset = 7;
     KOVAMsg::KOVABatchMessage records = batchOf(2);
-    KOVA::ConsumeStatusPtr batch = KOVA::GetLocalStatusFromConsumeResult(reply, records, nullptr);
+    KOVA::ConsumeStatusPtr batch = KOVA::GetLocalStatusFromConsumeResult(reply, records, nullptr, -1);
     std::promise<int> async;
     batch->AsyncCommit(
         "sid", 0, -1, [&async](int code, void*) { async.set_value(code); }, nullptr);
@@ -197,6 +197,43 @@ TEST(HandBuiltStatusTest, CommitWithoutCallbackAgentReports100AndTakesTheAdvance
     EXPECT_EQ(100, batch->Commit("sid", 0, 1));
     EXPECT_EQ(7, batch->CommitState()->_commitInfo.offset);
     EXPECT_EQ(2, batch->CommitState()->_size);
+}
+
+// Proxies named by an agent's reply (the commit proxy, the direct-pull proxy)
+// take the agent's own invocation timeout (300 ms here), not the
+// communicator's default (30 s): an agent that never answers cannot hold
+// them longer.
+TEST_F(PullFixture, ProxiesNamedByTheReplyTakeTheAgentsInvocationTimeout) {
+    engine_ = makeEngine(agent_.agentProxyString(), {std::string(kAgentKey) + ".InvocationTimeout=300"});
+    // Each call meets the held reply; a timed-out commit reports 0 and a
+    // timed-out direct pull asks the agent: only the bound is observable.
+    const struct {
+        const char* what;
+        AgentOp held;
+        std::function<void()> call;
+    } cases[] = {
+        {"commit", AgentOp::Commit,
+         [this] {
+             agent_.preload(kRid, batchOf(1));
+             pull()->Commit("pull-sid", 0, 1);
+         }},
+        {"direct pull", AgentOp::CallbackConsume,
+         [this] {
+             agent_.preload(kRid, batchOf(1));
+             grantDirectPulls();
+             pull();
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        agent_.script().holdNext(c.held);
+        std::future<void> call = std::async(std::launch::async, c.call);
+        const bool bounded = call.wait_for(10s) == std::future_status::ready;
+        agent_.releaseHeld();
+        EXPECT_TRUE(bounded) << "waited for the communicator's default timeout";
+        call.get();
+        EXPECT_EQ(1u, agent_.callCount(c.held));
+    }
 }
 
 }  // namespace

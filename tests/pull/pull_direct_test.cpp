@@ -136,7 +136,7 @@ TEST_F(SyncPullTest, EmptySessionIdBecomesClientIdThenMicrosecondsAndIsWrittenBa
     std::string sid;
     KOVA::ConsumeStatusPtr status = engine_->Consume(kRid, sid, 1, {}, 0);
     ASSERT_EQ(0, status->Status());
-    const std::string prefix = KOVA::_kova_ClientId + "-";
+    const std::string prefix = KOVA::_kova_ClientId() + "-";
     ASSERT_EQ(0u, sid.find(prefix)) << sid;
     const std::string micros = sid.substr(prefix.size());
     ASSERT_GE(micros.size(), 16u) << "microseconds since 1970";

@@ -14,12 +14,29 @@ namespace {
 using standin::PushKind;
 using standin::PushRecord;
 
-// A named listener (its own endpoints), so the tests can also call it
-// directly as the service would.
+// The listener's own endpoints (named adapter), or none: pushes then come
+// over the client's connection and run on the push pool.
+std::vector<std::string> listenerItems(bool named) {
+    return named ? std::vector<std::string>{"px.Endpoints=tcp -h 127.0.0.1"} : std::vector<std::string>{};
+}
+
+// The listener as the service calls it for `rid`: the proxy the agent keeps
+// for the registration (bound to the client's connection in the shared mode).
+KOVA::KOVAMessageListenerPrx registeredListener(const StandinAgent& agent, const std::string& rid) {
+    for (const standin::ListenerRegistration& registration : agent.registrations()) {
+        if (registration.resource == rid) {
+            return registration.listener->ice_invocationTimeout(10000);
+        }
+    }
+    return KOVA::KOVAMessageListenerPrx();
+}
+
+// A named listener (its own endpoints) by default, so the tests can also call
+// it directly as the service would.
 class PushDeliveryTest : public ::testing::Test {
 protected:
-    PushDeliveryTest()
-        : client(clientItems(agentProxy(), {"px.Endpoints=tcp -h 127.0.0.1"}),
+    explicit PushDeliveryTest(bool named = true)
+        : client(clientItems(agentProxy(), listenerItems(named)),
                  KOVA::PushMonitorTimings{kFastFirstTick, kFastInterval}) {}
 
     void SetUp() override { ASSERT_TRUE(client.activate()); }
@@ -220,13 +237,20 @@ TEST(PushCallbackThreadTest, ACallbackThatCallsTheAgentCompletesWithOneClientThr
     EXPECT_EQ(KOVA::PAUSEING, Probe::status(client.engine(), "r1"));
 }
 
+// Both listener modes: named (Ice server thread) and shared (push pool).
+class PushModesTest : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(Modes, PushModesTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "NamedAdapter" : "SharedConnection";
+                         });
+
 // A callback at the adapter level that throws: the service's call is answered
 // with an exception instead of hanging until its timeout.
-TEST(PushServantTest, ACallbackThatThrowsIsAnsweredWithAnException) {
+TEST_P(PushModesTest, ACallbackThatThrowsIsAnsweredWithAnException) {
     StandinAgent agent;
     agent.start();
     KOVA::KOVAClientAdapterPtr adapter =
-        new KOVA::KOVAClientAdapter(clientItems(agent.agentProxyString(), {"px.Endpoints=tcp -h 127.0.0.1"}), "px");
+        new KOVA::KOVAClientAdapter(clientItems(agent.agentProxyString(), listenerItems(GetParam())), "px");
     std::atomic<int> calls{0};
     ASSERT_TRUE(adapter->ActiveAdapter(
         [&calls](const std::string&, const std::string&, const std::string&, const std::vector<KOVAMsg::KOVAMessage>&,
@@ -235,9 +259,15 @@ TEST(PushServantTest, ACallbackThatThrowsIsAnsweredWithAnException) {
             throw std::runtime_error("callback broke");
         },
         false));
-    Ice::CommunicatorPtr serviceIc = Ice::initialize();
-    KOVA::KOVAMessageListenerPrx listener = KOVA::KOVAMessageListenerPrx::uncheckedCast(
-        serviceIc->stringToProxy(adapter->getListenerProxy()->ice_toString())->ice_invocationTimeout(10000));
+    // Registered through an engine, so the shared mode has a connection to call back on.
+    auto engine = std::make_shared<KOVA::KOVAClientLibImpl>("pxServer.Proxy", adapter);
+    boost::asio::io_context monitor;  // never run: no keep-alive
+    KOVA::PushConsumerCallback unused = [](void*, const std::string&, const std::string&, KOVA::IMessage&&) {
+        return 0;
+    };
+    ASSERT_EQ(0, engine->RegisterPushConsumer("r1", unused, nullptr, 100, 1, monitor));
+    KOVA::KOVAMessageListenerPrx listener = registeredListener(agent, "r1");
+    ASSERT_TRUE(listener);
     try {
         listener->ConsumeMessage("r1", "s", "c", batchOf({"x"}));
         ADD_FAILURE() << "the push was answered normally";
@@ -245,12 +275,20 @@ TEST(PushServantTest, ACallbackThatThrowsIsAnsweredWithAnException) {
         EXPECT_NE(std::string::npos, e.unknown.find("callback broke")) << e.unknown;
     }
     EXPECT_EQ(1, calls.load());
-    serviceIc->destroy();
 }
+
+class PushDeliveryModesTest : public PushDeliveryTest, public ::testing::WithParamInterface<bool> {
+protected:
+    PushDeliveryModesTest() : PushDeliveryTest(GetParam()) {}
+};
+INSTANTIATE_TEST_SUITE_P(Modes, PushDeliveryModesTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "NamedAdapter" : "SharedConnection";
+                         });
 
 // Four threads push at once (as the service's threads would) while other
 // resources register on the same engine.
-TEST_F(PushDeliveryTest, ConcurrentPushesWhileOtherResourcesRegister) {
+TEST_P(PushDeliveryModesTest, ConcurrentPushesWhileOtherResourcesRegister) {
     const int kPushers = 4;
     const int kBatches = 40;
     const int kLate = 12;
@@ -261,7 +299,8 @@ TEST_F(PushDeliveryTest, ConcurrentPushesWhileOtherResourcesRegister) {
     for (int i = 0; i < kPushers; ++i) {
         ASSERT_EQ(0, client.registerConsumer("r" + std::to_string(i), *consumers[i]));
     }
-    KOVA::KOVAMessageListenerPrx listener = serviceSideListener();
+    KOVA::KOVAMessageListenerPrx listener = registeredListener(agent, "r0");
+    ASSERT_TRUE(listener);
     std::atomic<int> unexpected{0};
     std::atomic<int> lateAccepted{0};
     std::vector<std::thread> pushers;
