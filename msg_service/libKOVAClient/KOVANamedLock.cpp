@@ -7,13 +7,13 @@
 
 #include <atomic>
 #include <map>
-#include <mutex>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/interprocess/creation_tags.hpp>
 #include <boost/interprocess/sync/named_mutex.hpp>
 
 #include "KOVALog.h"
+#include "KOVAMutex.h"
 
 namespace KOVA {
 namespace {
@@ -28,8 +28,8 @@ struct Unavailable {
 };
 
 // Names this process failed to obtain since its last success with each.
-std::mutex gFailuresMutex;
-std::map<std::string, Unavailable> gFailures;
+Mutex gFailuresMutex;
+std::map<std::string, Unavailable> gFailures GUARDED_BY(gFailuresMutex);
 std::atomic<int64_t> gOrphanAfterMs{std::chrono::milliseconds(KOVANamedLock::kOrphanAfter).count()};
 
 // Entries of names nobody asked for again (files deleted meanwhile) are dropped.
@@ -44,14 +44,14 @@ unsigned long semaphoreOf(const std::string& name) {
 }
 
 void forgetFailure(const std::string& name) {
-    std::lock_guard<std::mutex> guard(gFailuresMutex);
+    MutexLock guard(gFailuresMutex);
     gFailures.erase(name);
 }
 
 // True when the name's run of failures has lasted the orphan period, so that the
 // next attempt must wait in full and may decide.
 bool runIsDue(const std::string& name) {
-    std::lock_guard<std::mutex> guard(gFailuresMutex);
+    MutexLock guard(gFailuresMutex);
     auto it = gFailures.find(name);
     return it == gFailures.end() || std::chrono::steady_clock::now() - it->second.first >= KOVANamedLock::orphanAfter();
 }
@@ -62,7 +62,7 @@ bool runIsDue(const std::string& name) {
 unsigned long recordFailure(const std::string& name, unsigned long semaphore, SteadyTime began) {
     const SteadyTime now = std::chrono::steady_clock::now();
     const auto period = KOVANamedLock::orphanAfter();
-    std::lock_guard<std::mutex> guard(gFailuresMutex);
+    MutexLock guard(gFailuresMutex);
     for (auto it = gFailures.begin(); it != gFailures.end();) {
         it = (now - it->second.last > kForgetFailuresAfter) ? gFailures.erase(it) : std::next(it);
     }
