@@ -7,13 +7,13 @@
 
 #include <atomic>
 #include <map>
-#include <mutex>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/interprocess/creation_tags.hpp>
 #include <boost/interprocess/sync/named_mutex.hpp>
 
 #include "KOVALog.h"
+#include "KOVAMutex.h"
 
 namespace KOVA {
 namespace {
@@ -30,8 +30,8 @@ struct Unavailable {
 // Names this process failed to obtain since its last success with each.
 // Made on first use and never destroyed: a client may start before main and a
 // store may still be used while the process exits.
-std::mutex gFailuresMutex;
-std::map<std::string, Unavailable>& failures() {
+Mutex gFailuresMutex;
+std::map<std::string, Unavailable>& failures() REQUIRES(gFailuresMutex) {
     static auto* runs = new std::map<std::string, Unavailable>();
     return *runs;
 }
@@ -49,14 +49,14 @@ unsigned long semaphoreOf(const std::string& name) {
 }
 
 void forgetFailure(const std::string& name) {
-    std::lock_guard<std::mutex> guard(gFailuresMutex);
+    MutexLock guard(gFailuresMutex);
     failures().erase(name);
 }
 
 // True when the name's run of failures has lasted the orphan period, so that the
 // next attempt must wait in full and may decide.
 bool runIsDue(const std::string& name) {
-    std::lock_guard<std::mutex> guard(gFailuresMutex);
+    MutexLock guard(gFailuresMutex);
     auto it = failures().find(name);
     return it == failures().end() ||
            std::chrono::steady_clock::now() - it->second.first >= KOVANamedLock::orphanAfter();
@@ -68,7 +68,7 @@ bool runIsDue(const std::string& name) {
 unsigned long recordFailure(const std::string& name, unsigned long semaphore, SteadyTime began) {
     const SteadyTime now = std::chrono::steady_clock::now();
     const auto period = KOVANamedLock::orphanAfter();
-    std::lock_guard<std::mutex> guard(gFailuresMutex);
+    MutexLock guard(gFailuresMutex);
     std::map<std::string, Unavailable>& runs = failures();
     for (auto it = runs.begin(); it != runs.end();) {
         it = (now - it->second.last > kForgetFailuresAfter) ? runs.erase(it) : std::next(it);

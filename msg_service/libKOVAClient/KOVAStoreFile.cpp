@@ -46,6 +46,7 @@ KOVAStoreFile::KOVAStoreFile(const std::string& storeDir, const std::string& pre
 KOVAStoreFile::~KOVAStoreFile() {
     // Unmapping alone loses nothing that the kernel holds, but a power cut after exit
     // would: push everything out once more.
+    // No mutex: no other thread can call an object that is being destroyed.
     if (_wheaderRegion.get_size() != 0 && !_wheaderRegion.flush(0, 0, false))
         LOG_FATAL("Flush the header of `%s' failed at exit.", _curWriteFile.c_str());
     if (_mapWRegion.get_size() != 0 && !_mapWRegion.flush(0, 0, false))

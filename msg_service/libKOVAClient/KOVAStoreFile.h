@@ -23,7 +23,9 @@
 // bounded wait. Where the file system cannot lock files, the file's named semaphore
 // stands in for the lock on the file (KOVAStoreFileLock.h).
 // The readCacheCb callback runs on the thread that calls Read, with _readMutex held;
-// it must not call Read.
+// it must not call Read. The compiler checks the two mutexes (KOVAThreadAnnotations.h);
+// the cross-process locks are not capabilities to it: what they guard are bytes of
+// shared files, which it cannot see.
 //
 // Ownership: held through std::shared_ptr by the client manager; neither copied nor
 // assigned. The destructor flushes and unmaps; it deletes no file and no semaphore.
@@ -39,7 +41,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,6 +50,7 @@
 
 #include "KOVACommon.h"
 #include "KOVAMessage.h"
+#include "KOVAMutex.h"
 #include "KOVANamedLock.h"
 
 namespace KOVA {
@@ -73,14 +75,14 @@ public:
     // (in synchronous flush mode: on disk, header included). An empty batch writes
     // nothing and returns true.
     bool Store(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
-               const KOVA::COMMON::KOVAProperties& properties);
+               const KOVA::COMMON::KOVAProperties& properties) EXCLUDES(_writeMutex);
 
     // Hands at most one stored batch to readCb. Returns the number of messages handed
     // back and accepted (> 0); 0 when there was nothing to hand back (no file could be
     // claimed, nothing unread, a dirty file was moved aside); -1 when the callback
     // refused the batch (it stays pending and is offered first next time) or a record
     // could not be read. `interval` is not used.
-    int Read(const readCacheCb& readCb, int interval);
+    int Read(const readCacheCb& readCb, int interval) EXCLUDES(_readMutex, _writeMutex);
 
 private:
     // --- construction and directory (KOVAStoreFile.cpp) ---
@@ -93,17 +95,18 @@ private:
         NameTaken,
         Failed
     };
-    bool appendRecord(const std::string& rid, const std::string& record, int nums);
-    bool writeRecord(const std::string& rid, const std::string& record, int nums);
-    Creation createFile(const std::string& name, const std::string& path);
-    bool mapNewFile();
-    bool mapNewRegion();
-    bool isEnoughBlock() const;
-    void initWriteMeta();
-    bool writeData(const char* data, size_t len, int nums);
-    void dropWriteFile();
+    bool appendRecord(const std::string& rid, const std::string& record, int nums) REQUIRES(_writeMutex);
+    bool writeRecord(const std::string& rid, const std::string& record, int nums) REQUIRES(_writeMutex);
+    Creation createFile(const std::string& name, const std::string& path) REQUIRES(_writeMutex);
+    bool mapNewFile() REQUIRES(_writeMutex);
+    bool mapNewRegion() REQUIRES(_writeMutex);
+    bool isEnoughBlock() const REQUIRES(_writeMutex);
+    void initWriteMeta() REQUIRES(_writeMutex);
+    bool writeData(const char* data, size_t len, int nums) REQUIRES(_writeMutex);
+    void dropWriteFile() REQUIRES(_writeMutex);
 
-    // --- read side (KOVAStoreFileRead.cpp); all with _readMutex held ---
+    // --- read side (KOVAStoreFileRead.cpp); all with _readMutex held, and those that
+    // look at the write file or remove a file take _writeMutex inside ---
     // What reading at the claimed file's readOffset found.
     enum class Found {
         Record,       // a batch, now pending
@@ -113,27 +116,27 @@ private:
         Error         // nothing to hand back now (a record in a file still written, of a newer
                       // peer, or a file that cannot be mapped): the claim is released
     };
-    int handBackNext(const readCacheCb& readCb);
-    Found readOneRecord();
-    bool renewClaim();
-    bool claimStillOurs() const;
-    int acceptPending();
-    bool loadOneStoreFile(const std::string& storeDir);
-    bool claimOneFile(const std::string& path, const std::string& name);
-    void loadReadMeta();
-    bool ensureReadMapping();
-    int readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, KOVA::COMMON::KOVAProperties& props);
-    bool isIdle() const;
-    bool isCurrentWriteFile(const std::string& path);
-    void moveDirtyFile();
-    bool canReadData() const;
-    bool canDelete() const;
-    void clearFile();
-    void releaseClaim();
+    int handBackNext(const readCacheCb& readCb) REQUIRES(_readMutex) EXCLUDES(_writeMutex);
+    Found readOneRecord() REQUIRES(_readMutex) EXCLUDES(_writeMutex);
+    bool renewClaim() REQUIRES(_readMutex);
+    bool claimStillOurs() const REQUIRES(_readMutex);
+    int acceptPending() REQUIRES(_readMutex);
+    bool loadOneStoreFile(const std::string& storeDir) REQUIRES(_readMutex);
+    bool claimOneFile(const std::string& path, const std::string& name) REQUIRES(_readMutex);
+    void loadReadMeta() REQUIRES(_readMutex);
+    bool ensureReadMapping() REQUIRES(_readMutex);
+    int readData(std::string& rid, KOVAMsg::KOVABatchMessage& datas, KOVA::COMMON::KOVAProperties& props)
+        REQUIRES(_readMutex) EXCLUDES(_writeMutex);
+    bool isIdle() const REQUIRES(_readMutex);
+    bool isCurrentWriteFile(const std::string& path) EXCLUDES(_writeMutex);
+    void moveDirtyFile() REQUIRES(_readMutex) EXCLUDES(_writeMutex);
+    bool canReadData() const REQUIRES(_readMutex);
+    bool canDelete() const REQUIRES(_readMutex);
+    void clearFile() REQUIRES(_readMutex) EXCLUDES(_writeMutex);
+    void releaseClaim() REQUIRES(_readMutex);
 
+    // Set by the constructor, read-only afterwards: read under either mutex or none.
     int _pid;
-    std::vector<std::string> _storeFiles;
-    std::set<std::string> _readFiles;
     std::string _storeDir;
     std::string _preffix;
     std::string _filematch;
@@ -142,47 +145,51 @@ private:
     const int _maxIdleTime;
     bool _asyncFlush;
 
-    // Write side, guarded by _writeMutex.
-    std::mutex _writeMutex;
-    std::string _curWriteFile;
-    boost::interprocess::file_mapping _mapWFile;
-    boost::interprocess::mapped_region _mapWRegion;
-    boost::interprocess::mapped_region _wheaderRegion;
-    int* _writeOffset = nullptr;
-    int* _writeNums = nullptr;
-    uint32_t* _writeTime = nullptr;
-    int* _totalLen = nullptr;
-    int _blockWOffset = 0;
-    char* _wAddr = nullptr;
+    // Write side. The header fields point into the write file's shared header, which
+    // peers read; this process changes them only under _writeMutex.
+    Mutex _writeMutex;
+    std::vector<std::string> _storeFiles GUARDED_BY(_writeMutex);
+    std::string _curWriteFile GUARDED_BY(_writeMutex);
+    boost::interprocess::file_mapping _mapWFile GUARDED_BY(_writeMutex);
+    boost::interprocess::mapped_region _mapWRegion GUARDED_BY(_writeMutex);
+    boost::interprocess::mapped_region _wheaderRegion GUARDED_BY(_writeMutex);
+    int* _writeOffset GUARDED_BY(_writeMutex) = nullptr;
+    int* _writeNums GUARDED_BY(_writeMutex) = nullptr;
+    uint32_t* _writeTime GUARDED_BY(_writeMutex) = nullptr;
+    int* _totalLen GUARDED_BY(_writeMutex) = nullptr;
+    int _blockWOffset GUARDED_BY(_writeMutex) = 0;
+    char* _wAddr GUARDED_BY(_writeMutex) = nullptr;
     // The write file's named semaphore, kept open where it stands in for the file lock.
-    KOVANamedLock::Handle _writeFileSemaphore;
+    KOVANamedLock::Handle _writeFileSemaphore GUARDED_BY(_writeMutex);
 
-    // Read side, guarded by _readMutex.
-    std::mutex _readMutex;
-    std::string _curReadFile;
+    // Read side. Taken before _writeMutex when both are held.
+    Mutex _readMutex ACQUIRED_BEFORE(_writeMutex);
+    // Files already removed or not store files: not walked again.
+    std::set<std::string> _readFiles GUARDED_BY(_readMutex);
+    std::string _curReadFile GUARDED_BY(_readMutex);
     // The claimed file, mapped read-only as a whole (opened lazily): records are
     // decoded from these bytes, which always show what writers have appended.
-    boost::interprocess::mapped_region _readRegion;
-    boost::interprocess::mapped_region _rheaderRegion;
-    int* _readWOffset = nullptr;
-    int* _readWNums = nullptr;
-    uint32_t* _readWTime = nullptr;
-    uint32_t* _readTime = nullptr;
-    int* _readOffset = nullptr;
-    int* _readNums = nullptr;
-    int* _totalRLen = nullptr;
-    int32_t* _readOwner = nullptr;
+    boost::interprocess::mapped_region _readRegion GUARDED_BY(_readMutex);
+    boost::interprocess::mapped_region _rheaderRegion GUARDED_BY(_readMutex);
+    int* _readWOffset GUARDED_BY(_readMutex) = nullptr;
+    int* _readWNums GUARDED_BY(_readMutex) = nullptr;
+    uint32_t* _readWTime GUARDED_BY(_readMutex) = nullptr;
+    uint32_t* _readTime GUARDED_BY(_readMutex) = nullptr;
+    int* _readOffset GUARDED_BY(_readMutex) = nullptr;
+    int* _readNums GUARDED_BY(_readMutex) = nullptr;
+    int* _totalRLen GUARDED_BY(_readMutex) = nullptr;
+    int32_t* _readOwner GUARDED_BY(_readMutex) = nullptr;
     // The claimed file's named semaphore, kept open while the claim lasts.
-    KOVANamedLock::Handle _readFileLock;
+    KOVANamedLock::Handle _readFileLock GUARDED_BY(_readMutex);
     // The last read time this object wrote: a different value means another claim.
-    uint32_t _claimTime = 0;
+    uint32_t _claimTime GUARDED_BY(_readMutex) = 0;
 
     // The pending record: decoded, handed to the callback, not yet accepted.
-    std::string _failRid;
-    KOVAMsg::KOVABatchMessage _failDatas;
-    KOVA::COMMON::KOVAProperties _failProps;
-    int _failLen = 0;
-    int _failOffset = 0;
+    std::string _failRid GUARDED_BY(_readMutex);
+    KOVAMsg::KOVABatchMessage _failDatas GUARDED_BY(_readMutex);
+    KOVA::COMMON::KOVAProperties _failProps GUARDED_BY(_readMutex);
+    int _failLen GUARDED_BY(_readMutex) = 0;
+    int _failOffset GUARDED_BY(_readMutex) = 0;
 
     static std::atomic<int> _seqNumber;
     // The write-window size (64-bit, so that offset sums near 2 GiB cannot overflow)

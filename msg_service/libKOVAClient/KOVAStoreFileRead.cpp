@@ -104,7 +104,7 @@ bool isRealDirectory(const std::string& dir) {
 }  // namespace
 
 int KOVAStoreFile::Read(const readCacheCb& readCb, int /*interval*/) {
-    std::lock_guard<std::mutex> guard(_readMutex);
+    MutexLock guard(_readMutex);
     if (_readTime != nullptr && !renewClaim()) releaseClaim();
 
     if (!_failDatas.empty()) {
@@ -366,7 +366,7 @@ bool KOVAStoreFile::isIdle() const {
 }
 
 bool KOVAStoreFile::isCurrentWriteFile(const std::string& path) {
-    std::lock_guard<std::mutex> guard(_writeMutex);
+    MutexLock guard(_writeMutex);
     return path == _curWriteFile;
 }
 
@@ -378,7 +378,7 @@ void KOVAStoreFile::moveDirtyFile() {
         destination = isOwnPrivateDirectory("/tmp/errKOVAData") ? "/tmp/errKOVAData/" : "/tmp/";
     const std::string target = destination + baseName(_curReadFile);
     try {
-        std::lock_guard<std::mutex> writeGuard(_writeMutex);
+        MutexLock writeGuard(_writeMutex);
         NoFollowFile file(_curReadFile, true);
         KOVAStoreFileLock lock(file.fd(), _curReadFile, _readFileLock);
         if (!lock.owned()) {
@@ -411,7 +411,7 @@ void KOVAStoreFile::clearFile() {
         path.c_str(), load(_totalRLen), load(_readWNums), load(_readNums), load(_readWTime), load(_readTime));
     bip::mapped_region().swap(_readRegion);  // reopened lazily if the file stays
     try {
-        std::lock_guard<std::mutex> writeGuard(_writeMutex);
+        MutexLock writeGuard(_writeMutex);
         if (_curReadFile == _curWriteFile) {
             if (!_wheaderRegion.flush(0, 0, false) || !_mapWRegion.flush(0, 0, false))
                 LOG_FATAL("Flush the write file `%s' failed.", path.c_str());

@@ -100,7 +100,7 @@ bool KOVAStoreFile::Store(const std::string& rid, const KOVAMsg::KOVABatchMessag
     try {
         storerecord::Encode(rid, properties, datas, record);
     } catch (const std::exception& e) {
-        std::lock_guard<std::mutex> guard(_writeMutex);
+        MutexLock guard(_writeMutex);
         LOG_FATAL("Store the kova failed data failed, file: `%s', exception:%s", _curWriteFile.c_str(), e.what());
         return false;
     }
@@ -109,7 +109,7 @@ bool KOVAStoreFile::Store(const std::string& rid, const KOVAMsg::KOVABatchMessag
                   rid.c_str(), nums, record.size(), static_cast<int>(_maxRecordLen));
         return false;
     }
-    std::lock_guard<std::mutex> guard(_writeMutex);
+    MutexLock guard(_writeMutex);
     return appendRecord(rid, record, nums);
 }
 
