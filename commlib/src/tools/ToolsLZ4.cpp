@@ -218,10 +218,37 @@ private:
     char* _buffer = nullptr;
 };
 
+// Decodes one compressed block at the end of `out`, within the room a believed claim
+// reserved, right behind its history. The decoded size, or negative on damage.
+int DecodeBlockInPlace(const char* block, size_t blockBytes, size_t blockMax, size_t history, std::string& out) {
+    const size_t start = out.size();
+    out.resize(start + blockMax);  // within the capacity: no reallocation
+    const int decoded =
+        LZ4_decompress_safe_usingDict(block, &out[start], static_cast<int>(blockBytes), static_cast<int>(blockMax),
+                                      out.data() + start - history, static_cast<int>(history));
+    out.resize(start + (decoded > 0 ? static_cast<size_t>(decoded) : 0));
+    return decoded;
+}
+
+// Decodes one compressed block behind a copy of its history in the scratch block, then
+// appends it to `out`. The decoded size, or negative on damage.
+int DecodeBlockThroughScratch(const char* block, size_t blockBytes, size_t blockMax, size_t history,
+                              std::unique_ptr<BlockScratch>& scratch, std::string& out) {
+    if (!scratch) scratch.reset(new BlockScratch(blockMax));
+    std::memcpy(scratch->buffer(), out.data() + out.size() - history, history);
+    char* const decodedBlock = scratch->block(history);
+    const int decoded =
+        LZ4_decompress_safe_usingDict(block, decodedBlock, static_cast<int>(blockBytes), static_cast<int>(blockMax),
+                                      scratch->buffer(), static_cast<int>(history));
+    if (decoded > 0) out.append(decodedBlock, static_cast<size_t>(decoded));
+    return decoded;
+}
+
 // The blocks of a frame without checksums, walked here instead of by the frame
 // decoder, which would need the whole output zero-filled ahead of it: stored blocks
-// are appended straight from the input, compressed ones decoded into a scratch block
-// (linked blocks behind a copy of the frame's last 64 KiB) and appended. The
+// are appended straight from the input, compressed ones decoded in the room a
+// believed claim reserved, else into a scratch block (linked blocks behind a copy of
+// the frame's last 64 KiB) and appended. The
 // frame decoder's checks are kept: block sizes within the header's block size, the
 // content size when the header gives one, and a stored block cut short keeps the
 // part that arrived. `pos` is just past the frame header.
@@ -247,19 +274,15 @@ int WalkBlocks(const LZ4F_frameInfo_t& info, const char* input, size_t inputSize
             continue;
         }
         if (available < blockBytes) return 0;
-        if (!scratch) scratch.reset(new BlockScratch(blockMax));
         const size_t history =
             info.blockMode == LZ4F_blockLinked ? std::min(out.size() - frameStart, kLinkedHistory) : 0;
-        std::memcpy(scratch->buffer(), out.data() + out.size() - history, history);
-        char* const block = scratch->block(history);
-        const int decoded =
-            LZ4_decompress_safe_usingDict(input + pos, block, static_cast<int>(blockBytes), static_cast<int>(blockMax),
-                                          scratch->buffer(), static_cast<int>(history));
+        const int decoded = out.capacity() - out.size() >= blockMax
+                                ? DecodeBlockInPlace(input + pos, blockBytes, blockMax, history, out)
+                                : DecodeBlockThroughScratch(input + pos, blockBytes, blockMax, history, scratch, out);
         if (decoded < 0) {
             printf("Decompression error: %s\n", FrameErrorName(LZ4F_ERROR_decompressionFailed));
             return 0;
         }
-        out.append(block, static_cast<size_t>(decoded));
         pos += blockBytes;
     }
     if (info.contentSize != 0 && out.size() - frameStart != info.contentSize) {
