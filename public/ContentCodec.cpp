@@ -3,8 +3,10 @@
 
 #include <boost/iostreams/device/back_inserter.hpp>
 #include <boost/iostreams/filter/gzip.hpp>
+#include <zlib.h>
 
 #include <algorithm>
+#include <climits>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -21,13 +23,10 @@ namespace {
 
 namespace io = boost::iostreams;
 
-// The compressor's buffer size is part of its output contract. The decompressor's
-// only trades memory for speed: inflate pays at the edges of every call (window
-// copies, slow paths), so it takes the whole body at once up to this size.
+// The compressor's buffer size is part of its output contract.
 const std::streamsize kGzipEncodeBufferSize = 4096;
-const size_t kGzipDecodeBufferMin = 4096;
-const size_t kGzipDecodeBufferMax = 1 << 20;
-const int kGzipMaxIdleReads = 16;
+// The least by which the decoder's output grows when the trailer told too little.
+const size_t kGzipDecodeStepMin = 4096;
 const int kGzipWindowBits = 15;
 
 // Thrown for zstd failures; deliberately not a std::exception, so callers log it as
@@ -59,27 +58,6 @@ bool GzipEncode(const std::string& strIn, std::string& strOut) {
     return true;
 }
 
-// The input body as a Boost source the decompressor can read without a stream chain
-// (array devices are direct devices, which only chains can read).
-class BodySource {
-public:
-    typedef char char_type;
-    typedef io::source_tag category;
-    explicit BodySource(const std::string& body) : body_(body) {}
-    std::streamsize read(char* s, std::streamsize n) {
-        size_t left = body_.size() - pos_;
-        if (left == 0) return -1;
-        size_t amount = std::min(left, static_cast<size_t>(n));
-        body_.copy(s, amount, pos_);
-        pos_ += amount;
-        return static_cast<std::streamsize>(amount);
-    }
-
-private:
-    const std::string& body_;
-    size_t pos_ = 0;
-};
-
 // The trailer's ISIZE (the decoded size modulo 2^32), which anyone can forge, as far
 // as decode_reserve believes it.
 size_t GzipDecodedSizeHint(const std::string& strIn) {
@@ -89,26 +67,85 @@ size_t GzipDecodedSizeHint(const std::string& strIn) {
     return decode_reserve::Believable(isize, strIn.size());
 }
 
-// The decompressor is read directly, without a stream chain, and inflates straight
-// into the result, sized up front from the trailer (and grown if that falls short).
-bool GzipDecode(const std::string& strIn, std::string& strOut) {
-    size_t bufferSize = std::clamp(strIn.size() + 1, kGzipDecodeBufferMin, kGzipDecodeBufferMax);
-    io::gzip_decompressor decompressor(kGzipWindowBits, static_cast<std::streamsize>(bufferSize));
-    BodySource source(strIn);
-    // One byte beyond the hint leaves room for the read that finds the end.
-    std::string result(GzipDecodedSizeHint(strIn) + 1, '\0');
-    size_t filled = 0;
-    int idleReads = 0;  // an in-memory source never blocks, so idling means a fault
-    for (;;) {
-        if (filled == result.size()) result.resize(2 * result.size());
-        std::streamsize room = static_cast<std::streamsize>(result.size() - filled);
-        std::streamsize got = decompressor.read(source, &result[filled], room);
-        if (got == -1) break;
-        if (got == 0 && ++idleReads > kGzipMaxIdleReads) throw std::runtime_error("gzip stream stalls");
-        if (got != 0) idleReads = 0;
-        filled += static_cast<size_t>(got);
+// A raw inflate stream (no zlib or gzip wrapper: the members' headers and trailers
+// are read apart), ended on every path.
+class RawInflater {
+public:
+    RawInflater() {
+        _stream.zalloc = Z_NULL;
+        _stream.zfree = Z_NULL;
+        _stream.opaque = Z_NULL;
+        Check(inflateInit2(&_stream, -kGzipWindowBits));
     }
-    decompressor.close(source, BOOST_IOS::in);
+    ~RawInflater() { inflateEnd(&_stream); }
+    RawInflater(const RawInflater&) = delete;
+    RawInflater& operator=(const RawInflater&) = delete;
+
+    z_stream& stream() { return _stream; }
+    // Boost's verdict on a zlib result, reported as its gzip decompressor reports it.
+    static void Check(int rc) {
+        try {
+            io::zlib_error::check(rc);
+        } catch (const io::zlib_error& e) {
+            throw io::gzip_error(e);
+        }
+    }
+
+private:
+    z_stream _stream{};
+};
+
+// Inflates one member's deflate data from `in` at `pos` into `out` after `filled`,
+// growing `out` when it is full. Returns the CRC-32 of what it decoded.
+uLong InflateMember(RawInflater& inflater, const std::string& in, size_t& pos, std::string& out, size_t& filled) {
+    z_stream& zs = inflater.stream();
+    RawInflater::Check(inflateReset(&zs));
+    const size_t memberStart = filled;
+    for (;;) {
+        if (filled == out.size()) out.resize(std::max(2 * out.size(), kGzipDecodeStepMin));
+        const size_t inBytes = std::min<size_t>(in.size() - pos, UINT_MAX);
+        const size_t room = std::min<size_t>(out.size() - filled, UINT_MAX);
+        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + pos));
+        zs.avail_in = static_cast<uInt>(inBytes);
+        zs.next_out = reinterpret_cast<Bytef*>(&out[filled]);
+        zs.avail_out = static_cast<uInt>(room);
+        // Z_FINISH: when the whole member fits, inflate keeps no window.
+        const int rc = inflate(&zs, Z_FINISH);
+        pos += inBytes - zs.avail_in;
+        filled += room - zs.avail_out;
+        if (rc == Z_STREAM_END) break;
+        if (rc == Z_BUF_ERROR && zs.avail_out == 0) continue;  // out of room, not of input
+        if (rc != Z_BUF_ERROR) RawInflater::Check(rc);
+        throw io::gzip_error(io::zlib_error(Z_BUF_ERROR));  // the input ends inside the member
+    }
+    return crc32_z(crc32_z(0, Z_NULL, 0), reinterpret_cast<const Bytef*>(out.data() + memberStart),
+                   filled - memberStart);
+}
+
+// Every member of the body, in order, inflated straight from the input into the
+// result, sized up front from the trailer (and grown if that falls short). The
+// headers and trailers are read by Boost's own gzip parsers and every failure is
+// reported as its gzip decompressor reports it, so the codec accepts and refuses
+// exactly what a stream chain through that decompressor does: the CRC is checked,
+// ISIZE is not, and anything after a member but another member fails the body.
+bool GzipDecode(const std::string& strIn, std::string& strOut) {
+    std::string result(GzipDecodedSizeHint(strIn), '\0');
+    size_t filled = 0, pos = 0;
+    RawInflater inflater;
+    do {
+        io::detail::gzip_header header;
+        while (!header.done()) {
+            if (pos == strIn.size()) throw io::gzip_error(io::gzip::bad_header);
+            header.process(strIn[pos++]);
+        }
+        const uLong crc = InflateMember(inflater, strIn, pos, result, filled);
+        io::detail::gzip_footer footer;
+        while (!footer.done()) {
+            if (pos == strIn.size()) throw io::gzip_error(io::gzip::bad_footer);
+            footer.process(strIn[pos++]);
+        }
+        if (footer.crc() != crc) throw io::gzip_error(io::gzip::bad_crc);
+    } while (pos < strIn.size());
     decode_reserve::Trim(result, filled);
     strOut.swap(result);
     return true;

@@ -103,6 +103,42 @@ TEST(Lz4Frame, HeaderCarriesLinkedBigBlocksWithoutSizeOrChecksums) {
 
 // The encoder reports every flush of its work buffer on standard output, and what it
 // reports adds up to the frame minus the last, unreported piece.
+// Frames of other producers decode as the frame API decodes them: every block size
+// and mode, with and without the content size and checksums, one after another in
+// one body, and an empty stored block, which is no end mark.
+TEST(Lz4Frame, FramesOfEverySettingDecodeInOneBody) {
+    const std::string body = CompressibleBody(300000, 4) + RandomBody(100000, 4) + CompressibleBody(200000, 5);
+    std::string all, expected;
+    for (LZ4F_blockSizeID_t size : {LZ4F_max64KB, LZ4F_max256KB, LZ4F_max1MB, LZ4F_max4MB}) {
+        for (LZ4F_blockMode_t mode : {LZ4F_blockLinked, LZ4F_blockIndependent}) {
+            for (int options = 0; options < 8; ++options) {  // content size, content and block checksums
+                LZ4F_preferences_t prefs{};
+                prefs.frameInfo = {size,
+                                   mode,
+                                   options & 2 ? LZ4F_contentChecksumEnabled : LZ4F_noContentChecksum,
+                                   LZ4F_frame,
+                                   options & 1 ? body.size() : 0,
+                                   0,
+                                   options & 4 ? LZ4F_blockChecksumEnabled : LZ4F_noBlockChecksum};
+                std::string frame(LZ4F_compressFrameBound(body.size(), &prefs), '\0');
+                const size_t written = LZ4F_compressFrame(&frame[0], frame.size(), body.data(), body.size(), &prefs);
+                ASSERT_FALSE(LZ4F_isError(written));
+                all += frame.substr(0, written);
+                expected += body;
+            }
+        }
+    }
+    // Header of linked 64 KiB blocks, an empty stored block, "ab" stored, end mark.
+    all += std::string(
+        "\x04\x22\x4d\x18\x40\x40\xc0\x00\x00\x00\x80\x02\x00\x00\x80"
+        "ab\0\0\0\0",
+        21);
+    expected += "ab";
+    std::string decoded;
+    ASSERT_TRUE(TQPublicTool::DecodeContentLZ4(all, decoded));
+    EXPECT_TRUE(decoded == expected);
+}
+
 TEST(Lz4Frame, EncoderReportsEachFlushOnStandardOutput) {
     std::string body = RandomBody(1 << 20), frame;
     fflush(stdout);

@@ -3,9 +3,11 @@
 #include "Tools.h"
 
 #include <lz4.h>
+#define LZ4F_STATIC_LINKING_ONLY  // the frame error codes
 #include <lz4frame.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +39,8 @@ const uint32_t kSkippableMagicMask = 0xFFFFFFF0u;
 const uint32_t kSkippableMagic = 0x184D2A50u;
 // The smallest step by which the decoder's output grows when no header told its size.
 const size_t kMinOutputStep = 4096;
+// How far back a linked block may refer.
+const size_t kLinkedHistory = 64 << 10;
 
 uint32_t ReadLE32(const char* p) {
     const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
@@ -109,11 +113,26 @@ void AppendBlock(BlockCompressor& compressor, const char* src, size_t size, std:
     out.append(stored ? src : compressor.block.get(), stored ? size : static_cast<size_t>(packed));
 }
 
-// Owns the decompression context of one call, so every return path frees it.
+// Owns the decompression context of one call, so every return path frees it. A
+// frame whose blocks we walk ourselves leaves the context holding that frame's
+// header (resetting it keeps the declared size), so the next frame gets a new one.
 struct DecompressionContext {
     LZ4F_dctx* dctx = nullptr;
+    bool spent = false;
     ~DecompressionContext() {
         if (dctx) LZ4F_freeDecompressionContext(dctx);
+    }
+    // 1, or 0 after printing why the context could not be made.
+    int ready() {
+        if (dctx && !spent) return 1;
+        if (dctx) LZ4F_freeDecompressionContext(dctx);
+        dctx = nullptr;
+        spent = false;
+        size_t rc = LZ4F_createDecompressionContext(&dctx, kContextVersion);
+        if (!LZ4F_isError(rc)) return 1;
+        dctx = nullptr;
+        printf("LZ4F_dctx creation error: %s\n", LZ4F_getErrorName(rc));
+        return 0;
     }
 };
 
@@ -166,10 +185,120 @@ bool IsSkippableFrame(const char* input, size_t inputSize, size_t pos) {
     return inputSize - pos >= 4 && (ReadLE32(input + pos) & kSkippableMagicMask) == kSkippableMagic;
 }
 
-// Decodes the frame at `pos` straight into `out` after its first `filled` bytes,
-// advancing both. `out` is sized ahead only as far as decode_reserve believes the
-// frame's claim; beyond, it grows as decoded bytes arrive.
-int DecodeFrame(LZ4F_dctx* dctx, const char* input, size_t inputSize, size_t& pos, std::string& out, size_t& filled) {
+// The library's name for one of its frame errors, so that our own block walk reports
+// a damaged frame in the words the frame decoder would use.
+const char* FrameErrorName(LZ4F_errorCodes code) {
+    return LZ4F_getErrorName(static_cast<size_t>(-static_cast<ptrdiff_t>(code)));
+}
+
+// Room for one decoded compressed block behind the history a linked block refers to:
+// a block cannot be decoded straight into the string without first zero-filling a
+// whole block there, and the decoder is fastest when the history sits right before
+// its output. Blocks of our own frames use the thread's buffer; larger ones (1 and
+// 4 MiB) get one for the call.
+class BlockScratch {
+public:
+    explicit BlockScratch(size_t blockSize) {
+        const size_t size = kLinkedHistory + blockSize;
+        if (blockSize <= kBlockSize) {
+            thread_local std::unique_ptr<char[]> threadBuffer;
+            if (!threadBuffer) threadBuffer.reset(new char[kLinkedHistory + kBlockSize]);
+            _buffer = threadBuffer.get();
+        } else {
+            _own.reset(new char[size]);
+            _buffer = _own.get();
+        }
+    }
+    // Where a block decodes, `history` bytes after the start of the buffer.
+    char* block(size_t history) const { return _buffer + history; }
+    char* buffer() const { return _buffer; }
+
+private:
+    std::unique_ptr<char[]> _own;
+    char* _buffer = nullptr;
+};
+
+// Decodes one compressed block at the end of `out`, within the room a believed claim
+// reserved, right behind its history. The decoded size, or negative on damage.
+int DecodeBlockInPlace(const char* block, size_t blockBytes, size_t blockMax, size_t history, std::string& out) {
+    const size_t start = out.size();
+    out.resize(start + blockMax);  // within the capacity: no reallocation
+    const int decoded =
+        LZ4_decompress_safe_usingDict(block, &out[start], static_cast<int>(blockBytes), static_cast<int>(blockMax),
+                                      out.data() + start - history, static_cast<int>(history));
+    out.resize(start + (decoded > 0 ? static_cast<size_t>(decoded) : 0));
+    return decoded;
+}
+
+// Decodes one compressed block behind a copy of its history in the scratch block, then
+// appends it to `out`. The decoded size, or negative on damage.
+int DecodeBlockThroughScratch(const char* block, size_t blockBytes, size_t blockMax, size_t history,
+                              std::unique_ptr<BlockScratch>& scratch, std::string& out) {
+    if (!scratch) scratch.reset(new BlockScratch(blockMax));
+    std::memcpy(scratch->buffer(), out.data() + out.size() - history, history);
+    char* const decodedBlock = scratch->block(history);
+    const int decoded =
+        LZ4_decompress_safe_usingDict(block, decodedBlock, static_cast<int>(blockBytes), static_cast<int>(blockMax),
+                                      scratch->buffer(), static_cast<int>(history));
+    if (decoded > 0) out.append(decodedBlock, static_cast<size_t>(decoded));
+    return decoded;
+}
+
+// The blocks of a frame without checksums, walked here instead of by the frame
+// decoder, which would need the whole output zero-filled ahead of it: stored blocks
+// are appended straight from the input, compressed ones decoded in the room a
+// believed claim reserved, else into a scratch block (linked blocks behind a copy of
+// the frame's last 64 KiB) and appended. The
+// frame decoder's checks are kept: block sizes within the header's block size, the
+// content size when the header gives one, and a stored block cut short keeps the
+// part that arrived. `pos` is just past the frame header.
+int WalkBlocks(const LZ4F_frameInfo_t& info, const char* input, size_t inputSize, size_t& pos, std::string& out) {
+    const size_t blockMax = get_block_size(info);
+    const size_t frameStart = out.size();
+    std::unique_ptr<BlockScratch> scratch;  // made at the first compressed block
+    for (;;) {
+        if (inputSize - pos < kBlockHeaderSize) return 0;  // the frame does not end
+        const uint32_t header = ReadLE32(input + pos);
+        pos += kBlockHeaderSize;
+        if (header == 0) break;  // end mark (a stored block may be empty)
+        const size_t blockBytes = header & ~kStoredBlockFlag;
+        if (blockBytes > blockMax) {
+            printf("Decompression error: %s\n", FrameErrorName(LZ4F_ERROR_maxBlockSize_invalid));
+            return 0;
+        }
+        const size_t available = std::min(blockBytes, inputSize - pos);
+        if (header & kStoredBlockFlag) {
+            out.append(input + pos, available);
+            pos += available;
+            if (available < blockBytes) return 0;
+            continue;
+        }
+        if (available < blockBytes) return 0;
+        const size_t history =
+            info.blockMode == LZ4F_blockLinked ? std::min(out.size() - frameStart, kLinkedHistory) : 0;
+        const int decoded = out.capacity() - out.size() >= blockMax
+                                ? DecodeBlockInPlace(input + pos, blockBytes, blockMax, history, out)
+                                : DecodeBlockThroughScratch(input + pos, blockBytes, blockMax, history, scratch, out);
+        if (decoded < 0) {
+            printf("Decompression error: %s\n", FrameErrorName(LZ4F_ERROR_decompressionFailed));
+            return 0;
+        }
+        pos += blockBytes;
+    }
+    if (info.contentSize != 0 && out.size() - frameStart != info.contentSize) {
+        printf("Decompression error: %s\n", FrameErrorName(LZ4F_ERROR_frameSize_wrong));
+        return 0;
+    }
+    return 1;
+}
+
+// Decodes the frame at `pos` into `out` after its first `filled` bytes, advancing
+// both. `out` is given room ahead only as far as decode_reserve believes the frame's
+// claim; beyond, it grows as decoded bytes arrive.
+int DecodeFrame(DecompressionContext& context, const char* input, size_t inputSize, size_t& pos, std::string& out,
+                size_t& filled) {
+    if (!context.ready()) return 0;
+    LZ4F_dctx* const dctx = context.dctx;
     LZ4F_frameInfo_t info;
     size_t headerBytes = inputSize - pos;  // in: bytes available; out: header bytes consumed
     size_t next = LZ4F_getFrameInfo(dctx, &info, input + pos, &headerBytes);
@@ -181,6 +310,15 @@ int DecodeFrame(LZ4F_dctx* dctx, const char* input, size_t inputSize, size_t& po
     const size_t blockSize = get_block_size(info);
     const size_t frameStart = filled;
     const size_t claim = decode_reserve::Believable(DecodedSizeClaim(info, input, inputSize, pos), inputSize - pos);
+    if (info.blockChecksumFlag == LZ4F_noBlockChecksum && info.contentChecksumFlag == LZ4F_noContentChecksum) {
+        context.spent = true;
+        out.resize(filled);  // `out` holds exactly what was decoded
+        out.reserve(filled + claim);
+        const int done = WalkBlocks(info, input, inputSize, pos, out);
+        filled = out.size();
+        return done;
+    }
+    // Frames with checksums go through the frame decoder, which verifies them.
     if (out.size() - filled < claim) out.resize(filled + claim);
 
     while (next != 0) {  // the decoder's hint of further input; 0 once the frame ends
@@ -246,11 +384,7 @@ int Tools::LZ4Compress(std::string& strIn, std::string& strOut) {
 // are passed over. The frames are read straight from strIn, with no staging copy.
 int Tools::LZ4Decompress(std::string& strIn, std::string& strOut) {
     DecompressionContext context;
-    size_t rc = LZ4F_createDecompressionContext(&context.dctx, kContextVersion);
-    if (LZ4F_isError(rc)) {
-        printf("LZ4F_dctx creation error: %s\n", LZ4F_getErrorName(rc));
-        return 0;
-    }
+    if (!context.ready()) return 0;
     const char* const input = strIn.data();
     const size_t inputSize = strIn.size();
     size_t filled = strOut.size();
@@ -265,7 +399,7 @@ int Tools::LZ4Decompress(std::string& strIn, std::string& strOut) {
     do {
         if (IsSkippableFrame(input, inputSize, pos)) {
             if (!SkipSkippableFrame(input, inputSize, pos)) return 0;
-        } else if (!DecodeFrame(context.dctx, input, inputSize, pos, strOut, filled)) {
+        } else if (!DecodeFrame(context, input, inputSize, pos, strOut, filled)) {
             return 0;
         }
     } while (pos < inputSize);
