@@ -37,9 +37,9 @@ std::atomic<int> g_callsInFlight{0};
 thread_local int tCallsHere = 0;
 std::atomic<int> g_owedCallbacks{0};
 // A client that is not freed at exit: the parent's copy in a forked child, or
-// one whose stop could not wait for everything. Held from a global, so that
-// leak checkers see it as held.
-KOVAClientManagerPtr* g_keptAtExit = nullptr;
+// one whose stop could not wait for everything. Held from a global (an atomic,
+// so the store is not optimised away), so that leak checkers see it as held.
+std::atomic<KOVAClientManagerPtr*> g_keptAtExit{nullptr};
 
 void keepAtExit(KOVAClientManagerPtr manager) { g_keptAtExit = new KOVAClientManagerPtr(std::move(manager)); }
 
