@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,6 +87,9 @@ struct ExitCase {
     const char* agentScript;  // a command for the agent, or empty
     void (*trigger)(const KOVA::KOVAClientLibPtr&);
 };
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
 
 const ExitCase kExitCases[] = {
     {"KovaAsyncProduceCallback", "",
