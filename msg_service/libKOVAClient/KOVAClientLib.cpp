@@ -5,7 +5,6 @@
 #include <Glacier2/Router.h>
 #include <IceGrid/Session.h>
 
-#include <atomic>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -25,38 +24,6 @@ const int kPushMaxBatch = 1;
 // Guards the creation of the client. Constant-initialised and without work at
 // exit, so it is usable at any time.
 std::mutex _kovaCliMutex;
-// Views of the client for every thread; set once the client is complete and
-// cleared only after it has stopped.
-std::atomic<KOVAClientManager*> g_liveManager{nullptr};
-std::atomic<KOVAClientLib*> g_instance{nullptr};
-// Set once the client has stopped at exit. A client built after that would
-// have no holder and be freed under its caller, so none is built.
-bool g_stopped = false;
-
-// Owns the client until exit. Statics are destroyed in the reverse order of
-// their construction, and Ice, the generated Slice code and this library make
-// some of theirs on first use: this holder is built only once the client is
-// complete, after everything its construction touched, so at exit it goes (and
-// the client stops) while those still exist.
-struct ClientStatics {
-    KOVAClientManagerPtr _kovaCliManager;
-    KOVAClientLibPtr _clientInstance;
-
-    // The manager stops first, while the instance is still held, so a
-    // callback running during the stop sequence that asks GetInstance() gets
-    // the client and not a released handle.
-    ~ClientStatics() {
-        _kovaCliManager.reset();
-        std::lock_guard<std::mutex> lock(_kovaCliMutex);
-        g_stopped = true;
-        g_liveManager = nullptr;
-        g_instance = nullptr;
-    }
-};
-
-void holdUntilExit(const KOVAClientManagerPtr& manager, const KOVAClientLibPtr& instance) {
-    static ClientStatics statics{manager, instance};
-}
 
 // Type ids that the engine first needs after start-up (a pull's callback
 // agent, the listener, a router session) are made now, before the holder
@@ -74,13 +41,18 @@ void makeTypeIdsNow() {
 template <typename Configuration, typename Factory>
 KOVAClientLibPtr getInstanceFrom(const Configuration& configuration, const std::string& item,
                                  const Factory& makeFacade) {
+    if (InForkedChild()) {
+        // The parent's client; its locks may have been held by threads that
+        // do not exist here, so nothing (not even the log) is touched.
+        return nullptr;
+    }
     // Taken every time: a first call is rare and a lock-free read of the
     // handle would race with its creation.
     std::lock_guard<std::mutex> lock(_kovaCliMutex);
-    if (KOVAClientLib* existing = g_instance.load()) {
+    if (KOVAClientLib* existing = PublishedInstance()) {
         return existing;
     }
-    if (g_stopped) {
+    if (ClientStopping()) {
         LOG_FATAL("Init kova client:%s instance error:%s", item.c_str(), "the process is exiting");
         return nullptr;
     }
@@ -88,9 +60,7 @@ KOVAClientLibPtr getInstanceFrom(const Configuration& configuration, const std::
         auto manager = std::make_shared<KOVAClientManager>(configuration, item, true, ReProduceCb);
         KOVAClientLibPtr instance = makeFacade();
         makeTypeIdsNow();
-        holdUntilExit(manager, instance);
-        g_liveManager = manager.get();
-        g_instance = instance.get();
+        AdoptClient(manager, instance);
         // Only now may the re-produce thread call back into the facade.
         manager->StartReProduce();
         return instance;
@@ -99,19 +69,12 @@ KOVAClientLibPtr getInstanceFrom(const Configuration& configuration, const std::
     } catch (...) {
         LOG_FATAL("Init kova client:%s instance unknow error", item.c_str());
     }
-    return g_instance.load();
+    return PublishedInstance();
 }
 
 TQPublicTool::KOVALog* processLog() { return TQPublicTool::KOVALog::getLogInstance("", "", ""); }
 
 }  // namespace
-
-KOVAClientManager* currentClientManager() { return g_liveManager.load(); }
-
-KOVAClientLibImplPtr engineFor(const std::string& rid) {
-    KOVAClientManager* manager = currentClientManager();
-    return manager ? manager->getClientHandleByRes(rid) : KOVAClientLibImplPtr();
-}
 
 KOVAClientLib::KOVAClientLib() {}
 
@@ -135,14 +98,14 @@ void KOVAClientLib::SetLogLevel(KOVA::COMMON::elogLevel logLevel) { processLog()
 KOVA::COMMON::elogLevel KOVAClientLib::GetLogLevel() { return processLog()->getLogLevel(); }
 
 bool KOVAClientLib::RegisterPushConsumer(const std::string& rid, KOVA::PushConsumerCallback& cb, void* cookie) {
-    KOVAClientManager* manager = currentClientManager();
+    ClientCall call;
+    KOVAClientManager* manager = call.manager();
     if (!manager || !manager->getClientAdapter()->ActiveAdapter(pushConsumerCallback, false)) {
         return false;
     }
     std::shared_ptr<boost::asio::io_context> monitor = manager->getMonitorService();
     KOVAClientLibImplPtr engine = manager->getClientHandleByRes(rid);
     if (!monitor || !engine) {
-        // Only while the client exits.
         return false;
     }
     return engine->RegisterPushConsumer(rid, cb, cookie, kPushMaxCount, kPushMaxBatch, *monitor) == 0;
@@ -150,7 +113,8 @@ bool KOVAClientLib::RegisterPushConsumer(const std::string& rid, KOVA::PushConsu
 
 int pushConsumerCallback(const std::string& rid, const std::string& sid, const std::string& cid,
                          const std::vector<KOVAMsg::KOVAMessage>& datas, const Ice::Current& cu) {
-    KOVAClientLibImplPtr engine = engineFor(rid);
+    ClientCall call;
+    KOVAClientLibImplPtr engine = call.engine(rid);
     if (!engine) {
         return KOVA::COMMON::NOT_EXIST;
     }
@@ -158,20 +122,23 @@ int pushConsumerCallback(const std::string& rid, const std::string& sid, const s
 }
 
 bool KOVAClientLib::PauseConsumer(const std::string& rid) {
-    if (KOVAClientLibImplPtr engine = engineFor(rid)) {
+    ClientCall call;
+    if (KOVAClientLibImplPtr engine = call.engine(rid)) {
         engine->PauseConsume(rid);
     }
     return true;
 }
 
 bool KOVAClientLib::ResumeConsumer(const std::string& rid) {
-    KOVAClientLibImplPtr engine = engineFor(rid);
+    ClientCall call;
+    KOVAClientLibImplPtr engine = call.engine(rid);
     return engine && engine->ResumeConsume(rid) == 0;
 }
 
 KOVA::ConsumeStatusPtr KOVAClientLib::Consume(const std::string& rid, std::string& sid, int maxFetch,
                                               const KOVA::COMMON::KOVAProperties& properties, int timeout) {
-    KOVAClientLibImplPtr engine = engineFor(rid);
+    ClientCall call;
+    KOVAClientLibImplPtr engine = call.engine(rid);
     if (!engine) {
         return new ConsumeStatus(KOVA::COMMON::INTERNAL_ERROR, nullptr);
     }
@@ -180,12 +147,13 @@ KOVA::ConsumeStatusPtr KOVAClientLib::Consume(const std::string& rid, std::strin
 
 int KOVAClientLib::Consume(const std::string& rid, std::string& sid, KOVA::PullConsumerCallback& cb, void* ck,
                            int maxFetch, const KOVA::COMMON::KOVAProperties& properties, int timeout) {
-    KOVAClientManager* manager = currentClientManager();
-    KOVAClientLibImplPtr engine = engineFor(rid);
-    if (!manager || !engine) {
+    ClientCall call;
+    KOVAClientLibImplPtr engine = call.engine(rid);
+    if (!engine) {
         return KOVA::COMMON::INTERNAL_ERROR;
     }
-    return engine->Consume(rid, sid, maxFetch, cb, ck, properties, timeout, manager->getAsyncPullService());
+    PullConsumerCallback counted = CountedCallback(std::move(cb));
+    return engine->Consume(rid, sid, maxFetch, counted, ck, properties, timeout, call.manager()->getAsyncPullService());
 }
 
 }  // namespace KOVA

@@ -24,28 +24,72 @@
 //
 // Order of exit. When the process exits (return from main, or exit()), the
 // client stops in this order, on the exiting thread:
-//   1. the re-produce thread is told to stop and woken from its back-off sleep;
-//   2. the session monitor is stopped (no new tick) and the listener closed
+//   1. the client is marked stopping: from now on every call (from any thread,
+//      callbacks included) answers as after exit, without doing anything:
+//      int results 100, a synchronous Consume() a status of 100, bool results
+//      false (PauseConsumer() true), a pushed batch is answered 8; calls
+//      already in progress go on;
+//   2. the re-produce thread is told to stop and woken from its back-off sleep;
+//   3. the session monitor is stopped (no new tick) and the listener closed
 //      (no activation builds a communicator again);
-//   3. the communicator is destroyed, which ends every remote call in progress
-//      (a monitor tick's keep-alive included; the monitor thread is then
-//      joined) and the adapter thread; this waits for push callbacks in
-//      progress; requests still outstanding complete with
-//      a failure (an asynchronous pull is called back with status 100, an
-//      asynchronous produce with 100, and with the fail-store on it is stored
-//      first, so its callback gets the store-success code);
-//   4. the re-produce thread finishes the batch in hand (which fails and stays
-//      stored for the next run) and is joined;
-//   5. the asynchronous pool runs every completion already queued to its end,
+//   4. the communicator is destroyed, which ends every remote call in progress
+//      (a monitor tick's keep-alive included) and the adapter thread; this
+//      waits for push callbacks in progress; requests still outstanding
+//      complete with a failure (an asynchronous pull is called back with
+//      status 100, an asynchronous produce with 100, and with the fail-store
+//      on it is stored first, so its callback gets the store-success code);
+//   5. the calls still in progress on other threads (ended by step 4) are
+//      waited for;
+//   6. the monitor thread is joined; the re-produce thread finishes the batch
+//      in hand (which fails and stays stored for the next run) and is joined;
+//   7. the asynchronous pool runs every completion already queued to its end,
 //      then its threads are joined: every issued asynchronous call has been
 //      called back exactly once when exit goes on;
-//   6. the engines, then the adapter (its thread joined), then the fail-store
+//   8. the engines, then the adapter (its thread joined), then the fail-store
 //      are released.
 // No step sleeps, and no remote call holds exit: destroying the communicator
-// ends every call in progress. Exit waits only for callbacks in progress. Do
-// not call the client from
-// threads of your own while the process exits; callbacks that the library runs
-// during steps 3 to 5 may still call it (calls then fail fast, see each call).
+// ends every call in progress. Exit waits only for callbacks in progress (and,
+// for at most 10 s, for calls in progress: a call that is still running then,
+// for instance inside a callback of yours run in place, leaves the client
+// unreleased, and exit goes on).
+//
+// What code may do, by where it runs:
+//
+//   A callback (any kind; see "Callbacks" below): call any operation of the
+//   client; during exit (steps 1 to 7) those calls answer as after exit.
+//   A callback may also end the process, with exit() (or by returning from
+//   main on another thread): on one of the client's own threads (the
+//   asynchronous pool, an Ice thread, the push pool, the monitor or re-produce
+//   thread) the stop never joins that thread nor waits for the call it is in;
+//   it waits at most 5 s for everything else (every other callback still owed
+//   runs exactly once, calls in progress end, the client's other threads
+//   finish), destroys the communicator from a thread of its own, and leaves
+//   the client unreleased: the process ends within a few seconds. Engines
+//   are never released on an Ice thread of their own communicator, so a
+//   callback may also drop the last handle it holds to anything of the
+//   client.
+//
+//   A forked child: the client belongs to the process that built it. A
+//   child made by fork() inherits it without any of its threads, so there
+//   the client is the parent's: GetInstance() returns null, every call on an
+//   inherited handle answers as after exit (see step 1) without touching
+//   anything shared with the parent, and the child's exit (or return from
+//   main) leaves the client alone (Ice may then warn on standard error that a
+//   communicator was not destroyed). A child that needs a client calls exec()
+//   first. A child of a process that never built a client may build its own.
+//
+//   Code running before main (a namespace-scope initialiser, a static
+//   constructor): may call GetInstance() and use the client; nothing of the
+//   client depends on the order of static initialisation. At exit the client
+//   stops before the statics built before it are destroyed, and after those
+//   built after it.
+//
+//   Code running during exit (an atexit handler, a static destructor, a thread
+//   of yours still running while main returns): may call the client at any
+//   time. Until step 1 calls work; from step 1 on they answer as after exit,
+//   and after step 8 GetInstance() returns null. Threads of yours may go on
+//   calling until the process has ended: no call ever reaches a released
+//   client.
 //
 // =============================================================================
 // Result codes
@@ -92,7 +136,7 @@
 //   Result: 0 accepts the message; a non-zero result stops the batch and is the
 //   reply to the server (which delivers the rest again).
 //   Runs: later, from the moment the server accepted the registration (possibly
-//   before RegisterPushConsumer() returned) until step 3 of exit; pausing
+//   before RegisterPushConsumer() returned) until step 4 of exit; pausing
 //   stops new batches only.
 //   May call: any operation of the client. Keep it short: the server waits for
 //   the reply with a timeout, and the thread serves no other push meanwhile.
@@ -103,7 +147,7 @@
 //   returned 0, and never for one that returned 100.
 //   Thread: for status 0, a thread of the asynchronous pool; for a non-zero
 //   status or a call that failed after it was issued, the Ice thread that
-//   completed it (also at exit, step 3). When the system refused the pool's
+//   completed it (also at exit, step 4). When the system refused the pool's
 //   threads (ERROR line; the next asynchronous call tries again), the Ice
 //   thread for status 0 too.
 //   `status` is never null; on failure its status is 100 and it has no
@@ -116,7 +160,8 @@
 //   true), and never for one that returned anything else; in some cases it has
 //   already run when Produce() returns (see each form).
 //   Thread: a thread of the asynchronous pool, for success and failure alike;
-//   the calling thread where a form says it has already run.
+//   the calling thread where a form says it has already run (only with
+//   "STORE", or when the system refused the pool's threads).
 //   `code`: 0, a server code, 100, or, when the fail-store took the failed
 //   batch, the store-success code.
 //   May call: any operation of the client. Do not block in it.
@@ -127,10 +172,12 @@
 // Thread safety and ownership
 // =============================================================================
 //
-// Every operation may be called from any thread at once. The facade holds no
-// state and takes no lock of its own (GetInstance() takes the creation mutex).
-// KOVAClientLibPtr is a reference-counted handle; dropping it changes nothing,
-// the client stays until exit.
+// Every operation may be called from any thread at once, at any time of the
+// process's life (see "What code may do" above). The facade keeps only the
+// client's stopping state and a count of the calls in progress (atomics); it
+// holds no lock across a remote call (GetInstance() takes the creation
+// mutex, while it builds the client). KOVAClientLibPtr is a reference-counted
+// handle; dropping it changes nothing, the client stays until exit.
 #pragma once
 
 #include <Ice/Current.h>
@@ -160,8 +207,9 @@ public:
     // configuration, or an agent that does not answer its ping. A later call
     // tries again. Once a client exists every call returns it, whatever the
     // arguments. Safe to call from several threads at once: one client is built.
-    // Null as well once the client has stopped at exit (step 6 below): no
-    // second client is built then.
+    // Null as well once the client has stopped at exit (step 8 above): no
+    // second client is built then; and in a forked child of the process that
+    // built the client.
     static KOVAClientLibPtr GetInstance(const std::string& config, const std::string& item);
     // The same, from Key=Value configuration items instead of a file.
     static KOVAClientLibPtr GetInstance(const std::vector<std::string>& configs, const std::string& item);
@@ -225,7 +273,9 @@ public:
     //      failure there is stored first when the fail-store is on, and `cb` then
     //      gets the store-success code). When the call could not be issued and
     //      the fail-store took the batch and the store-success code is 0, `cb`
-    //      has already run on the calling thread with 0.
+    //      runs once later with 0, on the asynchronous pool too (on the calling
+    //      thread, before Produce() returns, only when the system refused the
+    //      pool's threads), so a lock held across Produce() may be taken in it.
     //   200 the call could not be issued; the batch is stored; `cb` never runs.
     //   100 (or another code) the call could not be issued and the batch was not
     //      stored; `cb` never runs.
@@ -247,8 +297,9 @@ public:
                       bool trans, const KOVA::COMMON::KOVAProperties& properties);
     // Asynchronous: true when issued (`cb` runs once later, as for the OMessage
     // form), or when the call could not be issued and the fail-store took the
-    // batch (`cb` has then already run on the calling thread with the
-    // store-success code); false otherwise, and `cb` never runs.
+    // batch (`cb` then runs once later with the store-success code, on the
+    // asynchronous pool as for the OMessage form); false otherwise, and `cb`
+    // never runs.
     bool Produce(const std::string& rid, const std::string& data, const KOVA::AsyncProduceCallback& cb, void* cookie,
                  KOVA::COMMON::IEncodingType etype, bool trans, const KOVA::COMMON::KOVAProperties& properties);
     bool BatchProduce(const std::string& rid, const std::vector<std::string>& datas,

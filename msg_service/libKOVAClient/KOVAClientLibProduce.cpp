@@ -1,5 +1,7 @@
 // The facade's produce forms with their fail-store policy, and the re-produce
 // callback that the manager's re-produce thread calls for each stored batch.
+#include <boost/asio/post.hpp>
+
 #include <exception>
 
 #include "KOVAClientLib.h"
@@ -53,21 +55,21 @@ bool bodiesToBatch(const std::string* bodies, size_t count, COMMON::IEncodingTyp
     return true;
 }
 
-// A message-list produce made ready: the batch and the process's manager to
-// send it with, or (`failed` not 0) the code the call returns without sending.
+// A message-list produce made ready: the batch, or (`failed` not 0) the code
+// the call returns without sending.
 struct ListProduce {
-    KOVAClientManager* manager = nullptr;
     KOVAMsg::KOVABatchMessage batch;
     int failed = 0;
 };
 
-ListProduce prepareProduce(const std::vector<OMessage>& datas) {
+// The client is asked first: while it stops, nothing (the message
+// conversion's constants included) may be touched.
+ListProduce prepareProduce(const ClientCall& call, const std::vector<OMessage>& datas) {
     ListProduce ready;
-    ready.manager = currentClientManager();
-    if (!toBatch(datas, ready.batch)) {
-        ready.failed = kEncodingFailed;
-    } else if (!ready.manager) {
+    if (!call.manager()) {
         ready.failed = COMMON::INTERNAL_ERROR;
+    } else if (!toBatch(datas, ready.batch)) {
+        ready.failed = kEncodingFailed;
     }
     return ready;
 }
@@ -78,7 +80,7 @@ bool hasStoreKey(const COMMON::KOVAProperties& properties) {
 
 int storeSuccessCode(KOVAClientManager& manager) { return manager.getClientAdapter()->storeSuccessCode(); }
 
-// A callback run on the calling thread; like the completion threads, it lets
+// A callback run by the facade itself; like the completion threads, it lets
 // no exception of the caller's through.
 void callBackHere(const AsyncProduceCallback& cb, int code, void* cookie) {
     if (!cb) {
@@ -93,18 +95,46 @@ void callBackHere(const AsyncProduceCallback& cb, int code, void* cookie) {
     }
 }
 
+// The callback of an asynchronous produce that the facade settled itself (the
+// batch was stored): on the asynchronous pool like every other completion, so
+// that a caller holding its own lock across Produce() may take it in the
+// callback; in place only when there is no pool.
+void callBackLater(KOVAClientManager& manager, const AsyncProduceCallback& cb, int code, void* cookie) {
+    std::shared_ptr<boost::asio::io_context> pool = manager.getAsyncPullService();
+    if (!pool) {
+        callBackHere(cb, code, cookie);
+        return;
+    }
+    boost::asio::post(*pool, [cb, code, cookie] { callBackHere(cb, code, cookie); });
+}
+
+// A fail-store write that throws counts as a refused one: the caller is still
+// owed its code (or its one callback).
+bool storeBatch(KOVAClientManager& manager, const std::string& rid, const KOVAMsg::KOVABatchMessage& batch,
+                const COMMON::KOVAProperties& properties) {
+    try {
+        return manager.Store(rid, batch, properties);
+    } catch (const std::exception& e) {
+        LOG_ERROR("Store of a failed batch for rid:%s threw:%s", rid.c_str(), e.what());
+    } catch (...) {
+        LOG_ERROR("Store of a failed batch for rid:%s threw:%s", rid.c_str(), "unknown");
+    }
+    return false;
+}
+
 // "STORE" asked: the batch goes to the fail-store only, without the key.
 int storeOnly(KOVAClientManager& manager, const std::string& rid, const KOVAMsg::KOVABatchMessage& batch,
               const COMMON::KOVAProperties& properties) {
     COMMON::KOVAProperties stored(properties);
     stored.erase(COMMON::KOVA_STORE_PROPERTY);
-    return manager.Store(rid, batch, stored) ? storeSuccessCode(manager) : COMMON::PRODUCE_MESSAGE_CACHED_FAIL;
+    return storeBatch(manager, rid, batch, stored) ? storeSuccessCode(manager) : COMMON::PRODUCE_MESSAGE_CACHED_FAIL;
 }
 
 // What the engine calls back when an asynchronous produce ends: with the
 // fail-store on, a failed batch is stored first and the caller told the
-// store-success code. Runs on the asynchronous pool, which the manager joins
-// before it goes, so the plain manager pointer stays valid.
+// store-success code. Runs on the asynchronous pool, which the manager drains
+// before it goes (or, stopped from one of its own threads, is never freed),
+// so the plain manager pointer stays valid.
 AsyncProduceCallback completionFor(KOVAClientManager& manager, const std::string& rid,
                                    const KOVAMsg::KOVABatchMessage& batch, const COMMON::KOVAProperties& properties,
                                    const AsyncProduceCallback& cb) {
@@ -113,7 +143,7 @@ AsyncProduceCallback completionFor(KOVAClientManager& manager, const std::string
     }
     KOVAClientManager* owner = &manager;
     return [owner, rid, batch, properties, cb](int code, void* cookie) {
-        if (code != 0 && owner->Store(rid, batch, properties)) {
+        if (code != 0 && storeBatch(*owner, rid, batch, properties)) {
             code = storeSuccessCode(*owner);
         }
         if (cb) {
@@ -135,7 +165,7 @@ int issueAsync(KOVAClientManager& manager, const std::string& rid, const std::st
         code = engine->Produce(rid, sid, batch, properties, completionFor(manager, rid, batch, properties, cb), cookie,
                                manager.getAsyncPullService());
     }
-    if (code != 0 && manager.Store(rid, batch, properties)) {
+    if (code != 0 && storeBatch(manager, rid, batch, properties)) {
         stored = true;
         code = storeSuccessCode(manager);
     }
@@ -148,13 +178,14 @@ int produceSync(KOVAClientManager& manager, const std::string& rid, const std::s
                 const KOVAMsg::KOVABatchMessage& batch, const COMMON::KOVAProperties& properties, bool& stored) {
     KOVAClientLibImplPtr engine = manager.getClientHandleByRes(rid);
     const int code = engine ? engine->Produce(rid, sid, batch, properties) : COMMON::INTERNAL_ERROR;
-    stored = code != 0 && manager.Store(rid, batch, properties);
+    stored = code != 0 && storeBatch(manager, rid, batch, properties);
     return stored ? storeSuccessCode(manager) : code;
 }
 
 bool produceBodiesSync(const std::string& rid, const std::string* bodies, size_t count, COMMON::IEncodingType etype,
                        bool trans, const COMMON::KOVAProperties& properties) {
-    KOVAClientManager* manager = currentClientManager();
+    ClientCall call;
+    KOVAClientManager* manager = call.manager();
     KOVAMsg::KOVABatchMessage batch;
     if (!manager || !bodiesToBatch(bodies, count, etype, trans, batch)) {
         return false;
@@ -166,16 +197,18 @@ bool produceBodiesSync(const std::string& rid, const std::string* bodies, size_t
 bool produceBodiesAsync(const std::string& rid, const std::string* bodies, size_t count, const AsyncProduceCallback& cb,
                         void* cookie, COMMON::IEncodingType etype, bool trans,
                         const COMMON::KOVAProperties& properties) {
-    KOVAClientManager* manager = currentClientManager();
+    ClientCall call;
+    KOVAClientManager* manager = call.manager();
     KOVAMsg::KOVABatchMessage batch;
     if (!manager || !bodiesToBatch(bodies, count, etype, trans, batch)) {
         return false;
     }
+    const AsyncProduceCallback counted = CountedCallback(cb);
     bool stored = false;
-    const int code = issueAsync(*manager, rid, std::string(), batch, properties, cb, cookie, stored);
+    const int code = issueAsync(*manager, rid, std::string(), batch, properties, counted, cookie, stored);
     if (stored) {
         // Reported as success: the caller then waits for its one callback.
-        callBackHere(cb, code, cookie);
+        callBackLater(*manager, counted, code, cookie);
         return true;
     }
     return code == 0;
@@ -185,33 +218,37 @@ bool produceBodiesAsync(const std::string& rid, const std::string* bodies, size_
 
 int KOVAClientLib::Produce(const std::string& rid, const std::string& sid, const std::vector<KOVA::OMessage>& datas,
                            const KOVA::COMMON::KOVAProperties& publicProperties, int) {
-    const ListProduce ready = prepareProduce(datas);
+    ClientCall call;
+    const ListProduce ready = prepareProduce(call, datas);
     if (ready.failed != 0) {
         return ready.failed;
     }
     if (hasStoreKey(publicProperties)) {
-        return storeOnly(*ready.manager, rid, ready.batch, publicProperties);
+        return storeOnly(*call.manager(), rid, ready.batch, publicProperties);
     }
     bool stored = false;
-    return produceSync(*ready.manager, rid, sid, ready.batch, publicProperties, stored);
+    return produceSync(*call.manager(), rid, sid, ready.batch, publicProperties, stored);
 }
 
 int KOVAClientLib::Produce(const std::string& rid, const std::string& sid, const std::vector<KOVA::OMessage>& datas,
                            KOVA::AsyncProduceCallback& cb, void* cookie,
                            const KOVA::COMMON::KOVAProperties& publicProperties, int) {
-    const ListProduce ready = prepareProduce(datas);
+    ClientCall call;
+    const ListProduce ready = prepareProduce(call, datas);
     if (ready.failed != 0) {
         return ready.failed;
     }
+    KOVAClientManager& manager = *call.manager();
     if (hasStoreKey(publicProperties)) {
-        callBackHere(cb, storeOnly(*ready.manager, rid, ready.batch, publicProperties), cookie);
+        callBackHere(cb, storeOnly(manager, rid, ready.batch, publicProperties), cookie);
         return 0;
     }
+    const AsyncProduceCallback counted = CountedCallback(cb);
     bool stored = false;
-    const int code = issueAsync(*ready.manager, rid, sid, ready.batch, publicProperties, cb, cookie, stored);
+    const int code = issueAsync(manager, rid, sid, ready.batch, publicProperties, counted, cookie, stored);
     if (stored && code == 0) {
         // 0 promises one callback; the engine will not make it.
-        callBackHere(cb, code, cookie);
+        callBackLater(manager, counted, code, cookie);
     }
     return code;
 }
@@ -241,10 +278,11 @@ bool KOVAClientLib::BatchProduce(const std::string& rid, const std::vector<std::
 
 bool ReProduceCb(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
                  const KOVA::COMMON::KOVAProperties& props) {
-    KOVAClientManager* manager = currentClientManager();
+    ClientCall call;
+    KOVAClientManager* manager = call.manager();
     const std::string replacement = manager ? manager->getClientAdapter()->getRepRid() : std::string();
     const std::string& target = replacement.empty() ? rid : replacement;
-    KOVAClientLibImplPtr engine = engineFor(target);
+    KOVAClientLibImplPtr engine = call.engine(target);
     const int code = engine ? engine->Produce(target, kReProduceSid, datas, props) : COMMON::INTERNAL_ERROR;
     if (code != 0) {
         LOG_WARN("Re produce rid:`%s' reprid:`%s' data-size:`%d' failed! code:`%d'", rid.c_str(), target.c_str(),

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "KOVAClientThreads.h"
 #include "KOVALog.h"
 
 namespace KOVA {
@@ -18,11 +19,40 @@ const char* const kFailStorePrefix = "KOVAProduceFail";
 
 }  // namespace
 
+bool WaitBounded(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline) {
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 std::shared_ptr<std::thread> KOVAClientManager::startNamedThread(const char* name, std::function<void()> body) {
-    auto thread = std::make_shared<std::thread>(std::move(body));
+    ++_runningThreads;
+    std::shared_ptr<std::thread> thread;
+    try {
+        thread = std::make_shared<std::thread>([this, body] {
+            MarkClientThread();
+            body();
+            --_runningThreads;
+        });
+    } catch (...) {
+        --_runningThreads;
+        throw;
+    }
     // Named from here, so the name is there as soon as the thread exists.
     pthread_setname_np(thread->native_handle(), name);
     return thread;
+}
+
+bool KOVAClientManager::isOwnThread() {
+    const std::thread::id self = std::this_thread::get_id();
+    auto isSelf = [self](const std::shared_ptr<std::thread>& thread) { return thread && thread->get_id() == self; };
+    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+    return isSelf(_monitorThread) || isSelf(_reProduceThread) ||
+           std::any_of(_asyncPullThreads.begin(), _asyncPullThreads.end(), isSelf);
 }
 
 void KOVAClientManager::joinUnlessSelf(const std::shared_ptr<std::thread>& thread) {
@@ -38,14 +68,22 @@ void KOVAClientManager::joinUnlessSelf(const std::shared_ptr<std::thread>& threa
 
 KOVAClientManager::KOVAClientManager(const std::string& config, const std::string& item, bool valid,
                                      const readCacheCb& rcb)
-    : _clientAdapter(new KOVAClientAdapter(config, item)), _reProduce(false), _closing(false), _reProduceCb(rcb) {
+    : _clientAdapter(new KOVAClientAdapter(config, item)),
+      _reProduce(false),
+      _closing(false),
+      _runningThreads(0),
+      _reProduceCb(rcb) {
     buildEngines(item, valid);
     openFailStore();
 }
 
 KOVAClientManager::KOVAClientManager(const std::vector<std::string>& configs, const std::string& item, bool valid,
                                      const readCacheCb& rcb)
-    : _clientAdapter(new KOVAClientAdapter(configs, item)), _reProduce(false), _closing(false), _reProduceCb(rcb) {
+    : _clientAdapter(new KOVAClientAdapter(configs, item)),
+      _reProduce(false),
+      _closing(false),
+      _runningThreads(0),
+      _reProduceCb(rcb) {
     buildEngines(item, valid);
     openFailStore();
 }
@@ -164,8 +202,10 @@ bool KOVAClientManager::Store(const std::string& rid, const KOVAMsg::KOVABatchMe
     return _storeFailHandle->Store(rid, datas, properties);
 }
 
-KOVAClientManager::~KOVAClientManager() {
-    _closing = true;
+void KOVAClientManager::BeginStop() {
+    if (_closing.exchange(true)) {
+        return;
+    }
     wakeReProduce();
     // A tick may be inside a remote call that never returns (no invocation
     // timeout configured): the communicator is destroyed before the monitor
@@ -173,6 +213,10 @@ KOVAClientManager::~KOVAClientManager() {
     // a communicator again.
     stopMonitor();
     destroyCommunicator();
+}
+
+KOVAClientManager::~KOVAClientManager() {
+    BeginStop();
     joinMonitor();
     joinReProduce();
     drainAsyncPool();
@@ -182,6 +226,26 @@ KOVAClientManager::~KOVAClientManager() {
     // The engines held the adapter too; this is the last handle, so the adapter
     // thread is joined here.
     _clientAdapter = nullptr;
+}
+
+void KOVAClientManager::StopOnClientThread(const std::function<bool()>& othersDone,
+                                           std::chrono::steady_clock::time_point deadline) {
+    BeginStop();
+    // The pool cannot drain on its own: the handler this thread may be in
+    // counts as work for ever. Once every owed callback has started, what is
+    // still queued is the engine's own, and stopping the pool drops it.
+    WaitBounded(othersDone, deadline);
+    std::shared_ptr<boost::asio::io_context> pool;
+    {
+        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+        pool = _asyncPullService;
+    }
+    if (pool) {
+        pool->stop();
+    }
+    // The rest of exit destroys statics that these threads may still use.
+    const int self = isOwnThread() ? 1 : 0;
+    WaitBounded([this, self] { return _runningThreads.load() == self; }, deadline);
 }
 
 void KOVAClientManager::stopMonitor() {

@@ -27,15 +27,18 @@
 //
 // Ownership: one per process, owned by the facade's static std::shared_ptr. The
 // manager owns the adapter (shared with the engines), the engines, the
-// fail-store, both io_contexts and every thread it starts. The destructor
-// stops the client in this order: the re-produce thread is told to stop and
-// woken; the monitor's io_context is stopped; the adapter is closed and the
-// communicator destroyed (outstanding calls, a monitor tick's keep-alive
-// included, complete with a failure; pushes in progress end); the monitor
-// thread is joined; the
-// re-produce thread is joined; the asynchronous pool runs what is queued to
-// its end and is joined; the engines and then the adapter are released. It
-// must not run on a thread of the client (it would wait for itself).
+// fail-store, both io_contexts and every thread it starts.
+//
+// Stop. BeginStop() ends the client's work without waiting for any thread: the
+// re-produce thread is told to stop and woken, the monitor's io_context is
+// stopped, and the adapter is closed and the communicator destroyed
+// (outstanding calls, a monitor tick's keep-alive included, complete with a
+// failure; pushes in progress end). The destructor runs BeginStop() when it
+// has not run, then joins the monitor and the re-produce thread, lets the
+// asynchronous pool run what is queued to its end and joins it, and releases
+// the engines and then the adapter. The destructor must not run on a thread
+// of the client (it would wait for itself): there, StopOnClientThread() is the
+// stop, and the manager is then kept, not destroyed.
 #pragma once
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -57,6 +60,11 @@
 #include "KOVAStoreFile.h"
 
 namespace KOVA {
+
+// Polls `done` until it holds (true) or `deadline` passes (false). Used by the
+// stop, where a condition variable would be one more object that exit
+// destroys while late callers may still touch it.
+bool WaitBounded(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline);
 
 class KOVAClientManager {
 public:
@@ -99,6 +107,17 @@ public:
     bool ReProduce() const { return _reProduce.load(); }
     std::shared_ptr<KOVAStoreFile> StoreHandle() const { return _storeFailHandle; }
 
+    // The first half of the stop (see the top of this file); later calls do
+    // nothing. Threads already in a call of the client finish it with 100.
+    void BeginStop();
+    // The stop on one of the client's own threads, which it must neither join
+    // nor wait for: BeginStop(), then wait until `othersDone` holds (the
+    // facade's callbacks owed and calls in flight), then stop the
+    // asynchronous pool and wait until every other thread of the manager has
+    // ended. Each wait gives up at `deadline`. Joins nothing; the manager must
+    // not be destroyed afterwards.
+    void StopOnClientThread(const std::function<bool()>& othersDone, std::chrono::steady_clock::time_point deadline);
+
     // Replaces the re-produce loop's waits (tests record the back-off). Call
     // before the re-produce thread starts.
     void setReProduceSleeper(ReProduceSleeper sleeper) { _sleeper = std::move(sleeper); }
@@ -124,11 +143,14 @@ private:
     void joinReProduce();
     void drainAsyncPool();
     // Threads carry a name so that operators (and tests) can tell the client's
-    // threads apart; at most 15 characters.
-    static std::shared_ptr<std::thread> startNamedThread(const char* name, std::function<void()> body);
+    // threads apart; at most 15 characters. Each marks itself as the client's
+    // (MarkClientThread) and is counted in _runningThreads until its body ends.
+    std::shared_ptr<std::thread> startNamedThread(const char* name, std::function<void()> body);
+    // Whether the calling thread is one that this manager started.
+    bool isOwnThread();
     // `count` threads running `service`; none (ERROR line) when the system
     // refuses one, the ones already started being stopped and joined.
-    static std::vector<std::shared_ptr<std::thread>> startServiceThreads(
+    std::vector<std::shared_ptr<std::thread>> startServiceThreads(
         const char* name, const std::shared_ptr<boost::asio::io_context>& service, int count);
     // A stop step running on one of the threads it waits for would wait for
     // itself: that thread is left to end on its own.
@@ -147,8 +169,10 @@ private:
     std::shared_ptr<KOVAStoreFile> _storeFailHandle;
     std::shared_ptr<std::thread> _reProduceThread;
     std::atomic<bool> _reProduce;
-    // Set first thing by the destructor: no io_context is created afterwards.
+    // Set first thing by BeginStop(): no io_context or thread is created
+    // afterwards.
     std::atomic<bool> _closing;
+    std::atomic<int> _runningThreads;
     readCacheCb _reProduceCb;
     ReProduceSleeper _sleeper;
     std::mutex _reProduceWaitMutex;

@@ -15,6 +15,7 @@ void storeFillScenario(const ScenarioArgs&);
 void storeManyScenario(const ScenarioArgs&);
 void forwardScenario(const ScenarioArgs&);
 void replacementScenario(const ScenarioArgs&);
+void olderFormsScenario(const ScenarioArgs&);
 }  // namespace kova::test::client
 
 int main(int argc, char** argv) {
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
         {"store-fill", storeFillScenario},
         {"store-many", storeManyScenario},
         {"forward", forwardScenario},
-        {"replacement", replacementScenario}};
+        {"replacement", replacementScenario},
+        {"older-forms", olderFormsScenario}};
     auto scenario = argc > 1 ? scenarios.find(argv[1]) : scenarios.end();
     if (scenario == scenarios.end()) {
         std::fprintf(stderr, "usage: %s <scenario> [key=value...]\n", argv[0]);

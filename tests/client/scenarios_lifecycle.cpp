@@ -105,6 +105,7 @@ std::array<bool, kSlots> g_issued{};
 std::array<bool, kSlots> g_lost{};  // a produce called back with anything but 0 ("stored")
 std::atomic<int> g_nextSlot{0};
 std::atomic<int> g_pushes{0};
+std::atomic<int> g_stored{1};  // the batch stored by "STORE"
 
 void* takeSlot() { return reinterpret_cast<void*>(static_cast<intptr_t>(g_nextSlot++)); }
 void calledBack(void* cookie) { ++g_callbacks[reinterpret_cast<intptr_t>(cookie)]; }
@@ -119,13 +120,14 @@ void verifyCallbacksAfterStop() {
             std::_Exit(3);
         }
     }
-    announce("VERIFIED " + std::to_string(g_nextSlot.load()));
+    announce("VERIFIED\tcalls=" + std::to_string(g_nextSlot.load()) + "\tstored=" + std::to_string(g_stored.load()));
 }
 
 // No produce reply ever comes (the agent holds them): each produce fails at
 // exit and must be stored, which this client reports as 0.
 void produceCalledBack(int code, void* cookie) {
     g_lost[reinterpret_cast<intptr_t>(cookie)] = code != 0;
+    g_stored += code == 0 ? 1 : 0;
     calledBack(cookie);
 }
 

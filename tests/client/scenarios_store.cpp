@@ -1,5 +1,7 @@
 // Scenarios of the fail-store policy and of re-producing stored batches.
+#include <functional>
 #include <future>
+#include <utility>
 
 #include "batches.h"
 #include "scenario_support.h"
@@ -57,13 +59,52 @@ void storeManyScenario(const ScenarioArgs& args) {
 }
 
 // A client on a store directory; its re-produce thread does the work. The
-// agent takes every batch, so none may have been refused on the way (as when
-// the re-produce thread ran before the client was complete).
+// agent takes every batch, so none may have been refused on the way.
 void forwardScenario(const ScenarioArgs& args) {
     KOVA::KOVAClientLibPtr client = requireClient(args);
     announce("READY");
     waitForQuit();
     check(!logMentions("Re produce rid:"), "no re-produce failed");
+}
+
+// The agent answers the produce calls 0, 9, 0, 9, ...: each older form once
+// delivered and once refused, without a fail-store.
+void olderFormsScenario(const ScenarioArgs& args) {
+    KOVA::KOVAClientLibPtr client = requireClient(args);
+    typedef std::function<bool(const KOVA::AsyncProduceCallback&)> Form;
+    const std::vector<std::pair<std::string, Form>> forms{
+        {"Produce",
+         [&](const KOVA::AsyncProduceCallback&) {
+             return client->Produce("older", "one", KOVA::COMMON::E_RAW, false, kPlain);
+         }},
+        {"BatchProduce",
+         [&](const KOVA::AsyncProduceCallback&) {
+             return client->BatchProduce("older", {"a", "b"}, KOVA::COMMON::E_GZIP, false, kPlain);
+         }},
+        {"asynchronous Produce",
+         [&](const KOVA::AsyncProduceCallback& cb) {
+             return client->Produce("older", "one", cb, nullptr, KOVA::COMMON::E_LZ4, false, kPlain);
+         }},
+        {"asynchronous BatchProduce",
+         [&](const KOVA::AsyncProduceCallback& cb) {
+             return client->BatchProduce("older", {"a", "b", "c"}, cb, nullptr, KOVA::COMMON::E_ZSTD, true, kPlain);
+         }},
+    };
+    for (const auto& form : forms) {
+        const bool async = form.first.compare(0, 5, "async") == 0;
+        for (const int agentCode : {0, 9}) {
+            std::promise<int> outcome;
+            KOVA::AsyncProduceCallback cb = [&outcome](int code, void*) { outcome.set_value(code); };
+            const bool result = form.second(cb);
+            const std::string row = form.first + " answered " + std::to_string(agentCode);
+            check(result == (async || agentCode == 0), row + ": result");
+            if (async) {
+                std::future<int> code = outcome.get_future();
+                check(code.wait_for(std::chrono::seconds(20)) == std::future_status::ready && code.get() == agentCode,
+                      row + ": one callback with the agent's code");
+            }
+        }
+    }
 }
 
 void replacementScenario(const ScenarioArgs& args) {
