@@ -61,10 +61,13 @@
 //   main on another thread): on one of the client's own threads (the
 //   asynchronous pool, an Ice thread, the push pool, the monitor or re-produce
 //   thread) the stop never joins that thread nor waits for the call it is in;
-//   it waits at most 5 s for everything else (every other callback still owed
-//   runs exactly once, calls in progress end, the client's other threads
-//   finish), destroys the communicator from a thread of its own, and leaves
-//   the client unreleased: the process ends within a few seconds. Engines
+//   it first closes the client's connections without the closing handshake
+//   (so calls outstanding on the connection that thread is dispatching fail
+//   at once), waits at most 5 s for everything else (every other callback
+//   still owed runs exactly once, calls in progress end, the client's other
+//   threads finish), destroys the communicator from a thread of its own, and
+//   leaves the client unreleased: the process ends within a few seconds (Ice
+//   may warn on standard error that a communicator was not destroyed). Engines
 //   are never released on an Ice thread of their own communicator, so a
 //   callback may also drop the last handle it holds to anything of the
 //   client.

@@ -157,6 +157,11 @@ public:
     // Builds the agent session when needed and pings the agent.
     bool Ping();
 
+    // Adds to `out` the connections this engine's proxies use now (each once),
+    // without connecting or waiting. For the stop on one of the client's own
+    // threads, which closes them at once (see KOVAClientManager).
+    void OpenConnections(std::vector<Ice::ConnectionPtr>& out) const;
+
     // ---- Produce -------------------------------------------------------------
     // Returns the server's code, or 100 on any Ice failure.
     int Produce(const std::string& rid, const std::string& _sid, const KOVAMsg::KOVABatchMessage& datas,

@@ -1,6 +1,8 @@
 // Agent session and the proxy families derived from the agent proxy.
 #include "KOVAClientLibImpl.h"
 
+#include <algorithm>
+
 #include <IceUtil/Time.h>
 
 #include "KOVAIceFailure.h"
@@ -298,6 +300,29 @@ std::string KOVAClientLibImpl::microsecondsNow() {
 
 std::string KOVAClientLibImpl::millisecondsNow() {
     return std::to_string(IceUtil::Time::now(IceUtil::Time::Realtime).toMilliSeconds());
+}
+
+}  // namespace KOVA
+
+namespace KOVA {
+
+void KOVAClientLibImpl::OpenConnections(std::vector<Ice::ConnectionPtr>& out) const {
+    const Ice::ObjectPrx proxies[] = {currentAgentProxy(), currentProduceProxy(), currentPullProxy(),
+                                      currentAsyncPullProxy(), currentDirectPullProxy()};
+    for (const Ice::ObjectPrx& proxy : proxies) {
+        if (!proxy) continue;
+        try {
+            // Only a connection that is already there answers at once: this
+            // runs during exit and must neither connect nor wait.
+            const Ice::AsyncResultPtr lookup = proxy->begin_ice_getConnection();
+            if (!lookup->isCompleted()) continue;
+            if (const Ice::ConnectionPtr connection = proxy->end_ice_getConnection(lookup)) {
+                if (std::find(out.begin(), out.end(), connection) == out.end()) out.push_back(connection);
+            }
+        } catch (const std::exception& e) {
+            LOG_WARN("No connection of agent:%s to abort:%s", _agentID.c_str(), e.what());
+        }
+    }
 }
 
 }  // namespace KOVA

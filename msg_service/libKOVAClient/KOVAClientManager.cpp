@@ -230,6 +230,7 @@ KOVAClientManager::~KOVAClientManager() {
 
 void KOVAClientManager::StopOnClientThread(const std::function<bool()>& othersDone,
                                            std::chrono::steady_clock::time_point deadline) {
+    abortConnections();
     BeginStop();
     // The pool cannot drain on its own: the handler this thread may be in
     // counts as work for ever. Once every owed callback has started, what is
@@ -246,6 +247,28 @@ void KOVAClientManager::StopOnClientThread(const std::function<bool()>& othersDo
     // The rest of exit destroys statics that these threads may still use.
     const int self = isOwnThread() ? 1 : 0;
     WaitBounded([this, self] { return _runningThreads.load() == self; }, deadline);
+}
+
+void KOVAClientManager::abortConnections() {
+    // This thread may be inside a dispatch or a reply that never ends (a
+    // callback calling exit()). The communicator's destroy() fails the calls
+    // still outstanding on that connection only once the dispatch is over, so
+    // their callbacks would never run: the connections are closed first,
+    // without the closing handshake, which fails those calls at once.
+    std::vector<Ice::ConnectionPtr> connections;
+    if (_clientProxy) {
+        _clientProxy->OpenConnections(connections);
+    }
+    for (const auto& entry : _rid2ClientServer) {
+        entry.second->OpenConnections(connections);
+    }
+    for (const Ice::ConnectionPtr& connection : connections) {
+        try {
+            connection->close(Ice::ConnectionCloseForcefully);
+        } catch (const std::exception& e) {
+            LOG_WARN("Abort connection at exit failed:%s", e.what());
+        }
+    }
 }
 
 void KOVAClientManager::stopMonitor() {

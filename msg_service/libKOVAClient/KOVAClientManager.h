@@ -137,6 +137,8 @@ private:
     void sleepBetweenPasses(std::chrono::seconds length);
     // The stop steps of the destructor.
     void wakeReProduce();
+    // Closes every engine's open connections at once (the stop on a client thread).
+    void abortConnections();
     void stopMonitor();
     void joinMonitor();
     void destroyCommunicator();
