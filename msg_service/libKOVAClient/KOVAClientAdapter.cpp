@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "KOVAClientThreads.h"
+#include "KOVACommon.h"
 #include "KOVAConfigText.h"
 #include "KOVALog.h"
 #include "PublicTools.h"
@@ -41,7 +42,6 @@ const int kOverflowStoreSizeMiB = 2048;
 const int kMaxStoreSizeMiB = 2000;
 const int kMiBShift = 20;
 const int kInitialStoreSize = kDefaultStoreSizeMiB << kMiBShift;
-const int kStoreCachedCode = 200;  // PRODUCE_MESSAGE_CACHED
 
 std::string ProcessIdText() { return std::to_string(static_cast<long>(getpid())); }
 
@@ -144,6 +144,15 @@ std::string _kova_ClientId() {
     return slot.id;
 }
 
+RouterLogin ReadRouterLogin(const Ice::PropertiesPtr& props, const std::string& id) {
+    RouterLogin login;
+    login.router = props->getPropertyWithDefault(id + ".Router", "");
+    const std::string prefix = login.router.empty() ? std::string("Ice.Default.Router") : id + ".Router";
+    login.user = props->getPropertyWithDefault(prefix + ".User", "");
+    login.password = props->getPropertyWithDefault(prefix + ".Password", "");
+    return login;
+}
+
 void initkovaLogger(const std::string& logDir, const std::string& appName, const std::string& logLevel,
                     const std::string& logName) {
     const std::string dir = logDir.empty() ? HomeDirectory() + "/kovalogs/kova-cpp" : logDir;
@@ -169,7 +178,7 @@ KOVAClientAdapter::KOVAClientAdapter(const std::string& item, const std::string&
       _maxStoreSize(kInitialStoreSize),
       _maxStoreNums(kDefaultStoreNums),
       _asyncFlush(true),
-      _failStoreCode(kStoreCachedCode),
+      _failStoreCode(COMMON::PRODUCE_MESSAGE_CACHED),
       _endpointless(false),
       _ok(false),
       _shareConn(false) {}
@@ -306,7 +315,8 @@ void KOVAClientAdapter::readFailStoreConfig(const Ice::PropertiesPtr& props) {
         sizeMiB = kMaxStoreSizeMiB;
     }
 
-    _failStoreCode = props->getPropertyAsIntWithDefault(prefix + "EnableSucc", 1) != 0 ? 0 : kStoreCachedCode;
+    _failStoreCode =
+        props->getPropertyAsIntWithDefault(prefix + "EnableSucc", 1) != 0 ? 0 : COMMON::PRODUCE_MESSAGE_CACHED;
     _asyncFlush = !StartsWithIgnoreCase(props->getPropertyWithDefault(prefix + "FlushMode", "async"), "sync");
     _replaceRid = props->getPropertyWithDefault(prefix + "RepRid", "");
     _maxStoreSize = sizeMiB << kMiBShift;

@@ -58,15 +58,23 @@ typedef std::function<int(const std::string& rid, const std::string& sid, const 
                           const std::vector<KOVAMsg::KOVAMessage>& msgs, const Ice::Current& current)>
     KOVAPushCallback;
 
-// Replaces every ${NAME} in `value` by the environment variable NAME (empty when
-// unset). Plain text substitution: the rest of the value is copied untouched.
-std::string TransConfigWithVar(const std::string& value);
-
 // Starts the process logger (only the first call creates it) and applies logLevel.
 // An empty logDir selects $HOME/kovalogs/kova-cpp (the user database's home when
 // HOME is unset, /tmp when there is none either).
 void initkovaLogger(const std::string& logDir, const std::string& appName, const std::string& logLevel,
                     const std::string& logName);
+
+// Which router the calls of `id` (the adapter id or an agent id) go through, and
+// the credentials of its router session: the router `<id>.Router` names, with
+// `<id>.Router.User` and `<id>.Router.Password`; without one, the communicator's
+// default router (when there is one), with `Ice.Default.Router.User` and
+// `Ice.Default.Router.Password`. Unset credentials are empty.
+struct RouterLogin {
+    std::string router;  // the value of `<id>.Router`; empty: the default router
+    std::string user;
+    std::string password;
+};
+RouterLogin ReadRouterLogin(const Ice::PropertiesPtr& props, const std::string& id);
 
 // Destroys a communicator that a renewal replaced (internal to the adapter).
 class RetiredCommunicator;

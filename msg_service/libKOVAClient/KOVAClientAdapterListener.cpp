@@ -157,10 +157,10 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
         ident.name = _clientID;
 
         const Ice::PropertiesPtr props = ic->getProperties();
-        const std::string routerKey = props->getPropertyWithDefault(_adapterID + ".Router", "");
+        const RouterLogin login = ReadRouterLogin(props, _adapterID);
         _router = Glacier2::RouterPrx::uncheckedCast(ic->getDefaultRouter());
 
-        const bool routed = !routerKey.empty() || _router;
+        const bool routed = !login.router.empty() || _router;
         // Pushes that arrive over our own outgoing connections (routed or
         // shared) are dispatched on the client pool, which also reads the
         // replies of every call a callback makes: they run on the push pool.
@@ -168,20 +168,14 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
         if (routed) {
             // Behind a router the listener is always registered by proxy.
             _shareConn = false;
-            std::string user;
-            std::string password;
-            if (!routerKey.empty()) {
-                LOG_WARN("Active adapter use router:`%s' for adapterid:%s", routerKey.c_str(), _adapterID.c_str());
-                _router = Glacier2::RouterPrx::uncheckedCast(ic->stringToProxy(routerKey));
-                user = props->getPropertyWithDefault(_adapterID + ".Router.User", "");
-                password = props->getPropertyWithDefault(_adapterID + ".Router.Password", "");
+            if (!login.router.empty()) {
+                LOG_WARN("Active adapter use router:`%s' for adapterid:%s", login.router.c_str(), _adapterID.c_str());
+                _router = Glacier2::RouterPrx::uncheckedCast(ic->stringToProxy(login.router));
             } else {
                 LOG_WARN("Active adapter use router:`Ice.Default.Router' for adapterid:%s", _adapterID.c_str());
-                user = props->getPropertyWithDefault("Ice.Default.Router.User", "");
-                password = props->getPropertyWithDefault("Ice.Default.Router.Password", "");
             }
             try {
-                _sessionPrx = _router->createSession(user, password);
+                _sessionPrx = _router->createSession(login.user, login.password);
             } catch (const Glacier2::CannotCreateSessionException& e) {
                 // Typically "session exists": an engine of this communicator
                 // opened the session on the shared router connection already.
@@ -192,7 +186,7 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
             // identity follows each new router session.
             ident.category = _router->getCategoryForClient();
             adapter = ic->createObjectAdapterWithRouter(_endpointless ? "" : _adapterID, _router);
-            LOG_WARN("Active adapter use router:`%s' success for adapterid:%s success.", routerKey.c_str(),
+            LOG_WARN("Active adapter use router:`%s' success for adapterid:%s success.", login.router.c_str(),
                      _adapterID.c_str());
         } else if (_shareConn) {
             LOG_WARN("Open bidir connection for id:%s, client:%s", _adapterID.c_str(), _clientID.c_str());

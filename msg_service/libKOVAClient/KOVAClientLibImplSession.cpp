@@ -90,20 +90,14 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
         Ice::PropertiesPtr props = ic->getProperties();
 
         Glacier2::RouterPrx router;
-        std::string user;
-        std::string password;
-        const std::string routerSetting = props->getPropertyWithDefault(_agentID + ".Router", "");
-        if (!routerSetting.empty()) {
-            router = Glacier2::RouterPrx::checkedCast(ic->stringToProxy(routerSetting));
-            user = props->getPropertyWithDefault(_agentID + ".Router.User", "");
-            password = props->getPropertyWithDefault(_agentID + ".Router.Password", "");
-            LOG_WARN("Enable glacier2 for id:%s, user:%s", _agentID.c_str(), user.c_str());
+        const RouterLogin login = ReadRouterLogin(props, _agentID);
+        if (!login.router.empty()) {
+            router = Glacier2::RouterPrx::checkedCast(ic->stringToProxy(login.router));
+            LOG_WARN("Enable glacier2 for id:%s, user:%s", _agentID.c_str(), login.user.c_str());
         } else if (Ice::RouterPrx defaultRouter = ic->getDefaultRouter()) {
             router = Glacier2::RouterPrx::checkedCast(defaultRouter);
-            user = props->getPropertyWithDefault("Ice.Default.Router.User", "");
-            password = props->getPropertyWithDefault("Ice.Default.Router.Password", "");
-            LOG_WARN("Enable global glacier2 for id:%s, user:%s pass:%s", _agentID.c_str(), user.c_str(),
-                     masked(password));
+            LOG_WARN("Enable global glacier2 for id:%s, user:%s pass:%s", _agentID.c_str(), login.user.c_str(),
+                     masked(login.password));
         }
         if (router) {
             std::lock_guard<std::mutex> lock(_agentHandleMutex);
@@ -115,11 +109,11 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
             // A refused or foreign session does not stop the build: the routed
             // call that follows reports the failure to whoever uses the proxy.
             try {
-                session = IceGrid::SessionPrx::checkedCast(router->createSession(user, password));
+                session = IceGrid::SessionPrx::checkedCast(router->createSession(login.user, login.password));
                 session->keepAlive();
-                LOG_WARN("Create session success for user:`%s', id:`%s'", user.c_str(), _agentID.c_str());
+                LOG_WARN("Create session success for user:`%s', id:`%s'", login.user.c_str(), _agentID.c_str());
             } catch (const Ice::Exception& e) {
-                LOG_WARN("Create session user:`%s' failed, exception:%s", user.c_str(), e.what());
+                LOG_WARN("Create session user:`%s' failed, exception:%s", login.user.c_str(), e.what());
             }
             std::lock_guard<std::mutex> lock(_agentHandleMutex);
             _sessionPrx = session;
