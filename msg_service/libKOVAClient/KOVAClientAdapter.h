@@ -202,6 +202,12 @@ private:
     // Listener half: body of the adapter thread and the listener proxy's creation.
     void run(const KOVAPushCallback& cb, std::promise<bool>* activated);
     bool createClientProxy();
+    // Behind a router (`login`'s, else the default one already in _router):
+    // opens the router session and makes the routed adapter, whose callbacks
+    // take the session's category in `ident`. On the adapter thread, for the
+    // activating caller.
+    Ice::ObjectAdapterPtr createRoutedAdapter(const Ice::CommunicatorPtr& ic, const RouterLogin& login,
+                                              Ice::Identity& ident);
     // Under _adapterMutex: start the adapter thread and wait for its report;
     // hand the communicator and its adapter thread to `retired` (destroyed and
     // joined once the caller has released _adapterMutex) and build a new one from

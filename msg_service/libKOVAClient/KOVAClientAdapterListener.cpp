@@ -166,28 +166,7 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
         // replies of every call a callback makes: they run on the push pool.
         KOVAMessageListenerIPtr servant = new KOVAMessageListenerI(cb, routed || _endpointless ? pushPool() : nullptr);
         if (routed) {
-            // Behind a router the listener is always registered by proxy.
-            _shareConn = false;
-            if (!login.router.empty()) {
-                LOG_WARN("Active adapter use router:`%s' for adapterid:%s", login.router.c_str(), _adapterID.c_str());
-                _router = Glacier2::RouterPrx::uncheckedCast(ic->stringToProxy(login.router));
-            } else {
-                LOG_WARN("Active adapter use router:`Ice.Default.Router' for adapterid:%s", _adapterID.c_str());
-            }
-            try {
-                _sessionPrx = _router->createSession(login.user, login.password);
-            } catch (const Glacier2::CannotCreateSessionException& e) {
-                // Typically "session exists": an engine of this communicator
-                // opened the session on the shared router connection already.
-                LOG_FATAL("create session for client adapter failed get exception:%s, reason:%s", e.what(),
-                          e.reason.c_str());
-            }
-            // Glacier2 routes callbacks by the session's category, so the
-            // identity follows each new router session.
-            ident.category = _router->getCategoryForClient();
-            adapter = ic->createObjectAdapterWithRouter(_endpointless ? "" : _adapterID, _router);
-            LOG_WARN("Active adapter use router:`%s' success for adapterid:%s success.", login.router.c_str(),
-                     _adapterID.c_str());
+            adapter = createRoutedAdapter(ic, login, ident);
         } else if (_shareConn) {
             LOG_WARN("Open bidir connection for id:%s, client:%s", _adapterID.c_str(), _clientID.c_str());
             adapter = ic->createObjectAdapter("");
@@ -212,6 +191,32 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
     } catch (...) {
         reportActivationFailure(adapter, reported, activated, "unknown exception");
     }
+}
+
+Ice::ObjectAdapterPtr KOVAClientAdapter::createRoutedAdapter(const Ice::CommunicatorPtr& ic, const RouterLogin& login,
+                                                             Ice::Identity& ident) {
+    // Behind a router the listener is always registered by proxy.
+    _shareConn = false;
+    if (!login.router.empty()) {
+        LOG_WARN("Active adapter use router:`%s' for adapterid:%s", login.router.c_str(), _adapterID.c_str());
+        _router = Glacier2::RouterPrx::uncheckedCast(ic->stringToProxy(login.router));
+    } else {
+        LOG_WARN("Active adapter use router:`Ice.Default.Router' for adapterid:%s", _adapterID.c_str());
+    }
+    try {
+        _sessionPrx = _router->createSession(login.user, login.password);
+    } catch (const Glacier2::CannotCreateSessionException& e) {
+        // Typically "session exists": an engine of this communicator
+        // opened the session on the shared router connection already.
+        LOG_FATAL("create session for client adapter failed get exception:%s, reason:%s", e.what(), e.reason.c_str());
+    }
+    // Glacier2 routes callbacks by the session's category, so the
+    // identity follows each new router session.
+    ident.category = _router->getCategoryForClient();
+    Ice::ObjectAdapterPtr adapter = ic->createObjectAdapterWithRouter(_endpointless ? "" : _adapterID, _router);
+    LOG_WARN("Active adapter use router:`%s' success for adapterid:%s success.", login.router.c_str(),
+             _adapterID.c_str());
+    return adapter;
 }
 
 void KOVAClientAdapter::reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported,

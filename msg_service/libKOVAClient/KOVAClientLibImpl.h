@@ -269,8 +269,6 @@ private:
     static std::string millisecondsNow();
 
     // ---- Pull internals (KOVAClientLibImplPull*.cpp) ------------------------
-    // Pull tests observe and set the direct-pull state (defined only in tests).
-
     // A pull from the agent answered with a delay above this turns direct pulling on.
     static constexpr int64_t kDirectPullDelay = 10000;
     // A direct pull answered with a delay below this switches direct pulling off.
@@ -280,8 +278,8 @@ private:
     static constexpr int64_t kDelayPerDirectPull = 100;
     static constexpr int64_t kMaxDirectPulls = 1000;
 
-    // Null: not direct now (nothing spent). Otherwise the proxy to pull from,
-    // with one unit of the budget spent on it.
+    // Null when the agent must be asked: not direct now (nothing spent), or the
+    // direct pull failed (direct pulling is then off). Otherwise its answer.
     ConsumeStatusPtr directConsume(const std::string& rid, std::string& _sid, int maxFetchCount,
                                    const KOVA::COMMON::KOVAProperties& properties, int timeout);
     // 0 when a direct pull was issued, 100 when the agent must be asked.
@@ -301,23 +299,25 @@ private:
                    const KOVA::COMMON::KOVAProperties& properties, int timeout);
 
     static void fillPullSid(std::string& sid);
+    // Null: not direct now (nothing spent). Otherwise the proxy to pull from,
+    // with one unit of the budget spent on it.
     KOVACallbackAgentPrx takeDirectPullTurn();
     void startDirectPull(const KOVACallbackAgentPrx& callback, int64_t delay);
     // Switches direct pulling off only while `used` is still the current proxy.
     void stopDirectPull(const KOVACallbackAgentPrx& used);
 
-    // ---- Push internals (push source file) -------------------------------------
+    // ---- Push internals (KOVAClientLibImplPush*.cpp) ------------------------
     void addKeepAliveWork(ConsumerInfoPtr info, boost::asio::io_context& monitorService);
     void sessionMonitor(ConsumerInfoPtr info, std::shared_ptr<boost::asio::steady_timer> t);
     // The chain's handler holds the timer, the consumer and a weak handle to
     // the engine, so a chain outliving the engine ends at its next tick.
     void armSessionMonitor(const ConsumerInfoPtr& info, const std::shared_ptr<boost::asio::steady_timer>& t,
                            std::chrono::milliseconds delay);
-    // After a failed keep-alive: renews the router session when it is gone and
-    // gives a running consumer a fresh register proxy. True: re-register it.
     // One tick's keep-alive: keepAlive on the consumer's proxy, or behind a
     // router a repeated registration. Ice exceptions reach the caller.
     void keepConsumerAlive(const ConsumerInfoPtr& info);
+    // After a failed keep-alive: renews the router session when it is gone and
+    // gives a running consumer a fresh register proxy. True: re-register it.
     bool recoverConsumerSession(const ConsumerInfoPtr& info, const Ice::Exception& e);
     // Re-activates the listener behind the router (new communicator and
     // session); true when it is served again.

@@ -45,6 +45,37 @@ Prx copyOf(std::mutex& handleMutex, const Prx& slot) {
 
 const char* masked(const std::string& password) { return password.empty() ? "" : "******"; }
 
+// The router the agent is reached through (checked: a wrong object fails the
+// build here); null when there is none.
+Glacier2::RouterPrx agentRouter(const Ice::CommunicatorPtr& ic, const RouterLogin& login, const std::string& agentID) {
+    Glacier2::RouterPrx router;
+    if (!login.router.empty()) {
+        router = Glacier2::RouterPrx::checkedCast(ic->stringToProxy(login.router));
+        LOG_WARN("Enable glacier2 for id:%s, user:%s", agentID.c_str(), login.user.c_str());
+    } else if (Ice::RouterPrx defaultRouter = ic->getDefaultRouter()) {
+        router = Glacier2::RouterPrx::checkedCast(defaultRouter);
+        LOG_WARN("Enable global glacier2 for id:%s, user:%s pass:%s", agentID.c_str(), login.user.c_str(),
+                 masked(login.password));
+    }
+    return router;
+}
+
+// The router session, an IceGrid session kept alive once here. A refused or
+// foreign session does not stop the build (null then): the routed call that
+// follows reports the failure to whoever uses the proxy.
+IceGrid::SessionPrx openIceGridSession(const Glacier2::RouterPrx& router, const RouterLogin& login,
+                                       const std::string& agentID) {
+    IceGrid::SessionPrx session;
+    try {
+        session = IceGrid::SessionPrx::checkedCast(router->createSession(login.user, login.password));
+        session->keepAlive();
+        LOG_WARN("Create session success for user:`%s', id:`%s'", login.user.c_str(), agentID.c_str());
+    } catch (const Ice::Exception& e) {
+        LOG_WARN("Create session user:`%s' failed, exception:%s", login.user.c_str(), e.what());
+    }
+    return session;
+}
+
 }  // namespace
 
 KOVAClientLibImpl::KOVAClientLibImpl(const std::string& agentID, const KOVAClientAdapterPtr& clientAdapter)
@@ -89,32 +120,14 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
         Ice::CommunicatorPtr ic = _clientAdapter->getCommunicator();
         Ice::PropertiesPtr props = ic->getProperties();
 
-        Glacier2::RouterPrx router;
         const RouterLogin login = ReadRouterLogin(props, _agentID);
-        if (!login.router.empty()) {
-            router = Glacier2::RouterPrx::checkedCast(ic->stringToProxy(login.router));
-            LOG_WARN("Enable glacier2 for id:%s, user:%s", _agentID.c_str(), login.user.c_str());
-        } else if (Ice::RouterPrx defaultRouter = ic->getDefaultRouter()) {
-            router = Glacier2::RouterPrx::checkedCast(defaultRouter);
-            LOG_WARN("Enable global glacier2 for id:%s, user:%s pass:%s", _agentID.c_str(), login.user.c_str(),
-                     masked(login.password));
-        }
+        const Glacier2::RouterPrx router = agentRouter(ic, login, _agentID);
         if (router) {
-            std::lock_guard<std::mutex> lock(_agentHandleMutex);
-            _router = router;
-        }
-
-        IceGrid::SessionPrx session;
-        if (router) {
-            // A refused or foreign session does not stop the build: the routed
-            // call that follows reports the failure to whoever uses the proxy.
-            try {
-                session = IceGrid::SessionPrx::checkedCast(router->createSession(login.user, login.password));
-                session->keepAlive();
-                LOG_WARN("Create session success for user:`%s', id:`%s'", login.user.c_str(), _agentID.c_str());
-            } catch (const Ice::Exception& e) {
-                LOG_WARN("Create session user:`%s' failed, exception:%s", login.user.c_str(), e.what());
+            {
+                std::lock_guard<std::mutex> lock(_agentHandleMutex);
+                _router = router;
             }
+            const IceGrid::SessionPrx session = openIceGridSession(router, login, _agentID);
             std::lock_guard<std::mutex> lock(_agentHandleMutex);
             _sessionPrx = session;
         }
