@@ -96,8 +96,8 @@ std::string HomeDirectory() {
 }
 
 struct ClientIdSlot {
-    std::mutex mutex;
-    std::string id;
+    Mutex mutex;
+    std::string id GUARDED_BY(mutex);
 };
 
 // Made on first use and never destroyed: threads still producing while the
@@ -114,7 +114,7 @@ void RebuildProcessClientId() {
     TQPublicTool::GetLocalIP(ip);
     const std::string id = ip + "-" + ProcessIdText();
     ClientIdSlot& slot = clientIdSlot();
-    std::lock_guard<std::mutex> lock(slot.mutex);
+    MutexLock lock(slot.mutex);
     slot.id = id;
 }
 
@@ -140,7 +140,7 @@ void TearDownNow(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thre
 
 std::string _kova_ClientId() {
     ClientIdSlot& slot = clientIdSlot();
-    std::lock_guard<std::mutex> lock(slot.mutex);
+    MutexLock lock(slot.mutex);
     return slot.id;
 }
 
@@ -246,7 +246,7 @@ void KOVAClientAdapter::initCommunicator(const std::string& cfg) {
     PrepareInitProperties(props);
     setCommunicator(Ice::initialize(initializationData(props), ICE_INT_VERSION));
 
-    startLoggerFrom(_ic->getProperties());
+    startLoggerFrom(getCommunicator()->getProperties());
     applyCommunicatorSettings();
 }
 
@@ -288,13 +288,14 @@ void KOVAClientAdapter::startLoggerFrom(const Ice::PropertiesPtr& props) {
 
 void KOVAClientAdapter::applyCommunicatorSettings() {
     checkAndUpdateConfig();
-    const std::string endpoints = _ic->getProperties()->getPropertyWithDefault(_adapterID + ".Endpoints", "");
+    const std::string endpoints =
+        getCommunicator()->getProperties()->getPropertyWithDefault(_adapterID + ".Endpoints", "");
     _endpointless = _adapterID.empty() || endpoints.empty();
     _shareConn = _endpointless;
 }
 
 void KOVAClientAdapter::checkAndUpdateConfig() {
-    const Ice::PropertiesPtr props = _ic->getProperties();
+    const Ice::PropertiesPtr props = getCommunicator()->getProperties();
     _maxCSize = SizeThreadPool(props, kClientPool);
     _maxSSize = SizeThreadPool(props, kServerPool);
     readFailStoreConfig(props);
@@ -388,7 +389,7 @@ void KOVAClientAdapter::checkSeparateResources(const Ice::PropertiesPtr& props) 
 }
 
 void KOVAClientAdapter::logConfig() {
-    const Ice::StringSeq options = _ic->getProperties()->getCommandLineOptions();
+    const Ice::StringSeq options = getCommunicator()->getProperties()->getCommandLineOptions();
     for (const std::string& option : options) {
         LOG_WARN("[INFO] client:`%s' config:`%s'", _kova_ClientId().c_str(), MaskSecretOption(option).c_str());
     }

@@ -47,7 +47,7 @@ bool KOVAClientAdapter::ActiveAdapter(const KOVAPushCallback& cb, bool force) {
     // Declared before the lock so that it is waited for after the lock is
     // released: the caller still returns only once the old communicator is gone.
     RetiredCommunicator retired;
-    std::lock_guard<std::mutex> lock(_adapterMutex);
+    MutexLock lock(_adapterMutex);
     if (_closed) {
         // The client is exiting: nothing may build a communicator again.
         return false;
@@ -90,7 +90,7 @@ void KOVAClientAdapter::Close() {
     // which only the destroy below cuts short.
     Ice::CommunicatorPtr ic;
     {
-        std::lock_guard<std::mutex> handles(_handleMutex);
+        MutexLock handles(_handleMutex);
         _closed = true;
         ic = _ic;
     }
@@ -123,7 +123,7 @@ bool KOVAClientAdapter::startAdapterThreadLocked() {
 bool KOVAClientAdapter::rebuildCommunicatorLocked(RetiredCommunicator& retired) {
     Ice::CommunicatorPtr old;
     {
-        std::lock_guard<std::mutex> handles(_handleMutex);
+        MutexLock handles(_handleMutex);
         old.swap(_ic);
         _adapter = 0;
         // Points at the old router session; a new one is made with the new adapter.
@@ -146,6 +146,9 @@ bool KOVAClientAdapter::rebuildCommunicatorLocked(RetiredCommunicator& retired) 
 }
 
 void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* activated) {
+    // Not held by this thread, but by the activating caller, which waits for
+    // the report below and so serialises every write here with the others.
+    _adapterMutex.assertHeld();
     bool reported = false;
     Ice::ObjectAdapterPtr adapter;
     try {
@@ -176,7 +179,7 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
         adapter->add(servant, ident);
         adapter->activate();
         {
-            std::lock_guard<std::mutex> handles(_handleMutex);
+            MutexLock handles(_handleMutex);
             _adapter = adapter;
             _ident = ident;
         }
@@ -246,7 +249,7 @@ boost::asio::thread_pool* KOVAClientAdapter::pushPool() {
 
 bool KOVAClientAdapter::setCommunicator(const Ice::CommunicatorPtr& ic) {
     {
-        std::lock_guard<std::mutex> handles(_handleMutex);
+        MutexLock handles(_handleMutex);
         if (!_closed) {
             _ic = ic;
             return true;
@@ -268,7 +271,7 @@ bool KOVAClientAdapter::createClientProxy() {
             throw IceUtil::NullHandleException(__FILE__, __LINE__);
         }
         KOVAMessageListenerPrx proxy = KOVAMessageListenerPrx::uncheckedCast(adapter->createProxy(getIdentity()));
-        std::lock_guard<std::mutex> handles(_handleMutex);
+        MutexLock handles(_handleMutex);
         _clientProxy = proxy;
         return true;
     } catch (const std::exception& e) {

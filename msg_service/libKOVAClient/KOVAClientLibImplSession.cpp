@@ -37,12 +37,6 @@ std::string bornHostOf(const Ice::ConnectionPtr& connection) {
     return std::string();
 }
 
-template <typename Prx>
-Prx copyOf(std::mutex& handleMutex, const Prx& slot) {
-    std::lock_guard<std::mutex> lock(handleMutex);
-    return slot;
-}
-
 const char* masked(const std::string& password) { return password.empty() ? "" : "******"; }
 
 // The router the agent is reached through (checked: a wrong object fails the
@@ -109,7 +103,7 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
         }
     }
     try {
-        std::lock_guard<std::mutex> build(_agentProxyMutex);
+        MutexLock build(_agentProxyMutex);
         if (!force) {
             KOVAAgentPrx agent = currentAgentProxy();
             if (agent) {
@@ -124,11 +118,11 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
         const Glacier2::RouterPrx router = agentRouter(ic, login, _agentID);
         if (router) {
             {
-                std::lock_guard<std::mutex> lock(_agentHandleMutex);
+                MutexLock lock(_agentHandleMutex);
                 _router = router;
             }
             const IceGrid::SessionPrx session = openIceGridSession(router, login, _agentID);
-            std::lock_guard<std::mutex> lock(_agentHandleMutex);
+            MutexLock lock(_agentHandleMutex);
             _sessionPrx = session;
         }
 
@@ -139,7 +133,7 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
         }
         _agentInvocationTimeout = agent->ice_getInvocationTimeout();
         {
-            std::lock_guard<std::mutex> lock(_agentHandleMutex);
+            MutexLock lock(_agentHandleMutex);
             _agentProxy = agent;
         }
         LOG_INFO("Create kova agent '%s' proxy ok.", _agentID.c_str());
@@ -162,7 +156,7 @@ KOVAAgentPrx KOVAClientLibImpl::getRegisterProxyByRid(const std::string& rid, bo
             KOVAAgentPrx::checkedCast(connection->createProxy(agent->ice_getIdentity())
                                           ->ice_invocationTimeout(agent->ice_getInvocationTimeout()));
         const std::string endpoint = connection->getEndpoint()->toString();
-        std::lock_guard<std::mutex> lock(_rid2RegPxysMutex);
+        MutexLock lock(_rid2RegPxysMutex);
         _mapRid2RegisterPxyIDs[rid] = endpoint;
         _mapRid2RegisterPxys[rid] = registerProxy;
         return registerProxy;
@@ -174,7 +168,7 @@ KOVAAgentPrx KOVAClientLibImpl::getRegisterProxyByRid(const std::string& rid, bo
 }
 
 void KOVAClientLibImpl::removeRegisterProxyByRid(const std::string& rid) {
-    std::lock_guard<std::mutex> lock(_rid2RegPxysMutex);
+    MutexLock lock(_rid2RegPxysMutex);
     _mapRid2RegisterPxyIDs.erase(rid);
     _mapRid2RegisterPxys.erase(rid);
 }
@@ -189,7 +183,7 @@ void KOVAClientLibImpl::initProduceProxy(bool force) {
     context[KOVAMsg::kovasBornHostProperty] = bornHostOf(agent->ice_getConnection());
     KOVAAgentPrx produce = withAgentSettings(agent)->ice_context(context);
     {
-        std::lock_guard<std::mutex> lock(_producePxyMutex);
+        MutexLock lock(_producePxyMutex);
         if (_agentProduceProxy) {
             return;
         }
@@ -205,7 +199,7 @@ void KOVAClientLibImpl::initPullProxy(bool force) {
     KOVAAgentPrx agent = initKOVAAgentSession(force);
     KOVAAgentPrx pull = withAgentSettings(agent);
     {
-        std::lock_guard<std::mutex> lock(_pullPxyMutex);
+        MutexLock lock(_pullPxyMutex);
         if (_agentPullProxy) {
             return;
         }
@@ -221,7 +215,7 @@ void KOVAClientLibImpl::initAsyncPullProxy(bool force) {
     KOVAAgentPrx agent = initKOVAAgentSession(force);
     KOVAAgentPrx pull = withAgentSettings(agent);
     {
-        std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+        MutexLock lock(_asyncPullPxyMutex);
         if (_asyncAgentPullProxy) {
             return;
         }
@@ -232,20 +226,20 @@ void KOVAClientLibImpl::initAsyncPullProxy(bool force) {
 
 void KOVAClientLibImpl::uninitAllproxy() {
     {
-        std::lock_guard<std::mutex> lock(_agentHandleMutex);
+        MutexLock lock(_agentHandleMutex);
         _agentProxy = 0;
     }
     {
-        std::lock_guard<std::mutex> lock(_producePxyMutex);
+        MutexLock lock(_producePxyMutex);
         _agentProduceProxy = 0;
     }
     {
-        std::lock_guard<std::mutex> lock(_pullPxyMutex);
+        MutexLock lock(_pullPxyMutex);
         _agentPullProxy = 0;
         _directPullProxy = 0;
     }
     {
-        std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+        MutexLock lock(_asyncPullPxyMutex);
         _asyncAgentPullProxy = 0;
     }
 }
@@ -261,30 +255,44 @@ bool KOVAClientLibImpl::dropProxiesAfter(const Ice::Exception& e, bool refusedCo
     return false;
 }
 
-KOVAAgentPrx KOVAClientLibImpl::currentAgentProxy() const { return copyOf(_agentHandleMutex, _agentProxy); }
+KOVAAgentPrx KOVAClientLibImpl::currentAgentProxy() const {
+    MutexLock lock(_agentHandleMutex);
+    return _agentProxy;
+}
 
-KOVAAgentPrx KOVAClientLibImpl::currentProduceProxy() const { return copyOf(_producePxyMutex, _agentProduceProxy); }
+KOVAAgentPrx KOVAClientLibImpl::currentProduceProxy() const {
+    MutexLock lock(_producePxyMutex);
+    return _agentProduceProxy;
+}
 
-KOVAAgentPrx KOVAClientLibImpl::currentPullProxy() const { return copyOf(_pullPxyMutex, _agentPullProxy); }
+KOVAAgentPrx KOVAClientLibImpl::currentPullProxy() const {
+    MutexLock lock(_pullPxyMutex);
+    return _agentPullProxy;
+}
 
 KOVAAgentPrx KOVAClientLibImpl::currentAsyncPullProxy() const {
-    return copyOf(_asyncPullPxyMutex, _asyncAgentPullProxy);
+    MutexLock lock(_asyncPullPxyMutex);
+    return _asyncAgentPullProxy;
 }
 
 KOVACallbackAgentPrx KOVAClientLibImpl::currentDirectPullProxy() const {
-    return copyOf(_pullPxyMutex, _directPullProxy);
+    MutexLock lock(_pullPxyMutex);
+    return _directPullProxy;
 }
 
 void KOVAClientLibImpl::setDirectPullProxy(const KOVACallbackAgentPrx& prx) {
-    std::lock_guard<std::mutex> lock(_pullPxyMutex);
+    MutexLock lock(_pullPxyMutex);
     _directPullProxy = prx;
 }
 
-Glacier2::RouterPrx KOVAClientLibImpl::currentRouter() const { return copyOf(_agentHandleMutex, _router); }
+Glacier2::RouterPrx KOVAClientLibImpl::currentRouter() const {
+    MutexLock lock(_agentHandleMutex);
+    return _router;
+}
 
 std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::adoptAsyncService(
     const std::shared_ptr<boost::asio::io_context>& offered) {
-    std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+    MutexLock lock(_asyncPullPxyMutex);
     std::shared_ptr<boost::asio::io_context> kept = _asyncPullService.lock();
     // A stopped one would never run a completion again.
     if (!kept || (offered && kept->stopped())) {
@@ -295,7 +303,7 @@ std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::adoptAsyncService(
 }
 
 std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::currentAsyncService() const {
-    std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+    MutexLock lock(_asyncPullPxyMutex);
     return _asyncPullService.lock();
 }
 
