@@ -11,18 +11,28 @@
 
 #include <exception>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "KOVALog.h"
 
 namespace KOVA {
 
-// `call` runs the callback; `describe` gives, only when it threw, the text
-// that the ERROR line starts with (the line ends " exception:<what>").
-// True when the callback returned normally.
-template <typename Call, typename Describe>
-bool CallCallerCallback(Call&& call, Describe&& describe) {
+// Calls `callback(args...)`; `describe` gives, only when it threw, the text
+// that the ERROR line starts with (the line ends " exception:<what>"). An
+// empty callback (a std::function or function pointer the caller left unset)
+// is skipped: callers need not test for it. A lambda is always called; one
+// that keeps the callback's result sets it by reference.
+// False only when the callback threw.
+template <typename Callback, typename Describe, typename... Args>
+bool CallCallerCallback(const Callback& callback, Describe&& describe, Args&&... args) {
+    if constexpr (std::is_constructible<bool, const Callback&>::value) {
+        if (!callback) {
+            return true;
+        }
+    }
     try {
-        call();
+        callback(std::forward<Args>(args)...);
         return true;
     } catch (const std::exception& e) {
         LOG_ERROR("%s exception:%s", describe().c_str(), e.what());

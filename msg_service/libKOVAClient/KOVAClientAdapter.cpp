@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "KOVAClientThreads.h"
+#include "KOVACommon.h"
 #include "KOVAConfigText.h"
 #include "KOVALog.h"
 #include "PublicTools.h"
@@ -41,7 +42,6 @@ const int kOverflowStoreSizeMiB = 2048;
 const int kMaxStoreSizeMiB = 2000;
 const int kMiBShift = 20;
 const int kInitialStoreSize = kDefaultStoreSizeMiB << kMiBShift;
-const int kStoreCachedCode = 200;  // PRODUCE_MESSAGE_CACHED
 
 std::string ProcessIdText() { return std::to_string(static_cast<long>(getpid())); }
 
@@ -96,8 +96,8 @@ std::string HomeDirectory() {
 }
 
 struct ClientIdSlot {
-    std::mutex mutex;
-    std::string id;
+    Mutex mutex;
+    std::string id GUARDED_BY(mutex);
 };
 
 // Made on first use and never destroyed: threads still producing while the
@@ -114,7 +114,7 @@ void RebuildProcessClientId() {
     TQPublicTool::GetLocalIP(ip);
     const std::string id = ip + "-" + ProcessIdText();
     ClientIdSlot& slot = clientIdSlot();
-    std::lock_guard<std::mutex> lock(slot.mutex);
+    MutexLock lock(slot.mutex);
     slot.id = id;
 }
 
@@ -140,8 +140,17 @@ void TearDownNow(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thre
 
 std::string _kova_ClientId() {
     ClientIdSlot& slot = clientIdSlot();
-    std::lock_guard<std::mutex> lock(slot.mutex);
+    MutexLock lock(slot.mutex);
     return slot.id;
+}
+
+RouterLogin ReadRouterLogin(const Ice::PropertiesPtr& props, const std::string& id) {
+    RouterLogin login;
+    login.router = props->getPropertyWithDefault(id + ".Router", "");
+    const std::string prefix = login.router.empty() ? std::string("Ice.Default.Router") : id + ".Router";
+    login.user = props->getPropertyWithDefault(prefix + ".User", "");
+    login.password = props->getPropertyWithDefault(prefix + ".Password", "");
+    return login;
 }
 
 void initkovaLogger(const std::string& logDir, const std::string& appName, const std::string& logLevel,
@@ -169,7 +178,7 @@ KOVAClientAdapter::KOVAClientAdapter(const std::string& item, const std::string&
       _maxStoreSize(kInitialStoreSize),
       _maxStoreNums(kDefaultStoreNums),
       _asyncFlush(true),
-      _failStoreCode(kStoreCachedCode),
+      _failStoreCode(COMMON::PRODUCE_MESSAGE_CACHED),
       _endpointless(false),
       _ok(false),
       _shareConn(false) {}
@@ -237,7 +246,7 @@ void KOVAClientAdapter::initCommunicator(const std::string& cfg) {
     PrepareInitProperties(props);
     setCommunicator(Ice::initialize(initializationData(props), ICE_INT_VERSION));
 
-    startLoggerFrom(_ic->getProperties());
+    startLoggerFrom(getCommunicator()->getProperties());
     applyCommunicatorSettings();
 }
 
@@ -279,13 +288,14 @@ void KOVAClientAdapter::startLoggerFrom(const Ice::PropertiesPtr& props) {
 
 void KOVAClientAdapter::applyCommunicatorSettings() {
     checkAndUpdateConfig();
-    const std::string endpoints = _ic->getProperties()->getPropertyWithDefault(_adapterID + ".Endpoints", "");
+    const std::string endpoints =
+        getCommunicator()->getProperties()->getPropertyWithDefault(_adapterID + ".Endpoints", "");
     _endpointless = _adapterID.empty() || endpoints.empty();
     _shareConn = _endpointless;
 }
 
 void KOVAClientAdapter::checkAndUpdateConfig() {
-    const Ice::PropertiesPtr props = _ic->getProperties();
+    const Ice::PropertiesPtr props = getCommunicator()->getProperties();
     _maxCSize = SizeThreadPool(props, kClientPool);
     _maxSSize = SizeThreadPool(props, kServerPool);
     readFailStoreConfig(props);
@@ -306,7 +316,8 @@ void KOVAClientAdapter::readFailStoreConfig(const Ice::PropertiesPtr& props) {
         sizeMiB = kMaxStoreSizeMiB;
     }
 
-    _failStoreCode = props->getPropertyAsIntWithDefault(prefix + "EnableSucc", 1) != 0 ? 0 : kStoreCachedCode;
+    _failStoreCode =
+        props->getPropertyAsIntWithDefault(prefix + "EnableSucc", 1) != 0 ? 0 : COMMON::PRODUCE_MESSAGE_CACHED;
     _asyncFlush = !StartsWithIgnoreCase(props->getPropertyWithDefault(prefix + "FlushMode", "async"), "sync");
     _replaceRid = props->getPropertyWithDefault(prefix + "RepRid", "");
     _maxStoreSize = sizeMiB << kMiBShift;
@@ -378,7 +389,7 @@ void KOVAClientAdapter::checkSeparateResources(const Ice::PropertiesPtr& props) 
 }
 
 void KOVAClientAdapter::logConfig() {
-    const Ice::StringSeq options = _ic->getProperties()->getCommandLineOptions();
+    const Ice::StringSeq options = getCommunicator()->getProperties()->getCommandLineOptions();
     for (const std::string& option : options) {
         LOG_WARN("[INFO] client:`%s' config:`%s'", _kova_ClientId().c_str(), MaskSecretOption(option).c_str());
     }

@@ -13,7 +13,8 @@
 // _adapterMutex. The communicator, the object adapter, the listener identity and
 // the listener proxy are replaced when a router session is renewed: their
 // accessors copy them under a leaf lock (_handleMutex). share() and active() read
-// atomics.
+// atomics. The compiler checks which lock guards which field
+// (KOVAThreadAnnotations.h).
 //
 // Ownership: held through KOVAClientAdapterPtr (reference counted); the manager
 // and every engine hold a reference. The adapter owns its communicator and its
@@ -25,7 +26,6 @@
 #include <future>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +36,7 @@
 #include <IceUtil/Shared.h>
 
 #include "KOVAMessageService.h"
+#include "KOVAMutex.h"
 
 namespace KOVA {
 
@@ -58,15 +59,23 @@ typedef std::function<int(const std::string& rid, const std::string& sid, const 
                           const std::vector<KOVAMsg::KOVAMessage>& msgs, const Ice::Current& current)>
     KOVAPushCallback;
 
-// Replaces every ${NAME} in `value` by the environment variable NAME (empty when
-// unset). Plain text substitution: the rest of the value is copied untouched.
-std::string TransConfigWithVar(const std::string& value);
-
 // Starts the process logger (only the first call creates it) and applies logLevel.
 // An empty logDir selects $HOME/kovalogs/kova-cpp (the user database's home when
 // HOME is unset, /tmp when there is none either).
 void initkovaLogger(const std::string& logDir, const std::string& appName, const std::string& logLevel,
                     const std::string& logName);
+
+// Which router the calls of `id` (the adapter id or an agent id) go through, and
+// the credentials of its router session: the router `<id>.Router` names, with
+// `<id>.Router.User` and `<id>.Router.Password`; without one, the communicator's
+// default router (when there is one), with `Ice.Default.Router.User` and
+// `Ice.Default.Router.Password`. Unset credentials are empty.
+struct RouterLogin {
+    std::string router;  // the value of `<id>.Router`; empty: the default router
+    std::string user;
+    std::string password;
+};
+RouterLogin ReadRouterLogin(const Ice::PropertiesPtr& props, const std::string& id);
 
 // Destroys a communicator that a renewal replaced (internal to the adapter).
 class RetiredCommunicator;
@@ -132,24 +141,24 @@ public:
     const std::string& getServerAdapterID() const { return _serverAdapterID; }
 
     // Null only after a failed rebuild of the communicator (see ActiveAdapter).
-    Ice::CommunicatorPtr getCommunicator() const {
-        std::lock_guard<std::mutex> lock(_handleMutex);
+    Ice::CommunicatorPtr getCommunicator() const EXCLUDES(_handleMutex) {
+        MutexLock lock(_handleMutex);
         return _ic;
     }
 
     // Listener half.
-    Ice::ObjectAdapterPtr getAdapter() const {
-        std::lock_guard<std::mutex> lock(_handleMutex);
+    Ice::ObjectAdapterPtr getAdapter() const EXCLUDES(_handleMutex) {
+        MutexLock lock(_handleMutex);
         return _adapter;
     }
     // Name: the client UUID. Category: empty, or behind a router the current
     // router session's category for callbacks (a renewal changes it).
-    Ice::Identity getIdentity() const {
-        std::lock_guard<std::mutex> lock(_handleMutex);
+    Ice::Identity getIdentity() const EXCLUDES(_handleMutex) {
+        MutexLock lock(_handleMutex);
         return _ident;
     }
-    KOVA::KOVAMessageListenerPrx getListenerProxy() const {
-        std::lock_guard<std::mutex> lock(_handleMutex);
+    KOVA::KOVAMessageListenerPrx getListenerProxy() const EXCLUDES(_handleMutex) {
+        MutexLock lock(_handleMutex);
         return _clientProxy;
     }
     bool share() const { return _shareConn; }
@@ -162,7 +171,7 @@ public:
     // A dispatch of this adapter's communicator may call it without force (a
     // renewal does not wait for it under the lock), never with force: the
     // renewal waits for the old communicator's dispatches to end.
-    bool ActiveAdapter(const KOVAPushCallback& cb, bool force);
+    bool ActiveAdapter(const KOVAPushCallback& cb, bool force) EXCLUDES(_adapterMutex, _handleMutex);
 
     // At exit: refuses every later activation (ActiveAdapter gives false; a
     // communicator a renewal builds afterwards is destroyed at once), then
@@ -172,7 +181,7 @@ public:
     // the communicator is gone. On a client thread the destroy runs on a
     // helper thread (see DestroyCommunicator). The adapter thread is joined
     // by the destructor, which is safe on a client thread too.
-    void Close();
+    void Close() EXCLUDES(_handleMutex);
 
 private:
     // Sets every field to its initial value; the public constructors delegate to it,
@@ -193,17 +202,23 @@ private:
 
     // Listener half: body of the adapter thread and the listener proxy's creation.
     void run(const KOVAPushCallback& cb, std::promise<bool>* activated);
-    bool createClientProxy();
+    bool createClientProxy() REQUIRES(_adapterMutex) EXCLUDES(_handleMutex);
+    // Behind a router (`login`'s, else the default one already in _router):
+    // opens the router session and makes the routed adapter, whose callbacks
+    // take the session's category in `ident`. On the adapter thread, for the
+    // activating caller.
+    Ice::ObjectAdapterPtr createRoutedAdapter(const Ice::CommunicatorPtr& ic, const RouterLogin& login,
+                                              Ice::Identity& ident) REQUIRES(_adapterMutex);
     // Under _adapterMutex: start the adapter thread and wait for its report;
     // hand the communicator and its adapter thread to `retired` (destroyed and
     // joined once the caller has released _adapterMutex) and build a new one from
     // the stored configuration (false, with a null communicator, when that fails).
-    bool startAdapterThreadLocked();
-    bool rebuildCommunicatorLocked(RetiredCommunicator& retired);
+    bool startAdapterThreadLocked() REQUIRES(_adapterMutex);
+    bool rebuildCommunicatorLocked(RetiredCommunicator& retired) REQUIRES(_adapterMutex) EXCLUDES(_handleMutex);
     void reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported, std::promise<bool>* activated,
                                  const char* what);
     // False (and `ic` destroyed) once Close() ran.
-    bool setCommunicator(const Ice::CommunicatorPtr& ic);
+    bool setCommunicator(const Ice::CommunicatorPtr& ic) EXCLUDES(_handleMutex);
     // The communicator settings every communicator of the adapter gets.
     Ice::InitializationData initializationData(const Ice::PropertiesPtr& props) const;
     // The push pool, made by the first activation that needs it.
@@ -241,23 +256,24 @@ private:
 
     // ---- _adapterMutex: serialises activation and renewal; guards ----
     // (the adapter thread writes _router and _sessionPrx on behalf of the
-    // activating caller, which holds the mutex while it waits for the thread)
-    std::mutex _adapterMutex;
-    KOVAPushCallback _cb;
-    std::shared_ptr<std::thread> _app;
-    Glacier2::RouterPrx _router;
-    Glacier2::SessionPrx _sessionPrx;
+    // activating caller, which holds the mutex while it waits for the thread;
+    // the destructor, the last user, reads _app without it)
+    Mutex _adapterMutex ACQUIRED_BEFORE(_handleMutex);
+    KOVAPushCallback _cb GUARDED_BY(_adapterMutex);
+    std::shared_ptr<std::thread> _app GUARDED_BY(_adapterMutex);
+    Glacier2::RouterPrx _router GUARDED_BY(_adapterMutex);
+    Glacier2::SessionPrx _sessionPrx GUARDED_BY(_adapterMutex);
     // Runs the push callbacks of the modes whose pushes arrive on Ice client
     // threads; made by the first activation that needs it, lives as long as
     // the adapter (shared only to hand it to the tear-down).
     std::shared_ptr<boost::asio::thread_pool> _pushPool;
 
     // ---- _handleMutex (a leaf): guards what a renewal replaces ----
-    mutable std::mutex _handleMutex;
-    Ice::CommunicatorPtr _ic;
-    Ice::ObjectAdapterPtr _adapter;
-    Ice::Identity _ident;
-    KOVA::KOVAMessageListenerPrx _clientProxy;
+    mutable Mutex _handleMutex;
+    Ice::CommunicatorPtr _ic GUARDED_BY(_handleMutex);
+    Ice::ObjectAdapterPtr _adapter GUARDED_BY(_handleMutex);
+    Ice::Identity _ident GUARDED_BY(_handleMutex);
+    KOVA::KOVAMessageListenerPrx _clientProxy GUARDED_BY(_handleMutex);
 };
 
 typedef IceUtil::Handle<KOVAClientAdapter> KOVAClientAdapterPtr;

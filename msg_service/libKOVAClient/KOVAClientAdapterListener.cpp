@@ -47,7 +47,7 @@ bool KOVAClientAdapter::ActiveAdapter(const KOVAPushCallback& cb, bool force) {
     // Declared before the lock so that it is waited for after the lock is
     // released: the caller still returns only once the old communicator is gone.
     RetiredCommunicator retired;
-    std::lock_guard<std::mutex> lock(_adapterMutex);
+    MutexLock lock(_adapterMutex);
     if (_closed) {
         // The client is exiting: nothing may build a communicator again.
         return false;
@@ -90,7 +90,7 @@ void KOVAClientAdapter::Close() {
     // which only the destroy below cuts short.
     Ice::CommunicatorPtr ic;
     {
-        std::lock_guard<std::mutex> handles(_handleMutex);
+        MutexLock handles(_handleMutex);
         _closed = true;
         ic = _ic;
     }
@@ -123,7 +123,7 @@ bool KOVAClientAdapter::startAdapterThreadLocked() {
 bool KOVAClientAdapter::rebuildCommunicatorLocked(RetiredCommunicator& retired) {
     Ice::CommunicatorPtr old;
     {
-        std::lock_guard<std::mutex> handles(_handleMutex);
+        MutexLock handles(_handleMutex);
         old.swap(_ic);
         _adapter = 0;
         // Points at the old router session; a new one is made with the new adapter.
@@ -146,6 +146,9 @@ bool KOVAClientAdapter::rebuildCommunicatorLocked(RetiredCommunicator& retired) 
 }
 
 void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* activated) {
+    // Not held by this thread, but by the activating caller, which waits for
+    // the report below and so serialises every write here with the others.
+    _adapterMutex.assertHeld();
     bool reported = false;
     Ice::ObjectAdapterPtr adapter;
     try {
@@ -157,43 +160,16 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
         ident.name = _clientID;
 
         const Ice::PropertiesPtr props = ic->getProperties();
-        const std::string routerKey = props->getPropertyWithDefault(_adapterID + ".Router", "");
+        const RouterLogin login = ReadRouterLogin(props, _adapterID);
         _router = Glacier2::RouterPrx::uncheckedCast(ic->getDefaultRouter());
 
-        const bool routed = !routerKey.empty() || _router;
+        const bool routed = !login.router.empty() || _router;
         // Pushes that arrive over our own outgoing connections (routed or
         // shared) are dispatched on the client pool, which also reads the
         // replies of every call a callback makes: they run on the push pool.
         KOVAMessageListenerIPtr servant = new KOVAMessageListenerI(cb, routed || _endpointless ? pushPool() : nullptr);
         if (routed) {
-            // Behind a router the listener is always registered by proxy.
-            _shareConn = false;
-            std::string user;
-            std::string password;
-            if (!routerKey.empty()) {
-                LOG_WARN("Active adapter use router:`%s' for adapterid:%s", routerKey.c_str(), _adapterID.c_str());
-                _router = Glacier2::RouterPrx::uncheckedCast(ic->stringToProxy(routerKey));
-                user = props->getPropertyWithDefault(_adapterID + ".Router.User", "");
-                password = props->getPropertyWithDefault(_adapterID + ".Router.Password", "");
-            } else {
-                LOG_WARN("Active adapter use router:`Ice.Default.Router' for adapterid:%s", _adapterID.c_str());
-                user = props->getPropertyWithDefault("Ice.Default.Router.User", "");
-                password = props->getPropertyWithDefault("Ice.Default.Router.Password", "");
-            }
-            try {
-                _sessionPrx = _router->createSession(user, password);
-            } catch (const Glacier2::CannotCreateSessionException& e) {
-                // Typically "session exists": an engine of this communicator
-                // opened the session on the shared router connection already.
-                LOG_FATAL("create session for client adapter failed get exception:%s, reason:%s", e.what(),
-                          e.reason.c_str());
-            }
-            // Glacier2 routes callbacks by the session's category, so the
-            // identity follows each new router session.
-            ident.category = _router->getCategoryForClient();
-            adapter = ic->createObjectAdapterWithRouter(_endpointless ? "" : _adapterID, _router);
-            LOG_WARN("Active adapter use router:`%s' success for adapterid:%s success.", routerKey.c_str(),
-                     _adapterID.c_str());
+            adapter = createRoutedAdapter(ic, login, ident);
         } else if (_shareConn) {
             LOG_WARN("Open bidir connection for id:%s, client:%s", _adapterID.c_str(), _clientID.c_str());
             adapter = ic->createObjectAdapter("");
@@ -203,7 +179,7 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
         adapter->add(servant, ident);
         adapter->activate();
         {
-            std::lock_guard<std::mutex> handles(_handleMutex);
+            MutexLock handles(_handleMutex);
             _adapter = adapter;
             _ident = ident;
         }
@@ -218,6 +194,32 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
     } catch (...) {
         reportActivationFailure(adapter, reported, activated, "unknown exception");
     }
+}
+
+Ice::ObjectAdapterPtr KOVAClientAdapter::createRoutedAdapter(const Ice::CommunicatorPtr& ic, const RouterLogin& login,
+                                                             Ice::Identity& ident) {
+    // Behind a router the listener is always registered by proxy.
+    _shareConn = false;
+    if (!login.router.empty()) {
+        LOG_WARN("Active adapter use router:`%s' for adapterid:%s", login.router.c_str(), _adapterID.c_str());
+        _router = Glacier2::RouterPrx::uncheckedCast(ic->stringToProxy(login.router));
+    } else {
+        LOG_WARN("Active adapter use router:`Ice.Default.Router' for adapterid:%s", _adapterID.c_str());
+    }
+    try {
+        _sessionPrx = _router->createSession(login.user, login.password);
+    } catch (const Glacier2::CannotCreateSessionException& e) {
+        // Typically "session exists": an engine of this communicator
+        // opened the session on the shared router connection already.
+        LOG_FATAL("create session for client adapter failed get exception:%s, reason:%s", e.what(), e.reason.c_str());
+    }
+    // Glacier2 routes callbacks by the session's category, so the
+    // identity follows each new router session.
+    ident.category = _router->getCategoryForClient();
+    Ice::ObjectAdapterPtr adapter = ic->createObjectAdapterWithRouter(_endpointless ? "" : _adapterID, _router);
+    LOG_WARN("Active adapter use router:`%s' success for adapterid:%s success.", login.router.c_str(),
+             _adapterID.c_str());
+    return adapter;
 }
 
 void KOVAClientAdapter::reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported,
@@ -247,7 +249,7 @@ boost::asio::thread_pool* KOVAClientAdapter::pushPool() {
 
 bool KOVAClientAdapter::setCommunicator(const Ice::CommunicatorPtr& ic) {
     {
-        std::lock_guard<std::mutex> handles(_handleMutex);
+        MutexLock handles(_handleMutex);
         if (!_closed) {
             _ic = ic;
             return true;
@@ -269,7 +271,7 @@ bool KOVAClientAdapter::createClientProxy() {
             throw IceUtil::NullHandleException(__FILE__, __LINE__);
         }
         KOVAMessageListenerPrx proxy = KOVAMessageListenerPrx::uncheckedCast(adapter->createProxy(getIdentity()));
-        std::lock_guard<std::mutex> handles(_handleMutex);
+        MutexLock handles(_handleMutex);
         _clientProxy = proxy;
         return true;
     } catch (const std::exception& e) {

@@ -34,6 +34,7 @@
 //    a concurrent uninitAllproxy() never leaves a caller with a dangling handle.
 //    Because uninitAllproxy() takes only handle locks, an Ice thread that drops
 //    proxies never waits for a session build.
+//  The compiler checks which lock guards which field (KOVAThreadAnnotations.h).
 //
 // Ownership: always held by a std::shared_ptr (KOVAClientLibImplPtr); completions
 // of asynchronous calls keep only a std::weak_ptr to the engine and a shared_ptr
@@ -61,8 +62,6 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 
@@ -71,7 +70,9 @@
 #include "KOVAConsumeStatus.h"
 #include "KOVAIMessage.h"
 #include "KOVAMessageService.h"
+#include "KOVAMutex.h"
 #include "KOVAOMessage.h"
+#include "KOVASharedMutex.h"
 
 namespace KOVA {
 
@@ -88,23 +89,28 @@ struct _ConsumerInfo : public IceUtil::Shared {
           _cookie(cookie),
           _batch(batch),
           _count(count),
+          _rid(rid),
           _cid(cid),
           _pxy(pxy),
-          _rid(rid),
           _sid(sid),
           _status(RUNNING) {}
     virtual ~_ConsumerInfo() {}
 
-    PushConsumerCallback _cb;
-    void* _cookie;
-    int _batch;
-    int _count;
-    std::string _cid;
-    KOVAAgentPrx _pxy;
-    std::string _rid;
-    std::string _sid;
+    // Set by the constructor, read-only afterwards: read without a lock.
+    const PushConsumerCallback _cb;
+    void* const _cookie;
+    const int _batch;
+    const int _count;
+    const std::string _rid;
+
+    // Rewritten by the session monitor; copied and written through
+    // KOVAClientLibImplPushShared.h.
+    Mutex _mutex;
+    std::string _cid GUARDED_BY(_mutex);
+    KOVAAgentPrx _pxy GUARDED_BY(_mutex);
+    std::string _sid GUARDED_BY(_mutex);
+
     std::atomic<KOVAConsumerStatus> _status;
-    std::mutex _mutex;
 };
 typedef IceUtil::Handle<_ConsumerInfo> ConsumerInfoPtr;
 
@@ -216,15 +222,15 @@ public:
     // A registered consumer is monitored on `monitorService` for the engine's
     // life: kept alive, and registered again after a lost session.
     int RegisterPushConsumer(const std::string& rid, PushConsumerCallback& cb, void* cookie, int maxcount, int maxbatch,
-                             boost::asio::io_context& monitorService);
+                             boost::asio::io_context& monitorService) EXCLUDES(_consumerMutex);
     // Delivers one pushed batch; the result is the reply to the server. The
     // consumer's callback runs on the calling thread (see PushConsumerCallback).
     int ConsumeCallback(const std::string& rid, const std::string& sid, const std::string& cid,
                         const KOVAMsg::KOVABatchMessage& _datas, const Ice::Current& cu);
-    void PauseConsume(const std::string& rid);
+    void PauseConsume(const std::string& rid) EXCLUDES(_consumerMutex);
     // 0 or the agent's code; 8 for an unknown resource; 100 on a remote failure
     // other than a connection that is gone (then 0: the monitor re-registers).
-    int ResumeConsume(const std::string& rid);
+    int ResumeConsume(const std::string& rid) EXCLUDES(_consumerMutex);
 
     const std::string& agentID() const { return _agentID; }
 
@@ -233,28 +239,29 @@ private:
     friend struct KOVAClientLibImplProbe;
 
     // ---- Session and proxy families (KOVAClientLibImplSession.cpp) -----------
-    KOVAAgentPrx initKOVAAgentSession(bool force);
-    KOVAAgentPrx getRegisterProxyByRid(const std::string& rid, bool force);
-    void removeRegisterProxyByRid(const std::string& rid);
+    KOVAAgentPrx initKOVAAgentSession(bool force) EXCLUDES(_agentProxyMutex, _agentHandleMutex);
+    KOVAAgentPrx getRegisterProxyByRid(const std::string& rid, bool force) EXCLUDES(_rid2RegPxysMutex);
+    void removeRegisterProxyByRid(const std::string& rid) EXCLUDES(_rid2RegPxysMutex);
     // Build the family's proxy when it is null. Ice exceptions reach the caller.
-    void initProduceProxy(bool force);
-    void initPullProxy(bool force);
-    void initAsyncPullProxy(bool force);
-    void uninitAllproxy();
+    void initProduceProxy(bool force) EXCLUDES(_producePxyMutex);
+    void initPullProxy(bool force) EXCLUDES(_pullPxyMutex);
+    void initAsyncPullProxy(bool force) EXCLUDES(_asyncPullPxyMutex);
+    void uninitAllproxy() EXCLUDES(_agentHandleMutex, _producePxyMutex, _pullPxyMutex, _asyncPullPxyMutex);
 
     // Copies taken under the family's handle lock; use the copy for the call.
-    KOVAAgentPrx currentAgentProxy() const;
-    KOVAAgentPrx currentProduceProxy() const;
-    KOVAAgentPrx currentPullProxy() const;
-    KOVAAgentPrx currentAsyncPullProxy() const;
-    KOVACallbackAgentPrx currentDirectPullProxy() const;
-    void setDirectPullProxy(const KOVACallbackAgentPrx& prx);
-    Glacier2::RouterPrx currentRouter() const;
+    KOVAAgentPrx currentAgentProxy() const EXCLUDES(_agentHandleMutex);
+    KOVAAgentPrx currentProduceProxy() const EXCLUDES(_producePxyMutex);
+    KOVAAgentPrx currentPullProxy() const EXCLUDES(_pullPxyMutex);
+    KOVAAgentPrx currentAsyncPullProxy() const EXCLUDES(_asyncPullPxyMutex);
+    KOVACallbackAgentPrx currentDirectPullProxy() const EXCLUDES(_pullPxyMutex);
+    void setDirectPullProxy(const KOVACallbackAgentPrx& prx) EXCLUDES(_pullPxyMutex);
+    Glacier2::RouterPrx currentRouter() const EXCLUDES(_agentHandleMutex);
     bool routed() const { return currentRouter(); }
     // The completion io_context: the one offered replaces the kept one when that
     // is gone or stopped (every asynchronous call offers its own).
-    std::shared_ptr<boost::asio::io_context> adoptAsyncService(const std::shared_ptr<boost::asio::io_context>& offered);
-    std::shared_ptr<boost::asio::io_context> currentAsyncService() const;
+    std::shared_ptr<boost::asio::io_context> adoptAsyncService(const std::shared_ptr<boost::asio::io_context>& offered)
+        EXCLUDES(_asyncPullPxyMutex);
+    std::shared_ptr<boost::asio::io_context> currentAsyncService() const EXCLUDES(_asyncPullPxyMutex);
     // The one way a reference taken on an Ice thread is let go: it is dropped
     // on the process's releaser thread, which no communicator owns, so the last
     // reference never destroys the engine (and its client adapter) on an Ice
@@ -274,8 +281,6 @@ private:
     static std::string millisecondsNow();
 
     // ---- Pull internals (KOVAClientLibImplPull*.cpp) ------------------------
-    // Pull tests observe and set the direct-pull state (defined only in tests).
-
     // A pull from the agent answered with a delay above this turns direct pulling on.
     static constexpr int64_t kDirectPullDelay = 10000;
     // A direct pull answered with a delay below this switches direct pulling off.
@@ -285,8 +290,8 @@ private:
     static constexpr int64_t kDelayPerDirectPull = 100;
     static constexpr int64_t kMaxDirectPulls = 1000;
 
-    // Null: not direct now (nothing spent). Otherwise the proxy to pull from,
-    // with one unit of the budget spent on it.
+    // Null when the agent must be asked: not direct now (nothing spent), or the
+    // direct pull failed (direct pulling is then off). Otherwise its answer.
     ConsumeStatusPtr directConsume(const std::string& rid, std::string& _sid, int maxFetchCount,
                                    const KOVA::COMMON::KOVAProperties& properties, int timeout);
     // 0 when a direct pull was issued, 100 when the agent must be asked.
@@ -306,23 +311,25 @@ private:
                    const KOVA::COMMON::KOVAProperties& properties, int timeout);
 
     static void fillPullSid(std::string& sid);
+    // Null: not direct now (nothing spent). Otherwise the proxy to pull from,
+    // with one unit of the budget spent on it.
     KOVACallbackAgentPrx takeDirectPullTurn();
     void startDirectPull(const KOVACallbackAgentPrx& callback, int64_t delay);
     // Switches direct pulling off only while `used` is still the current proxy.
-    void stopDirectPull(const KOVACallbackAgentPrx& used);
+    void stopDirectPull(const KOVACallbackAgentPrx& used) EXCLUDES(_pullPxyMutex);
 
-    // ---- Push internals (push source file) -------------------------------------
+    // ---- Push internals (KOVAClientLibImplPush*.cpp) ------------------------
     void addKeepAliveWork(ConsumerInfoPtr info, boost::asio::io_context& monitorService);
     void sessionMonitor(ConsumerInfoPtr info, std::shared_ptr<boost::asio::steady_timer> t);
     // The chain's handler holds the timer, the consumer and a weak handle to
     // the engine, so a chain outliving the engine ends at its next tick.
     void armSessionMonitor(const ConsumerInfoPtr& info, const std::shared_ptr<boost::asio::steady_timer>& t,
                            std::chrono::milliseconds delay);
-    // After a failed keep-alive: renews the router session when it is gone and
-    // gives a running consumer a fresh register proxy. True: re-register it.
     // One tick's keep-alive: keepAlive on the consumer's proxy, or behind a
     // router a repeated registration. Ice exceptions reach the caller.
     void keepConsumerAlive(const ConsumerInfoPtr& info);
+    // After a failed keep-alive: renews the router session when it is gone and
+    // gives a running consumer a fresh register proxy. True: re-register it.
     bool recoverConsumerSession(const ConsumerInfoPtr& info, const Ice::Exception& e);
     // Re-activates the listener behind the router (new communicator and
     // session); true when it is served again.
@@ -336,7 +343,7 @@ private:
     int registerListener(const KOVAAgentPrx& pxy, const std::string& rid, const std::string& sid, int maxcount,
                          int maxbatch, std::string& cid);
     // Lookup under the table's leaf lock; null when rid has no consumer.
-    ConsumerInfoPtr findConsumer(const std::string& rid) const;
+    ConsumerInfoPtr findConsumer(const std::string& rid) const EXCLUDES(_consumersTableMutex);
 
     // ---- Constant after construction ----
     const std::string _agentID;
@@ -354,41 +361,42 @@ private:
 
     // ---- _consumerMutex (ordered, first): serialises registration, pause
     // and resume, held across their remote calls; guards no field itself ----
-    std::mutex _consumerMutex;
+    Mutex _consumerMutex ACQUIRED_BEFORE(_agentProxyMutex);
 
     // ---- _agentProxyMutex (ordered, after _consumerMutex): serialises the
-    // build of the agent session, held across its remote calls ----
-    std::mutex _agentProxyMutex;
+    // build of the agent session, held across its remote calls; guards no
+    // field itself (the session's handles are under _agentHandleMutex) ----
+    Mutex _agentProxyMutex;
 
     // ---- _agentHandleMutex (leaf) guards ----
-    mutable std::mutex _agentHandleMutex;
-    KOVAAgentPrx _agentProxy;
-    Glacier2::RouterPrx _router;  // once set, never cleared
-    IceGrid::SessionPrx _sessionPrx;
+    mutable Mutex _agentHandleMutex;
+    KOVAAgentPrx _agentProxy GUARDED_BY(_agentHandleMutex);
+    Glacier2::RouterPrx _router GUARDED_BY(_agentHandleMutex);  // once set, never cleared
+    IceGrid::SessionPrx _sessionPrx GUARDED_BY(_agentHandleMutex);
 
     // ---- _producePxyMutex (leaf) guards ----
-    mutable std::mutex _producePxyMutex;
-    KOVAAgentPrx _agentProduceProxy;
+    mutable Mutex _producePxyMutex;
+    KOVAAgentPrx _agentProduceProxy GUARDED_BY(_producePxyMutex);
 
     // ---- _pullPxyMutex (leaf) guards ----
-    mutable std::mutex _pullPxyMutex;
-    KOVAAgentPrx _agentPullProxy;
-    KOVACallbackAgentPrx _directPullProxy;
+    mutable Mutex _pullPxyMutex;
+    KOVAAgentPrx _agentPullProxy GUARDED_BY(_pullPxyMutex);
+    KOVACallbackAgentPrx _directPullProxy GUARDED_BY(_pullPxyMutex);
 
     // ---- _asyncPullPxyMutex (leaf) guards ----
-    mutable std::mutex _asyncPullPxyMutex;
-    KOVAAgentPrx _asyncAgentPullProxy;
-    std::weak_ptr<boost::asio::io_context> _asyncPullService;
+    mutable Mutex _asyncPullPxyMutex;
+    KOVAAgentPrx _asyncAgentPullProxy GUARDED_BY(_asyncPullPxyMutex);
+    std::weak_ptr<boost::asio::io_context> _asyncPullService GUARDED_BY(_asyncPullPxyMutex);
 
     // ---- _rid2RegPxysMutex (leaf) guards ----
-    std::mutex _rid2RegPxysMutex;
-    std::map<std::string, KOVAAgentPrx> _mapRid2RegisterPxys;
-    std::map<std::string, std::string> _mapRid2RegisterPxyIDs;
+    Mutex _rid2RegPxysMutex;
+    std::map<std::string, KOVAAgentPrx> _mapRid2RegisterPxys GUARDED_BY(_rid2RegPxysMutex);
+    std::map<std::string, std::string> _mapRid2RegisterPxyIDs GUARDED_BY(_rid2RegPxysMutex);
 
     // ---- _consumersTableMutex (leaf) guards: shared for lookups
     // (deliveries), exclusive for inserts (made under _consumerMutex) ----
-    mutable std::shared_mutex _consumersTableMutex;
-    std::unordered_map<std::string, ConsumerInfoPtr> _consumers;
+    mutable SharedMutex _consumersTableMutex;
+    std::unordered_map<std::string, ConsumerInfoPtr> _consumers GUARDED_BY(_consumersTableMutex);
 };
 
 typedef std::shared_ptr<KOVAClientLibImpl> KOVAClientLibImplPtr;

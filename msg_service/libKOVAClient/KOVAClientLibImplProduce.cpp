@@ -38,13 +38,10 @@ struct ProduceCompletion {
 // and cookie: were it to hold the io_context too, a handler left queued on a
 // stopped io_context would keep that io_context alive for ever.
 // The completion threads belong to the caller's io_context (the manager's
-// pool): an empty callback is skipped.
+// pool).
 void callBack(const AsyncProduceCallback& ocb, int code, void* ck) {
-    if (!ocb) {
-        return;
-    }
-    CallCallerCallback([&] { ocb(code, ck); },
-                       [&] { return "Produce callback threw for code:" + std::to_string(code); });
+    CallCallerCallback(
+        ocb, [&] { return "Produce callback threw for code:" + std::to_string(code); }, code, ck);
 }
 
 void deliver(const std::shared_ptr<ProduceCompletion>& completion, int code) {

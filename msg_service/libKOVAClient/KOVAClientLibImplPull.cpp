@@ -39,7 +39,7 @@ void KOVAClientLibImpl::startDirectPull(const KOVACallbackAgentPrx& callback, in
 }
 
 void KOVAClientLibImpl::stopDirectPull(const KOVACallbackAgentPrx& used) {
-    std::lock_guard<std::mutex> lock(_pullPxyMutex);
+    MutexLock lock(_pullPxyMutex);
     // By object, not by value: a later grant naming the same callback agent
     // installs a new proxy object, which this stale pull must not switch off.
     if (_directPullProxy.get() == used.get()) {

@@ -18,11 +18,9 @@ typedef std::unique_ptr<_AsyncPullConsumerNode> PullNodePtr;
 // Hands the result to the caller; the caller's smart pointer frees the node
 // afterwards, whatever the callback does.
 void asyncDispatch(const _AsyncPullConsumerNode& node, const ConsumeStatusPtr& cstatus) {
-    if (!node._cb) {
-        return;
-    }
-    CallCallerCallback([&] { node._cb(node._rid, node._sid, cstatus, node._cookie); },
-                       [&] { return "Pull callback threw for rid:" + node._rid + " sid:" + node._sid; });
+    CallCallerCallback(
+        node._cb, [&] { return "Pull callback threw for rid:" + node._rid + " sid:" + node._sid; }, node._rid,
+        node._sid, cstatus, node._cookie);
 }
 
 // A completion that outlived its engine (process exit) still owes the caller

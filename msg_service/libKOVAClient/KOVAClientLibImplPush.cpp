@@ -37,7 +37,7 @@ KOVAClientLibImpl::KOVAClientLibImpl(const std::string& agentID, const KOVAClien
 }
 
 ConsumerInfoPtr KOVAClientLibImpl::findConsumer(const std::string& rid) const {
-    std::shared_lock<std::shared_mutex> lock(_consumersTableMutex);
+    ReaderMutexLock lock(_consumersTableMutex);
     auto found = _consumers.find(rid);
     return found == _consumers.end() ? ConsumerInfoPtr() : found->second;
 }
@@ -74,7 +74,7 @@ int KOVAClientLibImpl::RegisterPushConsumer(const std::string& rid, PushConsumer
     std::string cid;
     int result = COMMON::SUCCESS;
     try {
-        std::lock_guard<std::mutex> lock(_consumerMutex);
+        MutexLock lock(_consumerMutex);
         if (findConsumer(rid)) {
             LOG_WARN("The resource id:%s has registered for client:%s", rid.c_str(), _clientID.c_str());
             return COMMON::SUCCESS;
@@ -91,7 +91,7 @@ int KOVAClientLibImpl::RegisterPushConsumer(const std::string& rid, PushConsumer
         if (result == COMMON::SUCCESS) {
             ConsumerInfoPtr info = new _ConsumerInfo(pxy, rid, sessionText, cb, cookie, maxbatch, maxcount, cid);
             {
-                std::unique_lock<std::shared_mutex> table(_consumersTableMutex);
+                WriterMutexLock table(_consumersTableMutex);
                 _consumers[rid] = info;
             }
             addKeepAliveWork(info, monitorService);
@@ -142,7 +142,7 @@ int KOVAClientLibImpl::ConsumeCallback(const std::string& rid, const std::string
 
 void KOVAClientLibImpl::PauseConsume(const std::string& rid) {
     const std::string sid = microsecondsNow() + "-" + _kova_ClientId();
-    std::lock_guard<std::mutex> lock(_consumerMutex);
+    MutexLock lock(_consumerMutex);
     const ConsumerInfoPtr info = findConsumer(rid);
     if (!info) {
         LOG_FATAL("Pause resource:%s sid:%s failed, rid not register", rid.c_str(), sid.c_str());
@@ -161,7 +161,7 @@ void KOVAClientLibImpl::PauseConsume(const std::string& rid) {
 
 int KOVAClientLibImpl::ResumeConsume(const std::string& rid) {
     const std::string sid = microsecondsNow() + "-" + _kova_ClientId();
-    std::lock_guard<std::mutex> lock(_consumerMutex);
+    MutexLock lock(_consumerMutex);
     const ConsumerInfoPtr info = findConsumer(rid);
     if (!info) {
         LOG_FATAL("Resume resource:%s sid:%s failed, rid not register", rid.c_str(), sid.c_str());

@@ -42,7 +42,7 @@ void KOVAClientLibImpl::sessionMonitor(ConsumerInfoPtr info, std::shared_ptr<boo
     if (info->_status == STOPED) {
         std::string sessionText;
         {
-            std::lock_guard<std::mutex> lock(info->_mutex);
+            MutexLock lock(info->_mutex);
             sessionText = info->_sid;
         }
         LOG_WARN("The push consumer has stoped for rid:%s, client:%s, session:%s, clean it.", info->_rid.c_str(),

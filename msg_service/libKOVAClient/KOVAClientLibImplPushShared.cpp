@@ -4,17 +4,17 @@ namespace KOVA {
 namespace push {
 
 ConsumerEndpoint endpointOf(const ConsumerInfoPtr& info) {
-    std::lock_guard<std::mutex> lock(info->_mutex);
+    MutexLock lock(info->_mutex);
     return ConsumerEndpoint{info->_pxy, info->_cid};
 }
 
 void setProxy(const ConsumerInfoPtr& info, const KOVAAgentPrx& pxy) {
-    std::lock_guard<std::mutex> lock(info->_mutex);
+    MutexLock lock(info->_mutex);
     info->_pxy = pxy;
 }
 
 void setRegistration(const ConsumerInfoPtr& info, const std::string& cid, const std::string& sessionText) {
-    std::lock_guard<std::mutex> lock(info->_mutex);
+    MutexLock lock(info->_mutex);
     info->_cid = cid;
     info->_sid = sessionText;
 }

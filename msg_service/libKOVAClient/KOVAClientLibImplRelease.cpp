@@ -9,12 +9,12 @@
 #include <unistd.h>
 
 #include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "KOVAClientLibImpl.h"
 #include "KOVALog.h"
+#include "KOVAMutex.h"
 
 namespace KOVA {
 
@@ -25,8 +25,8 @@ namespace {
 // destructor ever waits for a release in progress.
 class EngineReleaser {
 public:
-    void hand(KOVAClientLibImplPtr engine) {
-        std::unique_lock<std::mutex> lock(_mutex);
+    void hand(KOVAClientLibImplPtr engine) EXCLUDES(_mutex) {
+        MutexLock lock(_mutex);
         // A forked child inherits the queue but not the thread.
         if (_owner != getpid()) {
             try {
@@ -43,11 +43,15 @@ public:
     }
 
 private:
-    void run() {
+    void run() EXCLUDES(_mutex) {
         std::vector<KOVAClientLibImplPtr> batch;
-        std::unique_lock<std::mutex> lock(_mutex);
+        MutexLock lock(_mutex);
         for (;;) {
-            _wake.wait(lock, [this] { return !_queue.empty(); });
+            // A loop rather than a predicate: the analysis checks a lambda as a
+            // function of its own, which would not hold the lock.
+            while (_queue.empty()) {
+                _wake.wait(lock.unique());
+            }
             batch.swap(_queue);
             lock.unlock();
             batch.clear();
@@ -55,10 +59,10 @@ private:
         }
     }
 
-    std::mutex _mutex;
+    Mutex _mutex;
     std::condition_variable _wake;
-    std::vector<KOVAClientLibImplPtr> _queue;
-    pid_t _owner = 0;
+    std::vector<KOVAClientLibImplPtr> _queue GUARDED_BY(_mutex);
+    pid_t _owner GUARDED_BY(_mutex) = 0;
 };
 
 EngineReleaser& releaser() {

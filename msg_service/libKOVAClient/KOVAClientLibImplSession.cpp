@@ -39,13 +39,38 @@ std::string bornHostOf(const Ice::ConnectionPtr& connection) {
     return std::string();
 }
 
-template <typename Prx>
-Prx copyOf(std::mutex& handleMutex, const Prx& slot) {
-    std::lock_guard<std::mutex> lock(handleMutex);
-    return slot;
+const char* masked(const std::string& password) { return password.empty() ? "" : "******"; }
+
+// The router the agent is reached through (checked: a wrong object fails the
+// build here); null when there is none.
+Glacier2::RouterPrx agentRouter(const Ice::CommunicatorPtr& ic, const RouterLogin& login, const std::string& agentID) {
+    Glacier2::RouterPrx router;
+    if (!login.router.empty()) {
+        router = Glacier2::RouterPrx::checkedCast(ic->stringToProxy(login.router));
+        LOG_WARN("Enable glacier2 for id:%s, user:%s", agentID.c_str(), login.user.c_str());
+    } else if (Ice::RouterPrx defaultRouter = ic->getDefaultRouter()) {
+        router = Glacier2::RouterPrx::checkedCast(defaultRouter);
+        LOG_WARN("Enable global glacier2 for id:%s, user:%s pass:%s", agentID.c_str(), login.user.c_str(),
+                 masked(login.password));
+    }
+    return router;
 }
 
-const char* masked(const std::string& password) { return password.empty() ? "" : "******"; }
+// The router session, an IceGrid session kept alive once here. A refused or
+// foreign session does not stop the build (null then): the routed call that
+// follows reports the failure to whoever uses the proxy.
+IceGrid::SessionPrx openIceGridSession(const Glacier2::RouterPrx& router, const RouterLogin& login,
+                                       const std::string& agentID) {
+    IceGrid::SessionPrx session;
+    try {
+        session = IceGrid::SessionPrx::checkedCast(router->createSession(login.user, login.password));
+        session->keepAlive();
+        LOG_WARN("Create session success for user:`%s', id:`%s'", login.user.c_str(), agentID.c_str());
+    } catch (const Ice::Exception& e) {
+        LOG_WARN("Create session user:`%s' failed, exception:%s", login.user.c_str(), e.what());
+    }
+    return session;
+}
 
 }  // namespace
 
@@ -80,7 +105,7 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
         }
     }
     try {
-        std::lock_guard<std::mutex> build(_agentProxyMutex);
+        MutexLock build(_agentProxyMutex);
         if (!force) {
             KOVAAgentPrx agent = currentAgentProxy();
             if (agent) {
@@ -91,39 +116,15 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
         Ice::CommunicatorPtr ic = _clientAdapter->getCommunicator();
         Ice::PropertiesPtr props = ic->getProperties();
 
-        Glacier2::RouterPrx router;
-        std::string user;
-        std::string password;
-        const std::string routerSetting = props->getPropertyWithDefault(_agentID + ".Router", "");
-        if (!routerSetting.empty()) {
-            router = Glacier2::RouterPrx::checkedCast(ic->stringToProxy(routerSetting));
-            user = props->getPropertyWithDefault(_agentID + ".Router.User", "");
-            password = props->getPropertyWithDefault(_agentID + ".Router.Password", "");
-            LOG_WARN("Enable glacier2 for id:%s, user:%s", _agentID.c_str(), user.c_str());
-        } else if (Ice::RouterPrx defaultRouter = ic->getDefaultRouter()) {
-            router = Glacier2::RouterPrx::checkedCast(defaultRouter);
-            user = props->getPropertyWithDefault("Ice.Default.Router.User", "");
-            password = props->getPropertyWithDefault("Ice.Default.Router.Password", "");
-            LOG_WARN("Enable global glacier2 for id:%s, user:%s pass:%s", _agentID.c_str(), user.c_str(),
-                     masked(password));
-        }
+        const RouterLogin login = ReadRouterLogin(props, _agentID);
+        const Glacier2::RouterPrx router = agentRouter(ic, login, _agentID);
         if (router) {
-            std::lock_guard<std::mutex> lock(_agentHandleMutex);
-            _router = router;
-        }
-
-        IceGrid::SessionPrx session;
-        if (router) {
-            // A refused or foreign session does not stop the build: the routed
-            // call that follows reports the failure to whoever uses the proxy.
-            try {
-                session = IceGrid::SessionPrx::checkedCast(router->createSession(user, password));
-                session->keepAlive();
-                LOG_WARN("Create session success for user:`%s', id:`%s'", user.c_str(), _agentID.c_str());
-            } catch (const Ice::Exception& e) {
-                LOG_WARN("Create session user:`%s' failed, exception:%s", user.c_str(), e.what());
+            {
+                MutexLock lock(_agentHandleMutex);
+                _router = router;
             }
-            std::lock_guard<std::mutex> lock(_agentHandleMutex);
+            const IceGrid::SessionPrx session = openIceGridSession(router, login, _agentID);
+            MutexLock lock(_agentHandleMutex);
             _sessionPrx = session;
         }
 
@@ -134,7 +135,7 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
         }
         _agentInvocationTimeout = agent->ice_getInvocationTimeout();
         {
-            std::lock_guard<std::mutex> lock(_agentHandleMutex);
+            MutexLock lock(_agentHandleMutex);
             _agentProxy = agent;
         }
         LOG_INFO("Create kova agent '%s' proxy ok.", _agentID.c_str());
@@ -157,7 +158,7 @@ KOVAAgentPrx KOVAClientLibImpl::getRegisterProxyByRid(const std::string& rid, bo
             KOVAAgentPrx::checkedCast(connection->createProxy(agent->ice_getIdentity())
                                           ->ice_invocationTimeout(agent->ice_getInvocationTimeout()));
         const std::string endpoint = connection->getEndpoint()->toString();
-        std::lock_guard<std::mutex> lock(_rid2RegPxysMutex);
+        MutexLock lock(_rid2RegPxysMutex);
         _mapRid2RegisterPxyIDs[rid] = endpoint;
         _mapRid2RegisterPxys[rid] = registerProxy;
         return registerProxy;
@@ -169,7 +170,7 @@ KOVAAgentPrx KOVAClientLibImpl::getRegisterProxyByRid(const std::string& rid, bo
 }
 
 void KOVAClientLibImpl::removeRegisterProxyByRid(const std::string& rid) {
-    std::lock_guard<std::mutex> lock(_rid2RegPxysMutex);
+    MutexLock lock(_rid2RegPxysMutex);
     _mapRid2RegisterPxyIDs.erase(rid);
     _mapRid2RegisterPxys.erase(rid);
 }
@@ -184,7 +185,7 @@ void KOVAClientLibImpl::initProduceProxy(bool force) {
     context[KOVAMsg::kovasBornHostProperty] = bornHostOf(agent->ice_getConnection());
     KOVAAgentPrx produce = withAgentSettings(agent)->ice_context(context);
     {
-        std::lock_guard<std::mutex> lock(_producePxyMutex);
+        MutexLock lock(_producePxyMutex);
         if (_agentProduceProxy) {
             return;
         }
@@ -200,7 +201,7 @@ void KOVAClientLibImpl::initPullProxy(bool force) {
     KOVAAgentPrx agent = initKOVAAgentSession(force);
     KOVAAgentPrx pull = withAgentSettings(agent);
     {
-        std::lock_guard<std::mutex> lock(_pullPxyMutex);
+        MutexLock lock(_pullPxyMutex);
         if (_agentPullProxy) {
             return;
         }
@@ -216,7 +217,7 @@ void KOVAClientLibImpl::initAsyncPullProxy(bool force) {
     KOVAAgentPrx agent = initKOVAAgentSession(force);
     KOVAAgentPrx pull = withAgentSettings(agent);
     {
-        std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+        MutexLock lock(_asyncPullPxyMutex);
         if (_asyncAgentPullProxy) {
             return;
         }
@@ -227,20 +228,20 @@ void KOVAClientLibImpl::initAsyncPullProxy(bool force) {
 
 void KOVAClientLibImpl::uninitAllproxy() {
     {
-        std::lock_guard<std::mutex> lock(_agentHandleMutex);
+        MutexLock lock(_agentHandleMutex);
         _agentProxy = 0;
     }
     {
-        std::lock_guard<std::mutex> lock(_producePxyMutex);
+        MutexLock lock(_producePxyMutex);
         _agentProduceProxy = 0;
     }
     {
-        std::lock_guard<std::mutex> lock(_pullPxyMutex);
+        MutexLock lock(_pullPxyMutex);
         _agentPullProxy = 0;
         _directPullProxy = 0;
     }
     {
-        std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+        MutexLock lock(_asyncPullPxyMutex);
         _asyncAgentPullProxy = 0;
     }
 }
@@ -256,30 +257,44 @@ bool KOVAClientLibImpl::dropProxiesAfter(const Ice::Exception& e, bool refusedCo
     return false;
 }
 
-KOVAAgentPrx KOVAClientLibImpl::currentAgentProxy() const { return copyOf(_agentHandleMutex, _agentProxy); }
+KOVAAgentPrx KOVAClientLibImpl::currentAgentProxy() const {
+    MutexLock lock(_agentHandleMutex);
+    return _agentProxy;
+}
 
-KOVAAgentPrx KOVAClientLibImpl::currentProduceProxy() const { return copyOf(_producePxyMutex, _agentProduceProxy); }
+KOVAAgentPrx KOVAClientLibImpl::currentProduceProxy() const {
+    MutexLock lock(_producePxyMutex);
+    return _agentProduceProxy;
+}
 
-KOVAAgentPrx KOVAClientLibImpl::currentPullProxy() const { return copyOf(_pullPxyMutex, _agentPullProxy); }
+KOVAAgentPrx KOVAClientLibImpl::currentPullProxy() const {
+    MutexLock lock(_pullPxyMutex);
+    return _agentPullProxy;
+}
 
 KOVAAgentPrx KOVAClientLibImpl::currentAsyncPullProxy() const {
-    return copyOf(_asyncPullPxyMutex, _asyncAgentPullProxy);
+    MutexLock lock(_asyncPullPxyMutex);
+    return _asyncAgentPullProxy;
 }
 
 KOVACallbackAgentPrx KOVAClientLibImpl::currentDirectPullProxy() const {
-    return copyOf(_pullPxyMutex, _directPullProxy);
+    MutexLock lock(_pullPxyMutex);
+    return _directPullProxy;
 }
 
 void KOVAClientLibImpl::setDirectPullProxy(const KOVACallbackAgentPrx& prx) {
-    std::lock_guard<std::mutex> lock(_pullPxyMutex);
+    MutexLock lock(_pullPxyMutex);
     _directPullProxy = prx;
 }
 
-Glacier2::RouterPrx KOVAClientLibImpl::currentRouter() const { return copyOf(_agentHandleMutex, _router); }
+Glacier2::RouterPrx KOVAClientLibImpl::currentRouter() const {
+    MutexLock lock(_agentHandleMutex);
+    return _router;
+}
 
 std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::adoptAsyncService(
     const std::shared_ptr<boost::asio::io_context>& offered) {
-    std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+    MutexLock lock(_asyncPullPxyMutex);
     std::shared_ptr<boost::asio::io_context> kept = _asyncPullService.lock();
     // A stopped one would never run a completion again.
     if (!kept || (offered && kept->stopped())) {
@@ -290,7 +305,7 @@ std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::adoptAsyncService(
 }
 
 std::shared_ptr<boost::asio::io_context> KOVAClientLibImpl::currentAsyncService() const {
-    std::lock_guard<std::mutex> lock(_asyncPullPxyMutex);
+    MutexLock lock(_asyncPullPxyMutex);
     return _asyncPullService.lock();
 }
 

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <exception>
 
-#include "KOVAClientAdapter.h"
 #include "KOVALog.h"
 
 namespace KOVA {

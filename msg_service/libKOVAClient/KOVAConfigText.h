@@ -1,14 +1,17 @@
 // Internal (kova_engine).
-// Text helpers of the client configuration: splitting Key=Value items, masking
-// secrets before properties are logged, and case-insensitive prefix tests.
-// Stateless and reentrant. ${NAME} expansion (KOVA::TransConfigWithVar) is declared
-// with the adapter and defined in KOVAConfigText.cpp.
+// Text helpers of the client configuration: ${NAME} expansion, splitting
+// Key=Value items, masking secrets before properties are logged, and
+// case-insensitive prefix tests. Stateless and reentrant.
 #pragma once
 
 #include <string>
 #include <vector>
 
 namespace KOVA {
+
+// Replaces every ${NAME} in `value` by the environment variable NAME (empty when
+// unset). Plain text substitution: the rest of the value is copied untouched.
+std::string TransConfigWithVar(const std::string& value);
 
 // Splits a list-form item at every "=", keeping empty pieces: "A=" gives {"A", ""},
 // "A=B=C" gives three pieces and "A" one. Only two pieces make a valid item, so a

@@ -12,10 +12,8 @@ namespace {
 // nothing is sent). It holds copies of the callback and cookie only, never the
 // ConsumeStatus, which may be gone by now.
 void commitComplete(const CommitCallback& cb, void* ck, int result) {
-    if (cb) {
-        CallCallerCallback([&] { cb(result, ck); },
-                           [&] { return "Commit callback threw for code:" + std::to_string(result); });
-    }
+    CallCallerCallback(
+        cb, [&] { return "Commit callback threw for code:" + std::to_string(result); }, result, ck);
 }
 
 // An exception counts as committed (0), as in the synchronous form.

@@ -18,7 +18,7 @@ struct KOVAClientLibImplProbe {
     static bool hasProduceProxy(const KOVAClientLibImpl& engine) { return engine.currentProduceProxy(); }
     static bool routed(const KOVAClientLibImpl& engine) { return engine.routed(); }
     static bool hasSession(const KOVAClientLibImpl& engine) {
-        std::lock_guard<std::mutex> lock(engine._agentHandleMutex);
+        MutexLock lock(engine._agentHandleMutex);
         return engine._sessionPrx;
     }
     static KOVAAgentPrx newRegisterProxy(KOVAClientLibImpl& engine, const std::string& rid) {
@@ -26,12 +26,12 @@ struct KOVAClientLibImplProbe {
     }
     // What the register maps hold for rid (null and empty when nothing).
     static KOVAAgentPrx registeredProxy(KOVAClientLibImpl& engine, const std::string& rid) {
-        std::lock_guard<std::mutex> lock(engine._rid2RegPxysMutex);
+        MutexLock lock(engine._rid2RegPxysMutex);
         auto found = engine._mapRid2RegisterPxys.find(rid);
         return found == engine._mapRid2RegisterPxys.end() ? KOVAAgentPrx() : found->second;
     }
     static std::string registeredEndpoint(KOVAClientLibImpl& engine, const std::string& rid) {
-        std::lock_guard<std::mutex> lock(engine._rid2RegPxysMutex);
+        MutexLock lock(engine._rid2RegPxysMutex);
         auto found = engine._mapRid2RegisterPxyIDs.find(rid);
         return found == engine._mapRid2RegisterPxyIDs.end() ? std::string() : found->second;
     }
@@ -67,7 +67,7 @@ struct KOVAClientLibImplProbe {
     static std::string cid(const KOVAClientLibImpl& engine, const std::string& rid) {
         ConsumerInfoPtr info = engine.findConsumer(rid);
         if (!info) return std::string();
-        std::lock_guard<std::mutex> lock(info->_mutex);
+        MutexLock lock(info->_mutex);
         return info->_cid;
     }
     static KOVAConsumerStatus status(const KOVAClientLibImpl& engine, const std::string& rid) {
