@@ -51,8 +51,10 @@ bool KOVAClientManager::isOwnThread() {
     const std::thread::id self = std::this_thread::get_id();
     auto isSelf = [self](const std::shared_ptr<std::thread>& thread) { return thread && thread->get_id() == self; };
     std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-    return isSelf(_monitorThread) || isSelf(_reProduceThread) ||
-           std::any_of(_asyncPullThreads.begin(), _asyncPullThreads.end(), isSelf);
+    auto anySelf = [&isSelf](const std::vector<std::shared_ptr<std::thread>>& threads) {
+        return std::any_of(threads.begin(), threads.end(), isSelf);
+    };
+    return isSelf(_reProduceThread) || anySelf(_monitor.threads) || anySelf(_asyncPool.threads);
 }
 
 void KOVAClientManager::joinUnlessSelf(const std::shared_ptr<std::thread>& thread) {
@@ -124,73 +126,45 @@ KOVAClientLibImplPtr KOVAClientManager::getClientHandleByRes(const std::string& 
 }
 
 std::shared_ptr<boost::asio::io_context> KOVAClientManager::getMonitorService() {
-    initMonitorService();
-    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-    return _monitorService;
+    return runningService(_monitor, "kova-monitor", 1);
 }
 
 std::shared_ptr<boost::asio::io_context> KOVAClientManager::getAsyncPullService() {
-    initAsyncPullService();
-    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-    return _asyncPullService;
-}
-
-std::vector<std::shared_ptr<std::thread>> KOVAClientManager::startServiceThreads(
-    const char* name, const std::shared_ptr<boost::asio::io_context>& service, int count) {
-    std::vector<std::shared_ptr<std::thread>> threads;
-    try {
-        // Reserved first: a started thread must not be dropped by a failed push_back.
-        threads.reserve(count);
-        for (int i = 0; i < count; ++i) {
-            threads.push_back(startNamedThread(name, [service] { service->run(); }));
-        }
-    } catch (const std::exception& e) {
-        LOG_ERROR("Start %d thread(s) %s failed:%s", count, name, e.what());
-        service->stop();
-        for (const auto& thread : threads) {
-            thread->join();
-        }
-        threads.clear();
-    }
-    return threads;
+    // A pool without threads would never run a completion.
+    return runningService(_asyncPool, "kova-async", std::max(1, _clientAdapter->getMaxClientPoolSize()));
 }
 
 // Both services are asked for rarely enough (once per registration or
 // asynchronous call) that the mutex is simply taken every time. A service
 // whose threads could not be started is not kept: its getter answers null
 // (the caller reports the failure) and the next request tries again.
-void KOVAClientManager::initMonitorService() {
+std::shared_ptr<boost::asio::io_context> KOVAClientManager::runningService(Service& service, const char* name,
+                                                                           int count) {
     std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-    if (_monitorService || _closing) {
-        return;
+    if (service.context || _closing) {
+        return service.context;
     }
-    auto service = std::make_shared<boost::asio::io_context>();
-    std::unique_ptr<WorkGuard> work(new WorkGuard(service->get_executor()));
-    std::vector<std::shared_ptr<std::thread>> threads = startServiceThreads("kova-monitor", service, 1);
-    if (threads.empty()) {
-        return;
+    auto context = std::make_shared<boost::asio::io_context>();
+    std::unique_ptr<WorkGuard> work(new WorkGuard(context->get_executor()));
+    std::vector<std::shared_ptr<std::thread>> threads;
+    try {
+        // Reserved first: a started thread must not be dropped by a failed push_back.
+        threads.reserve(count);
+        for (int i = 0; i < count; ++i) {
+            threads.push_back(startNamedThread(name, [context] { context->run(); }));
+        }
+    } catch (const std::exception& e) {
+        LOG_ERROR("Start %d thread(s) %s failed:%s", count, name, e.what());
+        context->stop();
+        for (const auto& thread : threads) {
+            thread->join();
+        }
+        return nullptr;
     }
-    _monitorServiceWork = std::move(work);
-    _monitorThread = threads.front();
-    _monitorService = service;
-}
-
-void KOVAClientManager::initAsyncPullService() {
-    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-    if (_asyncPullService || _closing) {
-        return;
-    }
-    auto service = std::make_shared<boost::asio::io_context>();
-    std::unique_ptr<WorkGuard> work(new WorkGuard(service->get_executor()));
-    // A pool without threads would never run a completion.
-    const int count = std::max(1, _clientAdapter->getMaxClientPoolSize());
-    std::vector<std::shared_ptr<std::thread>> threads = startServiceThreads("kova-async", service, count);
-    if (threads.empty()) {
-        return;
-    }
-    _asyncPullServiceWork = std::move(work);
-    _asyncPullThreads = std::move(threads);
-    _asyncPullService = service;
+    service.work = std::move(work);
+    service.threads = std::move(threads);
+    service.context = context;
+    return context;
 }
 
 bool KOVAClientManager::Store(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
@@ -238,7 +212,7 @@ void KOVAClientManager::StopOnClientThread(const std::function<bool()>& othersDo
     std::shared_ptr<boost::asio::io_context> pool;
     {
         std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-        pool = _asyncPullService;
+        pool = _asyncPool.context;
     }
     if (pool) {
         pool->stop();
@@ -252,7 +226,7 @@ void KOVAClientManager::stopMonitor() {
     std::shared_ptr<boost::asio::io_context> service;
     {
         std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-        service = _monitorService;
+        service = _monitor.context;
     }
     if (service) {
         // Chains re-arm for ever: they are cut, not drained.
@@ -261,12 +235,14 @@ void KOVAClientManager::stopMonitor() {
 }
 
 void KOVAClientManager::joinMonitor() {
-    std::shared_ptr<std::thread> thread;
+    std::vector<std::shared_ptr<std::thread>> threads;
     {
         std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-        thread = _monitorThread;
+        threads = _monitor.threads;
     }
-    joinUnlessSelf(thread);
+    for (const auto& thread : threads) {
+        joinUnlessSelf(thread);
+    }
 }
 
 void KOVAClientManager::destroyCommunicator() {
@@ -281,8 +257,8 @@ void KOVAClientManager::drainAsyncPool() {
         std::lock_guard<std::mutex> lock(_kovaManagerMutex);
         // Without the guard run() returns once the queue is empty, so every
         // completion already posted still reaches its callback exactly once.
-        _asyncPullServiceWork.reset();
-        threads = _asyncPullThreads;
+        _asyncPool.work.reset();
+        threads = _asyncPool.threads;
     }
     for (const auto& thread : threads) {
         joinUnlessSelf(thread);

@@ -128,8 +128,6 @@ private:
     // Everything after the adapter is built; `valid` pings as described above.
     void buildEngines(const std::string& item, bool valid);
     void openFailStore();
-    void initMonitorService();
-    void initAsyncPullService();
     void reProduceLoop(readCacheCb rcb);
     // One Read() of the fail-store; an exception (of the callback) counts as a
     // failed pass.
@@ -148,10 +146,18 @@ private:
     std::shared_ptr<std::thread> startNamedThread(const char* name, std::function<void()> body);
     // Whether the calling thread is one that this manager started.
     bool isOwnThread();
-    // `count` threads running `service`; none (ERROR line) when the system
-    // refuses one, the ones already started being stopped and joined.
-    std::vector<std::shared_ptr<std::thread>> startServiceThreads(
-        const char* name, const std::shared_ptr<boost::asio::io_context>& service, int count);
+    // An io_context, the guard that keeps it running while it has nothing to
+    // do, and the threads that run it: all set together, or none.
+    struct Service {
+        std::shared_ptr<boost::asio::io_context> context;
+        std::unique_ptr<WorkGuard> work;
+        std::vector<std::shared_ptr<std::thread>> threads;
+    };
+    // The io_context of `service`, started first on `count` threads named
+    // `name`. Null once the stop has begun (unless started before), and when
+    // the system refuses a thread (ERROR line; the threads already started are
+    // stopped and joined, and the next request tries again).
+    std::shared_ptr<boost::asio::io_context> runningService(Service& service, const char* name, int count);
     // A stop step running on one of the threads it waits for would wait for
     // itself: that thread is left to end on its own.
     static void joinUnlessSelf(const std::shared_ptr<std::thread>& thread);
@@ -160,12 +166,9 @@ private:
     KOVAClientAdapterPtr _clientAdapter;
     KOVAClientLibImplPtr _clientProxy;
     std::map<std::string, KOVAClientLibImplPtr> _rid2ClientServer;
-    std::shared_ptr<std::thread> _monitorThread;
-    std::shared_ptr<boost::asio::io_context> _monitorService;
-    std::unique_ptr<WorkGuard> _monitorServiceWork;
-    std::vector<std::shared_ptr<std::thread>> _asyncPullThreads;
-    std::shared_ptr<boost::asio::io_context> _asyncPullService;
-    std::unique_ptr<WorkGuard> _asyncPullServiceWork;
+    // The session monitor (one thread) and the asynchronous pool.
+    Service _monitor;
+    Service _asyncPool;
     std::shared_ptr<KOVAStoreFile> _storeFailHandle;
     std::shared_ptr<std::thread> _reProduceThread;
     std::atomic<bool> _reProduce;
