@@ -50,7 +50,7 @@ std::shared_ptr<std::thread> KOVAClientManager::startNamedThread(const char* nam
 bool KOVAClientManager::isOwnThread() {
     const std::thread::id self = std::this_thread::get_id();
     auto isSelf = [self](const std::shared_ptr<std::thread>& thread) { return thread && thread->get_id() == self; };
-    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+    MutexLock lock(_kovaManagerMutex);
     auto anySelf = [&isSelf](const std::vector<std::shared_ptr<std::thread>>& threads) {
         return std::any_of(threads.begin(), threads.end(), isSelf);
     };
@@ -70,22 +70,14 @@ void KOVAClientManager::joinUnlessSelf(const std::shared_ptr<std::thread>& threa
 
 KOVAClientManager::KOVAClientManager(const std::string& config, const std::string& item, bool valid,
                                      const readCacheCb& rcb)
-    : _clientAdapter(new KOVAClientAdapter(config, item)),
-      _reProduce(false),
-      _closing(false),
-      _runningThreads(0),
-      _reProduceCb(rcb) {
+    : _clientAdapter(new KOVAClientAdapter(config, item)), _reProduceCb(rcb) {
     buildEngines(item, valid);
     openFailStore();
 }
 
 KOVAClientManager::KOVAClientManager(const std::vector<std::string>& configs, const std::string& item, bool valid,
                                      const readCacheCb& rcb)
-    : _clientAdapter(new KOVAClientAdapter(configs, item)),
-      _reProduce(false),
-      _closing(false),
-      _runningThreads(0),
-      _reProduceCb(rcb) {
+    : _clientAdapter(new KOVAClientAdapter(configs, item)), _reProduceCb(rcb) {
     buildEngines(item, valid);
     openFailStore();
 }
@@ -126,10 +118,12 @@ KOVAClientLibImplPtr KOVAClientManager::getClientHandleByRes(const std::string& 
 }
 
 std::shared_ptr<boost::asio::io_context> KOVAClientManager::getMonitorService() {
+    MutexLock lock(_kovaManagerMutex);
     return runningService(_monitor, "kova-monitor", 1);
 }
 
 std::shared_ptr<boost::asio::io_context> KOVAClientManager::getAsyncPullService() {
+    MutexLock lock(_kovaManagerMutex);
     // A pool without threads would never run a completion.
     return runningService(_asyncPool, "kova-async", std::max(1, _clientAdapter->getMaxClientPoolSize()));
 }
@@ -140,7 +134,6 @@ std::shared_ptr<boost::asio::io_context> KOVAClientManager::getAsyncPullService(
 // (the caller reports the failure) and the next request tries again.
 std::shared_ptr<boost::asio::io_context> KOVAClientManager::runningService(Service& service, const char* name,
                                                                            int count) {
-    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
     if (service.context || _closing) {
         return service.context;
     }
@@ -211,7 +204,7 @@ void KOVAClientManager::StopOnClientThread(const std::function<bool()>& othersDo
     WaitBounded(othersDone, deadline);
     std::shared_ptr<boost::asio::io_context> pool;
     {
-        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+        MutexLock lock(_kovaManagerMutex);
         pool = _asyncPool.context;
     }
     if (pool) {
@@ -225,7 +218,7 @@ void KOVAClientManager::StopOnClientThread(const std::function<bool()>& othersDo
 void KOVAClientManager::stopMonitor() {
     std::shared_ptr<boost::asio::io_context> service;
     {
-        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+        MutexLock lock(_kovaManagerMutex);
         service = _monitor.context;
     }
     if (service) {
@@ -237,7 +230,7 @@ void KOVAClientManager::stopMonitor() {
 void KOVAClientManager::joinMonitor() {
     std::vector<std::shared_ptr<std::thread>> threads;
     {
-        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+        MutexLock lock(_kovaManagerMutex);
         threads = _monitor.threads;
     }
     for (const auto& thread : threads) {
@@ -254,7 +247,7 @@ void KOVAClientManager::destroyCommunicator() {
 void KOVAClientManager::drainAsyncPool() {
     std::vector<std::shared_ptr<std::thread>> threads;
     {
-        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+        MutexLock lock(_kovaManagerMutex);
         // Without the guard run() returns once the queue is empty, so every
         // completion already posted still reaches its callback exactly once.
         _asyncPool.work.reset();
