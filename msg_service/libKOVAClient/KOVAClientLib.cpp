@@ -7,10 +7,11 @@
 
 #include <exception>
 #include <memory>
-#include <mutex>
+#include <type_traits>
 
 #include "KOVAClientLibState.h"
 #include "KOVALog.h"
+#include "KOVAMutex.h"
 
 namespace KOVA {
 
@@ -21,9 +22,11 @@ namespace {
 const int kPushMaxCount = 100;
 const int kPushMaxBatch = 1;
 
-// Guards the creation of the client. Constant-initialised and without work at
-// exit, so it is usable at any time.
-std::mutex _kovaCliMutex;
+// Guards the creation of the client (the state it publishes is atomics, see
+// KOVAClientLibState.h). Constant-initialised (KOVA::Mutex's constructor is
+// std::mutex's, constexpr) and without work at exit, so it is usable at any time.
+Mutex _kovaCliMutex;
+static_assert(std::is_trivially_destructible<Mutex>::value, "the creation mutex must outlive every static");
 
 // Type ids that the engine first needs after start-up (a pull's callback
 // agent, the listener, a router session) are made now, before the holder
@@ -39,8 +42,8 @@ void makeTypeIdsNow() {
 
 // `makeFacade` builds the facade object; only the facade's own members may.
 template <typename Configuration, typename Factory>
-KOVAClientLibPtr getInstanceFrom(const Configuration& configuration, const std::string& item,
-                                 const Factory& makeFacade) {
+KOVAClientLibPtr getInstanceFrom(const Configuration& configuration, const std::string& item, const Factory& makeFacade)
+    EXCLUDES(_kovaCliMutex) {
     if (InForkedChild()) {
         // The parent's client; its locks may have been held by threads that
         // do not exist here, so nothing (not even the log) is touched.
@@ -48,7 +51,7 @@ KOVAClientLibPtr getInstanceFrom(const Configuration& configuration, const std::
     }
     // Taken every time: a first call is rare and a lock-free read of the
     // handle would race with its creation.
-    std::lock_guard<std::mutex> lock(_kovaCliMutex);
+    MutexLock lock(_kovaCliMutex);
     if (KOVAClientLib* existing = PublishedInstance()) {
         return existing;
     }

@@ -50,9 +50,11 @@ std::shared_ptr<std::thread> KOVAClientManager::startNamedThread(const char* nam
 bool KOVAClientManager::isOwnThread() {
     const std::thread::id self = std::this_thread::get_id();
     auto isSelf = [self](const std::shared_ptr<std::thread>& thread) { return thread && thread->get_id() == self; };
-    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-    return isSelf(_monitorThread) || isSelf(_reProduceThread) ||
-           std::any_of(_asyncPullThreads.begin(), _asyncPullThreads.end(), isSelf);
+    MutexLock lock(_kovaManagerMutex);
+    auto anySelf = [&isSelf](const std::vector<std::shared_ptr<std::thread>>& threads) {
+        return std::any_of(threads.begin(), threads.end(), isSelf);
+    };
+    return isSelf(_reProduceThread) || anySelf(_monitor.threads) || anySelf(_asyncPool.threads);
 }
 
 void KOVAClientManager::joinUnlessSelf(const std::shared_ptr<std::thread>& thread) {
@@ -68,22 +70,14 @@ void KOVAClientManager::joinUnlessSelf(const std::shared_ptr<std::thread>& threa
 
 KOVAClientManager::KOVAClientManager(const std::string& config, const std::string& item, bool valid,
                                      const readCacheCb& rcb)
-    : _clientAdapter(new KOVAClientAdapter(config, item)),
-      _reProduce(false),
-      _closing(false),
-      _runningThreads(0),
-      _reProduceCb(rcb) {
+    : _clientAdapter(new KOVAClientAdapter(config, item)), _reProduceCb(rcb) {
     buildEngines(item, valid);
     openFailStore();
 }
 
 KOVAClientManager::KOVAClientManager(const std::vector<std::string>& configs, const std::string& item, bool valid,
                                      const readCacheCb& rcb)
-    : _clientAdapter(new KOVAClientAdapter(configs, item)),
-      _reProduce(false),
-      _closing(false),
-      _runningThreads(0),
-      _reProduceCb(rcb) {
+    : _clientAdapter(new KOVAClientAdapter(configs, item)), _reProduceCb(rcb) {
     buildEngines(item, valid);
     openFailStore();
 }
@@ -124,73 +118,46 @@ KOVAClientLibImplPtr KOVAClientManager::getClientHandleByRes(const std::string& 
 }
 
 std::shared_ptr<boost::asio::io_context> KOVAClientManager::getMonitorService() {
-    initMonitorService();
-    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-    return _monitorService;
+    MutexLock lock(_kovaManagerMutex);
+    return runningService(_monitor, "kova-monitor", 1);
 }
 
 std::shared_ptr<boost::asio::io_context> KOVAClientManager::getAsyncPullService() {
-    initAsyncPullService();
-    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-    return _asyncPullService;
-}
-
-std::vector<std::shared_ptr<std::thread>> KOVAClientManager::startServiceThreads(
-    const char* name, const std::shared_ptr<boost::asio::io_context>& service, int count) {
-    std::vector<std::shared_ptr<std::thread>> threads;
-    try {
-        // Reserved first: a started thread must not be dropped by a failed push_back.
-        threads.reserve(count);
-        for (int i = 0; i < count; ++i) {
-            threads.push_back(startNamedThread(name, [service] { service->run(); }));
-        }
-    } catch (const std::exception& e) {
-        LOG_ERROR("Start %d thread(s) %s failed:%s", count, name, e.what());
-        service->stop();
-        for (const auto& thread : threads) {
-            thread->join();
-        }
-        threads.clear();
-    }
-    return threads;
+    MutexLock lock(_kovaManagerMutex);
+    // A pool without threads would never run a completion.
+    return runningService(_asyncPool, "kova-async", std::max(1, _clientAdapter->getMaxClientPoolSize()));
 }
 
 // Both services are asked for rarely enough (once per registration or
 // asynchronous call) that the mutex is simply taken every time. A service
 // whose threads could not be started is not kept: its getter answers null
 // (the caller reports the failure) and the next request tries again.
-void KOVAClientManager::initMonitorService() {
-    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-    if (_monitorService || _closing) {
-        return;
+std::shared_ptr<boost::asio::io_context> KOVAClientManager::runningService(Service& service, const char* name,
+                                                                           int count) {
+    if (service.context || _closing) {
+        return service.context;
     }
-    auto service = std::make_shared<boost::asio::io_context>();
-    std::unique_ptr<WorkGuard> work(new WorkGuard(service->get_executor()));
-    std::vector<std::shared_ptr<std::thread>> threads = startServiceThreads("kova-monitor", service, 1);
-    if (threads.empty()) {
-        return;
+    auto context = std::make_shared<boost::asio::io_context>();
+    std::unique_ptr<WorkGuard> work(new WorkGuard(context->get_executor()));
+    std::vector<std::shared_ptr<std::thread>> threads;
+    try {
+        // Reserved first: a started thread must not be dropped by a failed push_back.
+        threads.reserve(count);
+        for (int i = 0; i < count; ++i) {
+            threads.push_back(startNamedThread(name, [context] { context->run(); }));
+        }
+    } catch (const std::exception& e) {
+        LOG_ERROR("Start %d thread(s) %s failed:%s", count, name, e.what());
+        context->stop();
+        for (const auto& thread : threads) {
+            thread->join();
+        }
+        return nullptr;
     }
-    _monitorServiceWork = std::move(work);
-    _monitorThread = threads.front();
-    _monitorService = service;
-}
-
-void KOVAClientManager::initAsyncPullService() {
-    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-    if (_asyncPullService || _closing) {
-        return;
-    }
-    auto service = std::make_shared<boost::asio::io_context>();
-    std::unique_ptr<WorkGuard> work(new WorkGuard(service->get_executor()));
-    // A pool without threads would never run a completion.
-    const int count = std::max(1, _clientAdapter->getMaxClientPoolSize());
-    std::vector<std::shared_ptr<std::thread>> threads = startServiceThreads("kova-async", service, count);
-    if (threads.empty()) {
-        return;
-    }
-    _asyncPullServiceWork = std::move(work);
-    _asyncPullThreads = std::move(threads);
-    _asyncPullService = service;
+    service.work = std::move(work);
+    service.threads = std::move(threads);
+    service.context = context;
+    return context;
 }
 
 bool KOVAClientManager::Store(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
@@ -238,8 +205,8 @@ void KOVAClientManager::StopOnClientThread(const std::function<bool()>& othersDo
     WaitBounded(othersDone, deadline);
     std::shared_ptr<boost::asio::io_context> pool;
     {
-        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-        pool = _asyncPullService;
+        MutexLock lock(_kovaManagerMutex);
+        pool = _asyncPool.context;
     }
     if (pool) {
         pool->stop();
@@ -274,8 +241,8 @@ void KOVAClientManager::abortConnections() {
 void KOVAClientManager::stopMonitor() {
     std::shared_ptr<boost::asio::io_context> service;
     {
-        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-        service = _monitorService;
+        MutexLock lock(_kovaManagerMutex);
+        service = _monitor.context;
     }
     if (service) {
         // Chains re-arm for ever: they are cut, not drained.
@@ -284,12 +251,14 @@ void KOVAClientManager::stopMonitor() {
 }
 
 void KOVAClientManager::joinMonitor() {
-    std::shared_ptr<std::thread> thread;
+    std::vector<std::shared_ptr<std::thread>> threads;
     {
-        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
-        thread = _monitorThread;
+        MutexLock lock(_kovaManagerMutex);
+        threads = _monitor.threads;
     }
-    joinUnlessSelf(thread);
+    for (const auto& thread : threads) {
+        joinUnlessSelf(thread);
+    }
 }
 
 void KOVAClientManager::destroyCommunicator() {
@@ -301,11 +270,11 @@ void KOVAClientManager::destroyCommunicator() {
 void KOVAClientManager::drainAsyncPool() {
     std::vector<std::shared_ptr<std::thread>> threads;
     {
-        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+        MutexLock lock(_kovaManagerMutex);
         // Without the guard run() returns once the queue is empty, so every
         // completion already posted still reaches its callback exactly once.
-        _asyncPullServiceWork.reset();
-        threads = _asyncPullThreads;
+        _asyncPool.work.reset();
+        threads = _asyncPool.threads;
     }
     for (const auto& thread : threads) {
         joinUnlessSelf(thread);

@@ -13,7 +13,8 @@
 // under it but the logger's, and no client code runs under it (when a pool
 // thread fails to start, those already started are joined under it; they have
 // run no handler). _reProduceWaitMutex only pairs with the condition
-// variable that wakes the re-produce thread.
+// variable that wakes the re-produce thread. The two are never held together;
+// the compiler checks both (KOVAThreadAnnotations.h).
 //
 // Threads and what runs on them:
 //   kova-monitor    the push consumers' session-monitor timers (engine code);
@@ -50,14 +51,15 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "KOVAClientAdapter.h"
 #include "KOVAClientLibImpl.h"
+#include "KOVAMutex.h"
 #include "KOVAStoreFile.h"
+#include "KOVAThreadAnnotations.h"
 
 namespace KOVA {
 
@@ -91,8 +93,8 @@ public:
 
     // Created with their threads on the first call. Null once the destructor
     // has begun, unless created before, and when the system refused a thread.
-    std::shared_ptr<boost::asio::io_context> getMonitorService();
-    std::shared_ptr<boost::asio::io_context> getAsyncPullService();
+    std::shared_ptr<boost::asio::io_context> getMonitorService() EXCLUDES(_kovaManagerMutex);
+    std::shared_ptr<boost::asio::io_context> getAsyncPullService() EXCLUDES(_kovaManagerMutex);
 
     // Writes one batch to the fail-store; false when it is disabled (WARN) or
     // the write fails.
@@ -101,22 +103,23 @@ public:
     // Starts the re-produce thread on `rcb`; true only for the call that
     // started it, false without a fail-store, once it runs, or when the system
     // refused the thread (ERROR line).
-    bool LoadStore(const readCacheCb& rcb);
+    bool LoadStore(const readCacheCb& rcb) EXCLUDES(_kovaManagerMutex);
     // LoadStore() with the callback given to the constructor.
-    bool StartReProduce();
+    bool StartReProduce() EXCLUDES(_kovaManagerMutex);
     bool ReProduce() const { return _reProduce.load(); }
     std::shared_ptr<KOVAStoreFile> StoreHandle() const { return _storeFailHandle; }
 
     // The first half of the stop (see the top of this file); later calls do
     // nothing. Threads already in a call of the client finish it with 100.
-    void BeginStop();
+    void BeginStop() EXCLUDES(_kovaManagerMutex, _reProduceWaitMutex);
     // The stop on one of the client's own threads, which it must neither join
     // nor wait for: BeginStop(), then wait until `othersDone` holds (the
     // facade's callbacks owed and calls in flight), then stop the
     // asynchronous pool and wait until every other thread of the manager has
     // ended. Each wait gives up at `deadline`. Joins nothing; the manager must
     // not be destroyed afterwards.
-    void StopOnClientThread(const std::function<bool()>& othersDone, std::chrono::steady_clock::time_point deadline);
+    void StopOnClientThread(const std::function<bool()>& othersDone, std::chrono::steady_clock::time_point deadline)
+        EXCLUDES(_kovaManagerMutex, _reProduceWaitMutex);
 
     // Replaces the re-produce loop's waits (tests record the back-off). Call
     // before the re-produce thread starts.
@@ -128,56 +131,74 @@ private:
     // Everything after the adapter is built; `valid` pings as described above.
     void buildEngines(const std::string& item, bool valid);
     void openFailStore();
-    void initMonitorService();
-    void initAsyncPullService();
     void reProduceLoop(readCacheCb rcb);
     // One Read() of the fail-store; an exception (of the callback) counts as a
     // failed pass.
     int readOnePass(const readCacheCb& rcb);
-    void sleepBetweenPasses(std::chrono::seconds length);
+    void sleepBetweenPasses(std::chrono::seconds length) EXCLUDES(_reProduceWaitMutex);
     // The stop steps of the destructor.
-    void wakeReProduce();
+    void wakeReProduce() EXCLUDES(_reProduceWaitMutex);
     // Closes every engine's open connections at once (the stop on a client thread).
     void abortConnections();
-    void stopMonitor();
-    void joinMonitor();
+    void stopMonitor() EXCLUDES(_kovaManagerMutex);
+    void joinMonitor() EXCLUDES(_kovaManagerMutex);
     void destroyCommunicator();
-    void joinReProduce();
-    void drainAsyncPool();
+    void joinReProduce() EXCLUDES(_kovaManagerMutex);
+    void drainAsyncPool() EXCLUDES(_kovaManagerMutex);
     // Threads carry a name so that operators (and tests) can tell the client's
     // threads apart; at most 15 characters. Each marks itself as the client's
     // (MarkClientThread) and is counted in _runningThreads until its body ends.
     std::shared_ptr<std::thread> startNamedThread(const char* name, std::function<void()> body);
     // Whether the calling thread is one that this manager started.
-    bool isOwnThread();
-    // `count` threads running `service`; none (ERROR line) when the system
-    // refuses one, the ones already started being stopped and joined.
-    std::vector<std::shared_ptr<std::thread>> startServiceThreads(
-        const char* name, const std::shared_ptr<boost::asio::io_context>& service, int count);
+    bool isOwnThread() EXCLUDES(_kovaManagerMutex);
+    // An io_context, the guard that keeps it running while it has nothing to
+    // do, and the threads that run it: all set together, or none.
+    struct Service {
+        std::shared_ptr<boost::asio::io_context> context;
+        std::unique_ptr<WorkGuard> work;
+        std::vector<std::shared_ptr<std::thread>> threads;
+    };
+    // The io_context of `service`, started first on `count` threads named
+    // `name`. Null once the stop has begun (unless started before), and when
+    // the system refuses a thread (ERROR line; the threads already started are
+    // stopped and joined, and the next request tries again).
+    std::shared_ptr<boost::asio::io_context> runningService(Service& service, const char* name, int count)
+        REQUIRES(_kovaManagerMutex);
     // A stop step running on one of the threads it waits for would wait for
     // itself: that thread is left to end on its own.
     static void joinUnlessSelf(const std::shared_ptr<std::thread>& thread);
 
-    std::mutex _kovaManagerMutex;
+    // Members go in the reverse order: the fail-store (below) before the
+    // io_contexts, and this mutex last.
+    //
+    // The lazy io_contexts and the re-produce thread: started, handed out and
+    // taken for the stop under it.
+    Mutex _kovaManagerMutex;
+    // The session monitor (one thread) and the asynchronous pool.
+    Service _monitor GUARDED_BY(_kovaManagerMutex);
+    Service _asyncPool GUARDED_BY(_kovaManagerMutex);
+    std::shared_ptr<std::thread> _reProduceThread GUARDED_BY(_kovaManagerMutex);
+
+    // Set by the constructor (the sleeper before the re-produce thread starts)
+    // and read-only afterwards, until the destructor's last steps, when no
+    // thread of the client is left: read without a lock.
     KOVAClientAdapterPtr _clientAdapter;
     KOVAClientLibImplPtr _clientProxy;
     std::map<std::string, KOVAClientLibImplPtr> _rid2ClientServer;
-    std::shared_ptr<std::thread> _monitorThread;
-    std::shared_ptr<boost::asio::io_context> _monitorService;
-    std::unique_ptr<WorkGuard> _monitorServiceWork;
-    std::vector<std::shared_ptr<std::thread>> _asyncPullThreads;
-    std::shared_ptr<boost::asio::io_context> _asyncPullService;
-    std::unique_ptr<WorkGuard> _asyncPullServiceWork;
     std::shared_ptr<KOVAStoreFile> _storeFailHandle;
-    std::shared_ptr<std::thread> _reProduceThread;
-    std::atomic<bool> _reProduce;
-    // Set first thing by BeginStop(): no io_context or thread is created
-    // afterwards.
-    std::atomic<bool> _closing;
-    std::atomic<int> _runningThreads;
     readCacheCb _reProduceCb;
     ReProduceSleeper _sleeper;
-    std::mutex _reProduceWaitMutex;
+
+    // Atomics, read anywhere without a lock. _reProduce is cleared under
+    // _reProduceWaitMutex, so the re-produce thread's wait cannot miss it.
+    std::atomic<bool> _reProduce{false};
+    // Set first thing by BeginStop(): no io_context or thread is created
+    // afterwards.
+    std::atomic<bool> _closing{false};
+    std::atomic<int> _runningThreads{0};
+
+    // Guards no field: pairs with the condition variable.
+    Mutex _reProduceWaitMutex;
     std::condition_variable _reProduceWake;
 };
 

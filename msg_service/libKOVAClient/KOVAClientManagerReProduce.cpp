@@ -19,7 +19,7 @@ const std::chrono::seconds kEmptyStoreRest(20);
 }  // namespace
 
 bool KOVAClientManager::LoadStore(const readCacheCb& rcb) {
-    std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+    MutexLock lock(_kovaManagerMutex);
     if (!_storeFailHandle || _reProduceThread || _closing) {
         return false;
     }
@@ -80,15 +80,15 @@ void KOVAClientManager::sleepBetweenPasses(std::chrono::seconds length) {
         _sleeper(length);
         return;
     }
-    std::unique_lock<std::mutex> lock(_reProduceWaitMutex);
-    _reProduceWake.wait_for(lock, length, [this] { return !_reProduce.load(); });
+    MutexLock lock(_reProduceWaitMutex);
+    _reProduceWake.wait_for(lock.unique(), length, [this] { return !_reProduce.load(); });
 }
 
 void KOVAClientManager::wakeReProduce() {
     {
         // Under the wait mutex, so the flag cannot change between the loop's
         // test and its wait.
-        std::lock_guard<std::mutex> lock(_reProduceWaitMutex);
+        MutexLock lock(_reProduceWaitMutex);
         _reProduce = false;
     }
     _reProduceWake.notify_all();
@@ -97,7 +97,7 @@ void KOVAClientManager::wakeReProduce() {
 void KOVAClientManager::joinReProduce() {
     std::shared_ptr<std::thread> thread;
     {
-        std::lock_guard<std::mutex> lock(_kovaManagerMutex);
+        MutexLock lock(_kovaManagerMutex);
         thread = _reProduceThread;
     }
     joinUnlessSelf(thread);
