@@ -229,6 +229,8 @@ TEST_F(EngineProduceTest, CompletionQueuedOnAStoppedIoContextDoesNotKeepItAlive)
     std::weak_ptr<boost::asio::io_context> watch = service;
     CodeRecorder completions;
     ASSERT_EQ(0, produceAsync(*engine_, completions, 0, service));
+    // Answered, so its completion is queued on the io_context nobody runs.
+    ASSERT_TRUE(eventually([&] { return agent_->callCount(AgentOp::Produce) == 1; }, seconds(10)));
     service->stop();
     service.reset();
     engine_.reset();  // the engine kept the io_context as its completion service
