@@ -4,13 +4,12 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <boost/asio/thread_pool.hpp>
-
 #include <algorithm>
 #include <stdexcept>
 
 #include "KOVAConfigText.h"
 #include "KOVALog.h"
+#include "KOVAPushPool.h"
 #include "PublicTools.h"
 
 namespace KOVA {

@@ -78,13 +78,9 @@ void DestroyCommunicator(const Ice::CommunicatorPtr& ic, const std::shared_ptr<s
 
 }  // namespace KOVA
 
-namespace boost {
-namespace asio {
-class thread_pool;
-}  // namespace asio
-}  // namespace boost
-
 namespace KOVA {
+
+class KOVAPushPool;
 
 class KOVAClientAdapter : virtual public IceUtil::Shared {
 public:
@@ -192,7 +188,7 @@ private:
                                  const char* what);
     void setCommunicator(const Ice::CommunicatorPtr& ic);
     // The push pool, made by the first activation that needs it.
-    boost::asio::thread_pool* pushPool();
+    KOVAPushPool* pushPool();
 
     // ---- Constant after construction (read from any thread without a lock) ----
     std::string _clientConfig;          // "--Ice.Config=<file>" (file form)
@@ -235,7 +231,7 @@ private:
     // Runs the push callbacks of the modes whose pushes arrive on Ice client
     // threads; made by the first activation that needs it, lives as long as
     // the adapter.
-    std::unique_ptr<boost::asio::thread_pool> _pushPool;
+    std::unique_ptr<KOVAPushPool> _pushPool;
 
     // ---- _handleMutex (a leaf): guards what a renewal replaces ----
     mutable std::mutex _handleMutex;

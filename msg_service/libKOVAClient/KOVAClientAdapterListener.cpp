@@ -5,13 +5,12 @@
 
 #include <Glacier2/Glacier2.h>
 
-#include <boost/asio/thread_pool.hpp>
-
 #include <algorithm>
 #include <stdexcept>
 
 #include "KOVALog.h"
 #include "KOVAMessageListenerI.h"
+#include "KOVAPushPool.h"
 
 namespace KOVA {
 
@@ -243,9 +242,9 @@ void KOVAClientAdapter::reportActivationFailure(const Ice::ObjectAdapterPtr& ada
     activated->set_value(false);
 }
 
-boost::asio::thread_pool* KOVAClientAdapter::pushPool() {
+KOVAPushPool* KOVAClientAdapter::pushPool() {
     if (!_pushPool) {
-        _pushPool.reset(new boost::asio::thread_pool(static_cast<size_t>(std::max(1, _maxSSize))));
+        _pushPool.reset(new KOVAPushPool(_maxSSize));
     }
     return _pushPool.get();
 }
