@@ -13,6 +13,7 @@ add_library(kova_engine STATIC
   ${KOVA_ENGINE_DIR}/KOVAClientAdapter.cpp
   ${KOVA_ENGINE_DIR}/KOVAClientAdapterListener.cpp
   ${KOVA_ENGINE_DIR}/KOVAMessageListenerI.cpp
+  ${KOVA_ENGINE_DIR}/KOVAPushPool.cpp
   ${KOVA_ENGINE_DIR}/KOVAConfigText.cpp
   ${KOVA_ENGINE_DIR}/KOVAClientThreads.cpp)
 target_include_directories(kova_engine PUBLIC ${KOVA_ENGINE_DIR})

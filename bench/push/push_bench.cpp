@@ -6,8 +6,12 @@
 //                 communicator that answers at once.
 //   .../Sync      one push per iteration;
 //   .../Async/16  16 pushes in flight per iteration.
+//   .../Shared/.. the same over the client's own connection to the agent (a
+//                 listener without endpoints): the pushes arrive on the
+//                 client's Ice threads and the listener's go through the push
+//                 pool, the bare servant's are answered on the Ice thread.
 // After the runs the ratio listener/bare of the time per iteration is printed
-// (goal: at most 1.20). Each benchmark runs in repetitions and the ratio uses
+// (goal: at most 1.10). Each benchmark runs in repetitions and the ratio uses
 // the fastest repetition of each side: on a shared machine the minimum is the
 // figure least disturbed by other processes.
 #include <benchmark/benchmark.h>
@@ -85,11 +89,38 @@ struct BenchWorld {
         bare = KOVA::KOVAMessageListenerPrx::uncheckedCast(
             service->stringToProxy(bareAdapter->createProxy(Ice::stringToIdentity("bare"))->ice_toString()));
         batch = kova::test::engine::keyedBatch(kRecords, kBodyBytes);
+        connectShared(noop);
+    }
+
+    // A second client without endpoints, registered by identity: the agent
+    // reaches it over the client's connection, as the service would.
+    void connectShared(KOVA::PushConsumerCallback noop) {
+        sharedAdapter = new KOVA::KOVAClientAdapter(
+            kova::test::engine::clientItems("ps", agent->agentProxyString(), {"ps.LogLevel=ERROR"}), "ps");
+        sharedEngine = std::make_shared<KOVA::KOVAClientLibImpl>("psServer.Proxy", sharedAdapter);
+        sharedAdapter->ActiveAdapter(kova::test::engine::forwardingCallback(sharedEngine), false);
+        if (sharedEngine->RegisterPushConsumer(kResource, noop, nullptr, 100, 1, monitor) != 0) {
+            std::fprintf(stderr, "shared push consumer registration failed\n");
+            std::abort();
+        }
+        for (const kova::test::standin::ListenerRegistration& registration : agent->registrations()) {
+            if (registration.byIdentity) {
+                sharedListener = registration.listener;
+            }
+        }
+        if (!sharedListener) {
+            std::fprintf(stderr, "no listener registered by identity\n");
+            std::abort();
+        }
+        sharedAdapter->getAdapter()->add(new BareListener, Ice::stringToIdentity("bare"));
+        sharedBare =
+            KOVA::KOVAMessageListenerPrx::uncheckedCast(sharedListener->ice_identity(Ice::stringToIdentity("bare")));
     }
 
     ~BenchWorld() {
         service->destroy();
         engine.reset();
+        sharedEngine.reset();
     }
 
     static constexpr const char* kResource = "bench-push";
@@ -101,6 +132,10 @@ struct BenchWorld {
     KOVA::KOVAMessageListenerPrx listener;
     KOVA::KOVAMessageListenerPrx bare;
     KOVAMsg::KOVABatchMessage batch;
+    KOVA::KOVAClientAdapterPtr sharedAdapter;
+    std::shared_ptr<KOVA::KOVAClientLibImpl> sharedEngine;
+    KOVA::KOVAMessageListenerPrx sharedListener;  // called from the agent's communicator
+    KOVA::KOVAMessageListenerPrx sharedBare;
 };
 
 BenchWorld& world() {
@@ -108,13 +143,25 @@ BenchWorld& world() {
     return w;
 }
 
-KOVA::KOVAMessageListenerPrx targetOf(bool throughListener) {
-    return throughListener ? world().listener : world().bare;
+enum Target {
+    kBare,
+    kListener,
+    kSharedBare,
+    kSharedListener
+};
+
+KOVA::KOVAMessageListenerPrx targetOf(int64_t target) {
+    switch (target) {
+        case kListener: return world().listener;
+        case kSharedBare: return world().sharedBare;
+        case kSharedListener: return world().sharedListener;
+        default: return world().bare;
+    }
 }
 
 void PushSync(benchmark::State& state) {
     BenchWorld& w = world();
-    const KOVA::KOVAMessageListenerPrx target = targetOf(state.range(0) != 0);
+    const KOVA::KOVAMessageListenerPrx target = targetOf(state.range(0));
     for (auto _ : state) {
         if (target->ConsumeMessage(BenchWorld::kResource, "bench-sid", "cid", w.batch) != 0) {
             state.SkipWithError("push not accepted");
@@ -126,7 +173,7 @@ void PushSync(benchmark::State& state) {
 
 void PushAsync(benchmark::State& state) {
     BenchWorld& w = world();
-    const KOVA::KOVAMessageListenerPrx target = targetOf(state.range(0) != 0);
+    const KOVA::KOVAMessageListenerPrx target = targetOf(state.range(0));
     const CountdownPtr countdown = new Countdown;
     KOVA::Callback_KOVAMessageListener_ConsumeMessagePtr callback =
         KOVA::newCallback_KOVAMessageListener_ConsumeMessage(countdown, &Countdown::response, &Countdown::exception);
@@ -148,10 +195,16 @@ void PushAsync(benchmark::State& state) {
 void registerPairs() {
     const std::string async = "Async/" + std::to_string(kInFlight);
     for (int round = 0; round < kRounds; ++round) {
-        benchmark::RegisterBenchmark("Bare/Sync", PushSync)->Arg(0)->UseRealTime();
-        benchmark::RegisterBenchmark("Listener/Sync", PushSync)->Arg(1)->UseRealTime();
-        benchmark::RegisterBenchmark(("Bare/" + async).c_str(), PushAsync)->Arg(0)->UseRealTime();
-        benchmark::RegisterBenchmark(("Listener/" + async).c_str(), PushAsync)->Arg(1)->UseRealTime();
+        benchmark::RegisterBenchmark("Bare/Sync", PushSync)->Arg(kBare)->UseRealTime();
+        benchmark::RegisterBenchmark("Listener/Sync", PushSync)->Arg(kListener)->UseRealTime();
+        benchmark::RegisterBenchmark(("Bare/" + async).c_str(), PushAsync)->Arg(kBare)->UseRealTime();
+        benchmark::RegisterBenchmark(("Listener/" + async).c_str(), PushAsync)->Arg(kListener)->UseRealTime();
+        benchmark::RegisterBenchmark("Bare/Shared/Sync", PushSync)->Arg(kSharedBare)->UseRealTime();
+        benchmark::RegisterBenchmark("Listener/Shared/Sync", PushSync)->Arg(kSharedListener)->UseRealTime();
+        benchmark::RegisterBenchmark(("Bare/Shared/" + async).c_str(), PushAsync)->Arg(kSharedBare)->UseRealTime();
+        benchmark::RegisterBenchmark(("Listener/Shared/" + async).c_str(), PushAsync)
+            ->Arg(kSharedListener)
+            ->UseRealTime();
     }
 }
 
@@ -159,5 +212,5 @@ void registerPairs() {
 
 int main(int argc, char** argv) {
     // The fastest repetition of each side.
-    return kova::test::bench::runPairs(argc, argv, {"Listener", 1.20, true, 10}, registerPairs);
+    return kova::test::bench::runPairs(argc, argv, {"Listener", 1.10, true, 16}, registerPairs);
 }

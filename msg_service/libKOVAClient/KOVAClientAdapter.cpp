@@ -4,8 +4,6 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <boost/asio/thread_pool.hpp>
-
 #include <algorithm>
 #include <stdexcept>
 
@@ -13,6 +11,7 @@
 #include "KOVACommon.h"
 #include "KOVAConfigText.h"
 #include "KOVALog.h"
+#include "KOVAPushPool.h"
 #include "PublicTools.h"
 
 namespace KOVA {
@@ -119,7 +118,7 @@ void RebuildProcessClientId() {
 }
 
 void TearDownNow(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thread>& adapterThread,
-                 const std::shared_ptr<boost::asio::thread_pool>& pushPool, const std::string& adapterID) {
+                 const std::shared_ptr<KOVAPushPool>& pushPool, const std::string& adapterID) {
     if (ic) {
         try {
             ic->destroy();
@@ -200,7 +199,7 @@ KOVAClientAdapter::KOVAClientAdapter(const std::vector<std::string>& configs, co
 }
 
 void DestroyCommunicator(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thread>& adapterThread,
-                         const std::shared_ptr<boost::asio::thread_pool>& pushPool, const std::string& adapterID) {
+                         const std::shared_ptr<KOVAPushPool>& pushPool, const std::string& adapterID) {
     if (!OnClientThread()) {
         TearDownNow(ic, adapterThread, pushPool, adapterID);
         return;

@@ -80,15 +80,8 @@ RouterLogin ReadRouterLogin(const Ice::PropertiesPtr& props, const std::string& 
 // Destroys a communicator that a renewal replaced (internal to the adapter).
 class RetiredCommunicator;
 
-}  // namespace KOVA
-
-namespace boost {
-namespace asio {
-class thread_pool;
-}  // namespace asio
-}  // namespace boost
-
-namespace KOVA {
+// Runs push callbacks off the Ice threads (KOVAPushPool.h).
+class KOVAPushPool;
 
 // The one tear-down of a communicator (internal to the adapter): destroy() it,
 // which also ends the wait of the adapter thread serving it, then join that
@@ -97,11 +90,7 @@ namespace KOVA {
 // tear-down would wait for that very thread (its dispatch, its pool): it then
 // runs on a detached helper thread and this call returns at once.
 void DestroyCommunicator(const Ice::CommunicatorPtr& ic, const std::shared_ptr<std::thread>& adapterThread,
-                         const std::shared_ptr<boost::asio::thread_pool>& pushPool, const std::string& adapterID);
-
-}  // namespace KOVA
-
-namespace KOVA {
+                         const std::shared_ptr<KOVAPushPool>& pushPool, const std::string& adapterID);
 
 class KOVAClientAdapter : virtual public IceUtil::Shared {
 public:
@@ -222,7 +211,7 @@ private:
     // The communicator settings every communicator of the adapter gets.
     Ice::InitializationData initializationData(const Ice::PropertiesPtr& props) const;
     // The push pool, made by the first activation that needs it.
-    boost::asio::thread_pool* pushPool();
+    KOVAPushPool* pushPool();
 
     // ---- Constant after construction (read from any thread without a lock) ----
     std::string _clientConfig;          // "--Ice.Config=<file>" (file form)
@@ -266,7 +255,7 @@ private:
     // Runs the push callbacks of the modes whose pushes arrive on Ice client
     // threads; made by the first activation that needs it, lives as long as
     // the adapter (shared only to hand it to the tear-down).
-    std::shared_ptr<boost::asio::thread_pool> _pushPool;
+    std::shared_ptr<KOVAPushPool> _pushPool;
 
     // ---- _handleMutex (a leaf): guards what a renewal replaces ----
     mutable Mutex _handleMutex;

@@ -5,13 +5,12 @@
 
 #include <Glacier2/Glacier2.h>
 
-#include <boost/asio/thread_pool.hpp>
-
 #include <algorithm>
 #include <stdexcept>
 
 #include "KOVALog.h"
 #include "KOVAMessageListenerI.h"
+#include "KOVAPushPool.h"
 
 namespace KOVA {
 
@@ -240,9 +239,9 @@ void KOVAClientAdapter::reportActivationFailure(const Ice::ObjectAdapterPtr& ada
     activated->set_value(false);
 }
 
-boost::asio::thread_pool* KOVAClientAdapter::pushPool() {
+KOVAPushPool* KOVAClientAdapter::pushPool() {
     if (!_pushPool) {
-        _pushPool = std::make_shared<boost::asio::thread_pool>(static_cast<size_t>(std::max(1, _maxSSize)));
+        _pushPool = std::make_shared<KOVAPushPool>(_maxSSize);
     }
     return _pushPool.get();
 }

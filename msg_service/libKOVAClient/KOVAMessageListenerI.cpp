@@ -1,8 +1,5 @@
 #include "KOVAMessageListenerI.h"
 
-#include <boost/asio/post.hpp>
-
-#include "KOVAClientThreads.h"
 #include "KOVACommon.h"
 #include "KOVALog.h"
 
@@ -28,26 +25,22 @@ void answerWithException(const Handle& handle, const std::string& rid, const std
 
 }  // namespace
 
-KOVAMessageListenerI::KOVAMessageListenerI(const KOVAPushCallback& cb, boost::asio::thread_pool* offload)
-    : _cb(cb), _offload(offload) {}
+KOVAMessageListenerI::KOVAMessageListenerI(const KOVAPushCallback& cb, KOVAPushPool* pool) : _cb(cb), _pool(pool) {}
 
 KOVAMessageListenerI::~KOVAMessageListenerI() {}
 
 void KOVAMessageListenerI::ConsumeMessage_async(const AMD_KOVAMessageListener_ConsumeMessagePtr& handle,
                                                 const std::string& rid, const std::string& sid, const std::string& cid,
                                                 const KOVAMsg::KOVABatchMessage& datas, const Ice::Current& current) {
-    if (!_offload) {
+    if (!_pool) {
         deliver(handle, rid, sid, cid, datas, current);
         return;
     }
-    // The batch and the dispatch context belong to the Ice thread's stack:
-    // the offloaded push takes copies.
-    KOVAMessageListenerIPtr self(this);
-    boost::asio::post(*_offload, [self, handle, rid, sid, cid, datas, current]() {
-        // The pool's threads cannot be hooked when they start: marked here.
-        MarkClientThread();
-        self->deliver(handle, rid, sid, cid, datas, current);
-    });
+    // Ice unmarshals the batch into a variable of its own dispatch that it
+    // only destroys once this returns, and the variable itself is not const:
+    // the pool takes it over, because copying a batch of records costs more
+    // than the rest of the hand-off together.
+    _pool->post(this, handle, rid, sid, cid, const_cast<KOVAMsg::KOVABatchMessage&>(datas), current);
 }
 
 void KOVAMessageListenerI::deliver(const AMD_KOVAMessageListener_ConsumeMessagePtr& handle, const std::string& rid,

@@ -6,29 +6,28 @@
 //
 // Thread-safety: the callback is copied at construction and never changes;
 // several pushes are delivered at once and the callback is called without a
-// lock, so it must be safe for concurrent calls. Which thread calls it: with an
-// offload pool (shared-connection and router modes, whose pushes arrive on the
+// lock, so it must be safe for concurrent calls. Which thread calls it: with a
+// push pool (shared-connection and router modes, whose pushes arrive on the
 // client's Ice threads) a thread of that pool, the Ice thread being given back
 // at once and the reply sent when the callback returns; without one (named
 // adapter) the Ice server thread that dispatches the push.
 // Ownership: held by IceUtil::Handle; the object adapter keeps it alive once
-// added, and a push waiting on the offload pool keeps it alive too. The pool
+// added, and a push waiting on the push pool keeps it alive too. The pool
 // belongs to the client adapter, which destroys its communicators (so no push
-// is dispatched any more, and every offloaded one has answered) before it.
+// is dispatched any more, and every pooled one has answered) before it.
 #pragma once
-
-#include <boost/asio/thread_pool.hpp>
 
 #include "KOVAClientAdapter.h"
 #include "KOVAMessageService.h"
+#include "KOVAPushPool.h"
 
 namespace KOVA {
 
 class KOVAMessageListenerI : virtual public KOVAMessageListener {
 public:
-    // offload: where the callback runs instead of the dispatching thread;
+    // pool: where the callback runs instead of the dispatching thread;
     // null: in place.
-    KOVAMessageListenerI(const KOVAPushCallback& cb, boost::asio::thread_pool* offload);
+    KOVAMessageListenerI(const KOVAPushCallback& cb, KOVAPushPool* pool);
     virtual ~KOVAMessageListenerI();
 
     virtual void OnMessage_async(const AMD_KOVAClient_OnMessagePtr& handle, const std::string& rid,
@@ -39,12 +38,14 @@ public:
                                       const KOVAMsg::KOVABatchMessage& datas, const Ice::Current& current);
 
 private:
+    friend class KOVAPushPool;
+
     void deliver(const AMD_KOVAMessageListener_ConsumeMessagePtr& handle, const std::string& rid,
                  const std::string& sid, const std::string& cid, const KOVAMsg::KOVABatchMessage& datas,
                  const Ice::Current& current);
 
     const KOVAPushCallback _cb;
-    boost::asio::thread_pool* const _offload;
+    KOVAPushPool* const _pool;
 };
 
 typedef IceUtil::Handle<KOVAMessageListenerI> KOVAMessageListenerIPtr;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "KOVAClientThreads.h"
 #include "push_fixture.h"
 #include "standin_agent.h"
 
@@ -217,7 +218,8 @@ TEST(PushStuckAgentTest, APauseThatIsNeverAnsweredGivesUpAfterTheInvocationTimeo
 
 // Without endpoints of its own the listener's pushes arrive on the client's
 // Ice threads, which also read the replies of the calls a callback makes: a
-// callback that pauses must complete even with a single client thread.
+// callback that pauses must complete even with a single client thread. The
+// thread it runs on is one the stop sequence knows as the client's.
 TEST(PushCallbackThreadTest, ACallbackThatCallsTheAgentCompletesWithOneClientThread) {
     StandinAgent agent;
     agent.start();
@@ -225,8 +227,10 @@ TEST(PushCallbackThreadTest, ACallbackThatCallsTheAgentCompletesWithOneClientThr
                                   {"Ice.ThreadPool.Client.SizeMax=1", "Ice.Default.InvocationTimeout=3000"}));
     ASSERT_TRUE(client.activate());
     ASSERT_TRUE(client.adapter()->share());
-    KOVA::PushConsumerCallback pausing = [&client](void*, const std::string& rid, const std::string&,
-                                                   KOVA::IMessage&&) {
+    std::atomic<bool> onClientThread{false};
+    KOVA::PushConsumerCallback pausing = [&client, &onClientThread](void*, const std::string& rid, const std::string&,
+                                                                    KOVA::IMessage&&) {
+        onClientThread = KOVA::OnClientThread();
         client.engine().PauseConsume(rid);
         return 0;
     };
@@ -235,6 +239,7 @@ TEST(PushCallbackThreadTest, ACallbackThatCallsTheAgentCompletesWithOneClientThr
     ASSERT_TRUE(agent.waitForPushes(1, std::chrono::seconds(20)));
     EXPECT_EQ(0, agent.pushes().at(0).reply);
     EXPECT_EQ(KOVA::PAUSEING, Probe::status(client.engine(), "r1"));
+    EXPECT_TRUE(onClientThread.load());
 }
 
 // Both listener modes: named (Ice server thread) and shared (push pool).
