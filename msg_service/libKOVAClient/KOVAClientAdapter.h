@@ -211,7 +211,7 @@ private:
     // The communicator settings every communicator of the adapter gets.
     Ice::InitializationData initializationData(const Ice::PropertiesPtr& props) const;
     // The push pool, made by the first activation that needs it.
-    KOVAPushPool* pushPool();
+    KOVAPushPool* pushPool() REQUIRES(_adapterMutex);
 
     // ---- Constant after construction (read from any thread without a lock) ----
     std::string _clientConfig;          // "--Ice.Config=<file>" (file form)
@@ -255,7 +255,7 @@ private:
     // Runs the push callbacks of the modes whose pushes arrive on Ice client
     // threads; made by the first activation that needs it, lives as long as
     // the adapter (shared only to hand it to the tear-down).
-    std::shared_ptr<KOVAPushPool> _pushPool;
+    std::shared_ptr<KOVAPushPool> _pushPool GUARDED_BY(_adapterMutex);
 
     // ---- _handleMutex (a leaf): guards what a renewal replaces ----
     mutable Mutex _handleMutex;

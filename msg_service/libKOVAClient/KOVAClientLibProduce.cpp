@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "KOVACallerCallback.h"
 #include "KOVAClientLib.h"
 #include "KOVAClientLibState.h"
 #include "KOVALog.h"
@@ -83,16 +84,8 @@ int storeSuccessCode(KOVAClientManager& manager) { return manager.getClientAdapt
 // A callback run by the facade itself; like the completion threads, it lets
 // no exception of the caller's through.
 void callBackHere(const AsyncProduceCallback& cb, int code, void* cookie) {
-    if (!cb) {
-        return;
-    }
-    try {
-        cb(code, cookie);
-    } catch (const std::exception& e) {
-        LOG_ERROR("Produce callback threw for code:%d exception:%s", code, e.what());
-    } catch (...) {
-        LOG_ERROR("Produce callback threw for code:%d exception:%s", code, "unknown");
-    }
+    CallCallerCallback(
+        cb, [code] { return "Produce callback threw for code:" + std::to_string(code); }, code, cookie);
 }
 
 // The callback of an asynchronous produce that the facade settled itself (the
