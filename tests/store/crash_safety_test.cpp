@@ -55,16 +55,30 @@ std::vector<std::string> runRound(const std::string& dir, const std::string& pre
     return acked;
 }
 
-// Reads until nothing came back for a while: long enough for the semaphore of a file
-// that a killed reader held to count as orphaned (the period is shortened meanwhile).
-std::vector<std::string> drainPatiently(KOVA::KOVAStoreFile& reader) {
+// Every store file holds no record left to read (a file cut short while it was made
+// holds none).
+bool allRead(const std::string& dir, const std::string& prefix) {
+    for (const std::string& file : storeFiles(dir, prefix)) {
+        if (std::filesystem::file_size(file) <= 40) continue;
+        const Header header = readHeader(file);
+        if (header.readNums != header.writeNums) return false;
+    }
+    return true;
+}
+
+// Reads until every file is read to its end, however long the semaphores that killed
+// readers held take to count as orphaned (the period is shortened meanwhile; with
+// several such names one recovery can restart another's count), within a bound.
+std::vector<std::string> drainPatiently(KOVA::KOVAStoreFile& reader, const std::string& dir,
+                                        const std::string& prefix) {
     KOVA::KOVANamedLock::setOrphanAfter(milliseconds(500));
     std::vector<std::string> rids;
-    for (int quiet = 0; quiet < 15;) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
         const std::vector<std::string> got = drain(reader, 1);
-        quiet = got.empty() ? quiet + 1 : 0;
         rids.insert(rids.end(), got.begin(), got.end());
-        std::this_thread::sleep_for(milliseconds(100));
+        if (got.empty() && allRead(dir, prefix)) break;
+        if (got.empty()) std::this_thread::sleep_for(milliseconds(100));
     }
     KOVA::KOVANamedLock::setOrphanAfter(KOVA::KOVANamedLock::kOrphanAfter);
     return rids;
@@ -90,7 +104,7 @@ TEST(StoreCrashSafety, HundredKilledWritersAndFiftyKilledReadersLoseNoAcknowledg
 
     KOVA::KOVAStoreFile reader(storeDir, prefix.str(), "", true, 0, 0);
     std::set<std::string> drained;
-    for (const std::string& rid : drainPatiently(reader)) {
+    for (const std::string& rid : drainPatiently(reader, storeDir, prefix.str())) {
         ASSERT_EQ(rid.rfind("corrupt:", 0), std::string::npos) << rid;
         ASSERT_TRUE(drained.insert(rid).second) << rid << " handed back twice by one reader";
         readByWriter[writerOf(rid)].insert(rid);
