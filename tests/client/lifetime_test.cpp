@@ -132,6 +132,11 @@ TEST_P(ExitFromCallbackTest, EndsTheProcess) {
                 KOVA::AsyncProduceCallback cb = [](int, void* slot) { ++*static_cast<std::atomic<int>*>(slot); };
                 life->Produce("life-held", "", oneMessage(), cb, &g_heldCallbacks[held], {}, 0);
             }
+            // Parked before the trigger's produce arrives, which the agent would park instead.
+            // (The parent waits for this child and does not use the agent's pipe meanwhile.)
+            while (agent_->command("held").front() != "OK " + std::to_string(kHeldProduces)) {
+                std::this_thread::sleep_for(milliseconds(5));
+            }
             c.trigger(life);
             for (;;) {
                 std::this_thread::sleep_for(seconds(1));
