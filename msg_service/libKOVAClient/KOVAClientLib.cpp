@@ -155,7 +155,8 @@ int KOVAClientLib::Consume(const std::string& rid, std::string& sid, KOVA::PullC
     if (!engine) {
         return KOVA::COMMON::INTERNAL_ERROR;
     }
-    PullConsumerCallback counted = CountedCallback(std::move(cb));
+    // A copy: the caller's callback stays as it was, for its next call.
+    PullConsumerCallback counted = CountedCallback(cb);
     return engine->Consume(rid, sid, maxFetch, counted, ck, properties, timeout, call.manager()->getAsyncPullService());
 }
 

@@ -101,26 +101,12 @@ void callBackLater(KOVAClientManager& manager, const AsyncProduceCallback& cb, i
     boost::asio::post(*pool, [cb, code, cookie] { callBackHere(cb, code, cookie); });
 }
 
-// A fail-store write that throws counts as a refused one: the caller is still
-// owed its code (or its one callback).
-bool storeBatch(KOVAClientManager& manager, const std::string& rid, const KOVAMsg::KOVABatchMessage& batch,
-                const COMMON::KOVAProperties& properties) {
-    try {
-        return manager.Store(rid, batch, properties);
-    } catch (const std::exception& e) {
-        LOG_ERROR("Store of a failed batch for rid:%s threw:%s", rid.c_str(), e.what());
-    } catch (...) {
-        LOG_ERROR("Store of a failed batch for rid:%s threw:%s", rid.c_str(), "unknown");
-    }
-    return false;
-}
-
 // "STORE" asked: the batch goes to the fail-store only, without the key.
 int storeOnly(KOVAClientManager& manager, const std::string& rid, const KOVAMsg::KOVABatchMessage& batch,
               const COMMON::KOVAProperties& properties) {
     COMMON::KOVAProperties stored(properties);
     stored.erase(COMMON::KOVA_STORE_PROPERTY);
-    return storeBatch(manager, rid, batch, stored) ? storeSuccessCode(manager) : COMMON::PRODUCE_MESSAGE_CACHED_FAIL;
+    return manager.Store(rid, batch, stored) ? storeSuccessCode(manager) : COMMON::PRODUCE_MESSAGE_CACHED_FAIL;
 }
 
 // What the engine calls back when an asynchronous produce ends: with the
@@ -136,7 +122,7 @@ AsyncProduceCallback completionFor(KOVAClientManager& manager, const std::string
     }
     KOVAClientManager* owner = &manager;
     return [owner, rid, batch, properties, cb](int code, void* cookie) {
-        if (code != 0 && storeBatch(*owner, rid, batch, properties)) {
+        if (code != 0 && owner->Store(rid, batch, properties)) {
             code = storeSuccessCode(*owner);
         }
         if (cb) {
@@ -158,7 +144,7 @@ int issueAsync(KOVAClientManager& manager, const std::string& rid, const std::st
         code = engine->Produce(rid, sid, batch, properties, completionFor(manager, rid, batch, properties, cb), cookie,
                                manager.getAsyncPullService());
     }
-    if (code != 0 && storeBatch(manager, rid, batch, properties)) {
+    if (code != 0 && manager.Store(rid, batch, properties)) {
         stored = true;
         code = storeSuccessCode(manager);
     }
@@ -171,7 +157,7 @@ int produceSync(KOVAClientManager& manager, const std::string& rid, const std::s
                 const KOVAMsg::KOVABatchMessage& batch, const COMMON::KOVAProperties& properties, bool& stored) {
     KOVAClientLibImplPtr engine = manager.getClientHandleByRes(rid);
     const int code = engine ? engine->Produce(rid, sid, batch, properties) : COMMON::INTERNAL_ERROR;
-    stored = code != 0 && storeBatch(manager, rid, batch, properties);
+    stored = code != 0 && manager.Store(rid, batch, properties);
     return stored ? storeSuccessCode(manager) : code;
 }
 

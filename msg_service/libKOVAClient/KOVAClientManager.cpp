@@ -166,7 +166,14 @@ bool KOVAClientManager::Store(const std::string& rid, const KOVAMsg::KOVABatchMe
         LOG_WARN("The fail handle is invalid!");
         return false;
     }
-    return _storeFailHandle->Store(rid, datas, properties);
+    try {
+        return _storeFailHandle->Store(rid, datas, properties);
+    } catch (const std::exception& e) {
+        LOG_ERROR("Store of a failed batch for rid:%s threw:%s", rid.c_str(), e.what());
+    } catch (...) {
+        LOG_ERROR("Store of a failed batch for rid:%s threw:%s", rid.c_str(), "unknown");
+    }
+    return false;
 }
 
 void KOVAClientManager::BeginStop() {

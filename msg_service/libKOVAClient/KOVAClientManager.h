@@ -97,7 +97,8 @@ public:
     std::shared_ptr<boost::asio::io_context> getAsyncPullService() EXCLUDES(_kovaManagerMutex);
 
     // Writes one batch to the fail-store; false when it is disabled (WARN) or
-    // the write fails.
+    // the write fails or throws (ERROR): the caller is still owed its code, or
+    // its one callback.
     bool Store(const std::string& rid, const KOVAMsg::KOVABatchMessage& datas,
                const KOVA::COMMON::KOVAProperties& properties);
     // Starts the re-produce thread on `rcb`; true only for the call that
