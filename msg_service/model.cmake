@@ -5,6 +5,7 @@
 set(KOVA_MODEL_DIR ${CMAKE_CURRENT_LIST_DIR})
 add_library(kova_model STATIC
   ${KOVA_MODEL_DIR}/KOVACommon/ClientCodeContract.cpp
+  ${KOVA_MODEL_DIR}/KOVACommon/ClientGate.cpp
   ${KOVA_MODEL_DIR}/KOVACommon/EncodingNames.cpp
   ${KOVA_MODEL_DIR}/KOVACommon/LocalConsumeStatus.cpp
   ${KOVA_MODEL_DIR}/KOVACommon/ProduceConversion.cpp

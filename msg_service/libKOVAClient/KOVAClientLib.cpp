@@ -44,6 +44,7 @@ void makeTypeIdsNow() {
 template <typename Configuration, typename Factory>
 KOVAClientLibPtr getInstanceFrom(const Configuration& configuration, const std::string& item, const Factory& makeFacade)
     EXCLUDES(_kovaCliMutex) {
+    GetInstanceInProgress inProgress;
     if (InForkedChild()) {
         // The parent's client; its locks may have been held by threads that
         // do not exist here, so nothing (not even the log) is touched.
@@ -155,9 +156,11 @@ int KOVAClientLib::Consume(const std::string& rid, std::string& sid, KOVA::PullC
     if (!engine) {
         return KOVA::COMMON::INTERNAL_ERROR;
     }
-    // A copy: the caller's callback stays as it was, for its next call.
-    PullConsumerCallback counted = CountedCallback(cb);
-    return engine->Consume(rid, sid, maxFetch, counted, ck, properties, timeout, call.manager()->getAsyncPullService());
+    // The session id is settled first: the stop may have to call back with it.
+    // A copy of the callback: the caller's stays as it was, for its next call.
+    KOVAClientLibImpl::fillPullSid(sid);
+    PullConsumerCallback owed = OwedPullCallback(cb, rid, sid, ck);
+    return engine->Consume(rid, sid, maxFetch, owed, ck, properties, timeout, call.manager()->getAsyncPullService());
 }
 
 }  // namespace KOVA

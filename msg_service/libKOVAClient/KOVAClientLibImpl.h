@@ -183,6 +183,8 @@ public:
     // ---- Pull ----------------------------------------------------------------
     // Session ids: an empty _sid becomes "<client id>-<microseconds since 1970>"
     // and is written back to the caller's string; a non-empty one is used as is.
+    // fillPullSid does that alone (the facade settles the id before a pull).
+    static void fillPullSid(std::string& sid);
     //
     // Direct pulling. An agent reply with status 0 and a delay above 10000 names
     // a callback agent that holds the data; the next min(1000, delay / 100)
@@ -310,7 +312,6 @@ private:
     void beginPull(const Proxy& proxy, std::unique_ptr<_AsyncPullConsumerNode> node, int maxFetchCount,
                    const KOVA::COMMON::KOVAProperties& properties, int timeout);
 
-    static void fillPullSid(std::string& sid);
     // Null: not direct now (nothing spent). Otherwise the proxy to pull from,
     // with one unit of the budget spent on it.
     KOVACallbackAgentPrx takeDirectPullTurn();

@@ -91,14 +91,18 @@ void callBackHere(const AsyncProduceCallback& cb, int code, void* cookie) {
 // The callback of an asynchronous produce that the facade settled itself (the
 // batch was stored): on the asynchronous pool like every other completion, so
 // that a caller holding its own lock across Produce() may take it in the
-// callback; in place only when there is no pool.
+// callback. Without a pool: while the client stops, the stop runs it; in
+// place only when the system refused the pool's threads.
 void callBackLater(KOVAClientManager& manager, const AsyncProduceCallback& cb, int code, void* cookie) {
     std::shared_ptr<boost::asio::io_context> pool = manager.getAsyncPullService();
-    if (!pool) {
+    if (pool) {
+        const AsyncProduceCallback owed = OwedProduceCallback(cb, cookie, code);
+        boost::asio::post(*pool, [owed, code, cookie] { callBackHere(owed, code, cookie); });
+    } else if (ClientStopping()) {
+        OweUntilStop(cb, code, cookie);
+    } else {
         callBackHere(cb, code, cookie);
-        return;
     }
-    boost::asio::post(*pool, [cb, code, cookie] { callBackHere(cb, code, cookie); });
 }
 
 // "STORE" asked: the batch goes to the fail-store only, without the key.
@@ -138,11 +142,18 @@ int issueAsync(KOVAClientManager& manager, const std::string& rid, const std::st
                const KOVAMsg::KOVABatchMessage& batch, const COMMON::KOVAProperties& properties,
                const AsyncProduceCallback& cb, void* cookie, bool& stored) {
     stored = false;
+    std::shared_ptr<OwedCallback> owed;
+    const AsyncProduceCallback completion =
+        OwedProduceCallback(completionFor(manager, rid, batch, properties, cb), cookie, COMMON::INTERNAL_ERROR, &owed);
     KOVAClientLibImplPtr engine = manager.getClientHandleByRes(rid);
     int code = COMMON::INTERNAL_ERROR;
     if (engine) {
-        code = engine->Produce(rid, sid, batch, properties, completionFor(manager, rid, batch, properties, cb), cookie,
-                               manager.getAsyncPullService());
+        code = engine->Produce(rid, sid, batch, properties, completion, cookie, manager.getAsyncPullService());
+    }
+    if (code != 0 && !TakeOver(owed)) {
+        // The stop settled it meanwhile (storing the batch first when it
+        // could): its one callback has run.
+        return 0;
     }
     if (code != 0 && manager.Store(rid, batch, properties)) {
         stored = true;
@@ -182,12 +193,11 @@ bool produceBodiesAsync(const std::string& rid, const std::string* bodies, size_
     if (!manager || !bodiesToBatch(bodies, count, etype, trans, batch)) {
         return false;
     }
-    const AsyncProduceCallback counted = CountedCallback(cb);
     bool stored = false;
-    const int code = issueAsync(*manager, rid, std::string(), batch, properties, counted, cookie, stored);
+    const int code = issueAsync(*manager, rid, std::string(), batch, properties, cb, cookie, stored);
     if (stored) {
         // Reported as success: the caller then waits for its one callback.
-        callBackLater(*manager, counted, code, cookie);
+        callBackLater(*manager, cb, code, cookie);
         return true;
     }
     return code == 0;
@@ -222,12 +232,11 @@ int KOVAClientLib::Produce(const std::string& rid, const std::string& sid, const
         callBackHere(cb, storeOnly(manager, rid, ready.batch, publicProperties), cookie);
         return 0;
     }
-    const AsyncProduceCallback counted = CountedCallback(cb);
     bool stored = false;
-    const int code = issueAsync(manager, rid, sid, ready.batch, publicProperties, counted, cookie, stored);
+    const int code = issueAsync(manager, rid, sid, ready.batch, publicProperties, cb, cookie, stored);
     if (stored && code == 0) {
         // 0 promises one callback; the engine will not make it.
-        callBackLater(manager, counted, code, cookie);
+        callBackLater(manager, cb, code, cookie);
     }
     return code;
 }

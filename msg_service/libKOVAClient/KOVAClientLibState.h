@@ -4,23 +4,29 @@
 //
 // Every facade operation and every entry point that the lower layers call
 // (push delivery, re-produce) opens a ClientCall first and works only through
-// the manager it hands out. The stop at exit marks the client stopping (from
-// then on a ClientCall hands out no manager: callers get the after-exit
-// answers 100, a status of 100, false), destroys the communicator so that the
-// calls in flight end quickly, and frees the manager only once no ClientCall
-// is left, so no call ever sees a freed manager. A forked child inherits the
+// the manager it hands out; only a call that got a manager counts as in
+// flight. The stop at exit closes the gate (from then on a ClientCall hands
+// out no manager: callers get the after-exit answers 100, a status of 100,
+// false), destroys the communicator so that the calls in flight end quickly,
+// settles the callbacks still owed, and frees the manager only once no call
+// holding it is left, so no call ever sees a freed manager. The facade object
+// itself holds nothing and is never freed. A forked child inherits the
 // parent's client but none of its threads: there ClientCall hands out no
 // manager and the exit leaves the client alone.
 //
 // Thread-safety: everything here may be used from any thread at any time,
-// also before main and during or after exit: the state is atomics and
-// constant-initialised thread-locals, none of which is destroyed at exit.
-// Ownership: the client's statics (set up by AdoptClient) own the manager and
-// the facade object; a ClientCall's manager pointer is a plain view.
+// also before main and during or after exit: the state is atomics,
+// constant-initialised thread-locals and the owed-callback table (under a
+// constant-initialised mutex, taken by no other code), none of which is
+// destroyed at exit.
+// Ownership: the client's statics (set up by AdoptClient) own the manager; a
+// ClientCall's manager pointer is a plain view.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "ClientGate.h"
 #include "KOVAClientLib.h"
 #include "KOVAClientManager.h"
 
@@ -34,8 +40,7 @@ public:
     ClientCall(const ClientCall&) = delete;
     ClientCall& operator=(const ClientCall&) = delete;
 
-    // Null: answer as after exit (no client yet, stopping or stopped, or a
-    // forked child).
+    // Null: answer as after exit (no client yet, the gate closed, or stopped).
     KOVAClientManager* manager() const { return _manager; }
     // The engine of `rid` (or the default engine); null as manager().
     KOVAClientLibImplPtr engine(const std::string& rid) const;
@@ -44,21 +49,47 @@ private:
     KOVAClientManager* _manager;
 };
 
-// The caller's asynchronous callback, counted as owed from now until it
-// starts or is dropped uncalled: a stop running on one of the client's own
-// threads waits (bounded) until no other callback is owed. Empty stays empty.
-AsyncProduceCallback CountedCallback(AsyncProduceCallback cb);
-PullConsumerCallback CountedCallback(PullConsumerCallback cb);
+// The caller's asynchronous callbacks, owed from the moment they are handed
+// out until they start, or until they are dropped uncalled (the call they
+// belong to was not issued). Each runs exactly once: the wrapper returned
+// runs the callback only if nobody settled it before. The stop at exit
+// settles whatever is still owed once no other thread gets to it (the
+// stopping thread may be the only one that could have completed it) and runs
+// it there with the answer given here: a produce's completion with 100 (which
+// stores the batch first when the fail-store is on), a pull's callback with a
+// status of 100. Empty stays empty.
+//
+// `completion` runs the produce's completion (the caller's callback, after
+// the fail-store step). `claimed`, when given, receives the hold on it that
+// TakeOver() needs.
+class OwedCallback;
+AsyncProduceCallback OwedProduceCallback(AsyncProduceCallback completion, void* cookie, int codeAtStop,
+                                         std::shared_ptr<OwedCallback>* claimed = nullptr);
+PullConsumerCallback OwedPullCallback(PullConsumerCallback cb, const std::string& rid, const std::string& sid,
+                                      void* cookie);
+// Settles `owed` here, as its wrapper would (false: already settled
+// elsewhere, and its callback has run or runs there).
+bool TakeOver(const std::shared_ptr<OwedCallback>& owed);
+// A produce's callback that is owed `code` but has no thread to run on while
+// the client stops (no asynchronous pool): the stop runs it, never the
+// calling thread.
+void OweUntilStop(AsyncProduceCallback cb, int code, void* cookie);
 
 // The client made by GetInstance (under its creation mutex): held until exit,
 // when it is stopped, and published to ClientCall.
 void AdoptClient(const KOVAClientManagerPtr& manager, const KOVAClientLibPtr& instance);
 // The published facade object; null before the first client and after exit.
 KOVAClientLib* PublishedInstance();
-// True once the stop at exit has begun: GetInstance builds nothing more.
-bool ClientStopping();
-// True in a forked child of the process that built the client (set by a
-// pthread_atfork handler): the client and its locks are the parent's.
-bool InForkedChild();
+// Opened first by every GetInstance, before its creation mutex. From the
+// first one on, forks are watched: a child forked while a client exists, or
+// while a GetInstance is in progress (which may hold the creation mutex or be
+// building), gets a closed gate (ClientGate.h) and never takes that mutex.
+class GetInstanceInProgress {
+public:
+    GetInstanceInProgress();
+    ~GetInstanceInProgress();
+    GetInstanceInProgress(const GetInstanceInProgress&) = delete;
+    GetInstanceInProgress& operator=(const GetInstanceInProgress&) = delete;
+};
 
 }  // namespace KOVA

@@ -191,9 +191,7 @@ void KOVAClientManager::BeginStop() {
 
 KOVAClientManager::~KOVAClientManager() {
     BeginStop();
-    joinMonitor();
-    joinReProduce();
-    drainAsyncPool();
+    FinishWork();
     // No thread of the client is left: nothing reads the engine table now.
     _rid2ClientServer.clear();
     _clientProxy.reset();
@@ -202,14 +200,30 @@ KOVAClientManager::~KOVAClientManager() {
     _clientAdapter = nullptr;
 }
 
-void KOVAClientManager::StopOnClientThread(const std::function<bool()>& othersDone,
+void KOVAClientManager::FinishWork() {
+    joinMonitor();
+    joinReProduce();
+    drainAsyncPool();
+}
+
+void KOVAClientManager::FinishWorkWithin(std::chrono::steady_clock::time_point deadline) {
+    {
+        MutexLock lock(_kovaManagerMutex);
+        _asyncPool.work.reset();
+    }
+    const int self = isOwnThread() ? 1 : 0;
+    WaitBounded([this, self] { return _runningThreads.load() == self; }, deadline);
+}
+
+void KOVAClientManager::StopOnClientThread(const std::function<void()>& settleOthers,
                                            std::chrono::steady_clock::time_point deadline) {
     abortConnections();
     BeginStop();
+    keepPoolRunningWithoutSelf();
     // The pool cannot drain on its own: the handler this thread may be in
-    // counts as work for ever. Once every owed callback has started, what is
-    // still queued is the engine's own, and stopping the pool drops it.
-    WaitBounded(othersDone, deadline);
+    // counts as work for ever. Once every owed callback has been settled,
+    // what is still queued is the engine's own, and stopping the pool drops it.
+    settleOthers();
     std::shared_ptr<boost::asio::io_context> pool;
     {
         MutexLock lock(_kovaManagerMutex);
@@ -221,6 +235,24 @@ void KOVAClientManager::StopOnClientThread(const std::function<bool()>& othersDo
     // The rest of exit destroys statics that these threads may still use.
     const int self = isOwnThread() ? 1 : 0;
     WaitBounded([this, self] { return _runningThreads.load() == self; }, deadline);
+}
+
+void KOVAClientManager::keepPoolRunningWithoutSelf() {
+    const std::thread::id self = std::this_thread::get_id();
+    MutexLock lock(_kovaManagerMutex);
+    const auto& threads = _asyncPool.threads;
+    if (std::none_of(threads.begin(), threads.end(), [self](const auto& t) { return t->get_id() == self; })) {
+        return;
+    }
+    // This thread is inside one of the pool's handlers and will not come back:
+    // the completions still to come (the calls the closed connections fail)
+    // need a thread of their own, above all when this was the only one.
+    std::shared_ptr<boost::asio::io_context> context = _asyncPool.context;
+    try {
+        startNamedThread("kova-async", [context] { context->run(); })->detach();
+    } catch (const std::exception& e) {
+        LOG_ERROR("Start %d thread(s) %s failed:%s", 1, "kova-async", e.what());
+    }
 }
 
 void KOVAClientManager::abortConnections() {

@@ -113,13 +113,24 @@ public:
     // The first half of the stop (see the top of this file); later calls do
     // nothing. Threads already in a call of the client finish it with 100.
     void BeginStop() EXCLUDES(_kovaManagerMutex, _reProduceWaitMutex);
+    // The second half of the stop on the exiting thread when it is none of
+    // the client's: joins the monitor and the re-produce thread, lets the
+    // asynchronous pool run what is queued to its end and joins it. Later
+    // calls (and the destructor) find nothing left to do.
+    void FinishWork() EXCLUDES(_kovaManagerMutex);
+    // The same without joining, for a manager that is kept: the asynchronous
+    // pool is left to run what is queued, and the manager's threads are
+    // waited for until `deadline`.
+    void FinishWorkWithin(std::chrono::steady_clock::time_point deadline) EXCLUDES(_kovaManagerMutex);
     // The stop on one of the client's own threads, which it must neither join
-    // nor wait for: BeginStop(), then wait until `othersDone` holds (the
-    // facade's callbacks owed and calls in flight), then stop the
-    // asynchronous pool and wait until every other thread of the manager has
-    // ended. Each wait gives up at `deadline`. Joins nothing; the manager must
-    // not be destroyed afterwards.
-    void StopOnClientThread(const std::function<bool()>& othersDone, std::chrono::steady_clock::time_point deadline)
+    // nor wait for: the connections are closed at once, BeginStop(); when
+    // this thread is one of the asynchronous pool's, a stand-in thread keeps
+    // the pool running; then `settleOthers` (the facade waits there for the
+    // callbacks owed and the calls in flight, and settles what no other
+    // thread gets to), then the asynchronous pool is stopped and every other
+    // thread of the manager waited for until `deadline`. Joins nothing; the
+    // manager must not be destroyed afterwards.
+    void StopOnClientThread(const std::function<void()>& settleOthers, std::chrono::steady_clock::time_point deadline)
         EXCLUDES(_kovaManagerMutex, _reProduceWaitMutex);
 
     // Replaces the re-produce loop's waits (tests record the back-off). Call
@@ -141,6 +152,8 @@ private:
     void wakeReProduce() EXCLUDES(_reProduceWaitMutex);
     // Closes every engine's open connections at once (the stop on a client thread).
     void abortConnections();
+    // On a thread of the asynchronous pool: one more thread runs the pool.
+    void keepPoolRunningWithoutSelf() EXCLUDES(_kovaManagerMutex);
     void stopMonitor() EXCLUDES(_kovaManagerMutex);
     void joinMonitor() EXCLUDES(_kovaManagerMutex);
     void destroyCommunicator();

@@ -78,6 +78,11 @@ public:
     // so nothing after the pull can lose its batch). A status whose own
     // code is not 0, or that carries no commit state, answers a new status 6
     // (WARN) without a remote call; an Ice failure gives a status 100.
+    //
+    // Commit, AsyncCommit and Consume touch nothing and answer 100 (AsyncCommit
+    // calls back once with 100, before it returns) once the client is stopping
+    // at exit, and in a forked child, where the status and its connection are
+    // the parent's.
     ConsumeStatusPtr Consume(const std::string& rid, std::string& sid, int maxFetch,
                              const COMMON::KOVAProperties& properties, int timeout);
 

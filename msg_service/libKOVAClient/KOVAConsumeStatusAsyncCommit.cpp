@@ -1,4 +1,5 @@
 // ConsumeStatus::AsyncCommit and its completion.
+#include "ClientGate.h"
 #include "KOVAAmiCallback.h"
 #include "KOVACallerCallback.h"
 #include "KOVAConsumeStatus.h"
@@ -29,6 +30,11 @@ void commitFailed(const CommitCallback& cb, void* ck, const Ice::Exception& e) {
 }  // namespace
 
 void ConsumeStatus::AsyncCommit(const std::string& sid, int status, int succSize, CommitCallback cb, void* ck) {
+    if (!ClientGateOpen()) {
+        // Exiting, or a forked child: the connection is no longer ours to use.
+        commitComplete(cb, ck, COMMON::INTERNAL_ERROR);
+        return;
+    }
     LocalConsmueStatus* state = commitState();
     if (!state || state->_consumeStatus != COMMON::SUCCESS) {
         commitComplete(cb, ck, COMMON::SUCCESS);

@@ -1,11 +1,16 @@
 // ConsumeStatus::Commit: the synchronous commit of a pulled batch on the
 // callback agent that served it.
+#include "ClientGate.h"
 #include "KOVAConsumeStatus.h"
 #include "KOVAConsumeStatusCommitRule.h"
 
 namespace KOVA {
 
 int ConsumeStatus::Commit(const std::string& sid, int status, int succSize) {
+    if (!ClientGateOpen()) {
+        // Exiting, or a forked child: the connection is no longer ours to use.
+        return COMMON::INTERNAL_ERROR;
+    }
     int result = COMMON::SUCCESS;
     LocalConsmueStatus* state = commitState();
     if (state) {

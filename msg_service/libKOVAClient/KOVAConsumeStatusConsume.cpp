@@ -2,6 +2,7 @@
 // this batch, bypassing the engine.
 #include <Glacier2/Router.h>
 
+#include "ClientGate.h"
 #include "ConsumeResultConversion.h"
 #include "KOVAConsumeStatus.h"
 #include "KOVALog.h"
@@ -10,6 +11,10 @@ namespace KOVA {
 
 ConsumeStatusPtr ConsumeStatus::Consume(const std::string& rid, std::string& sid, int maxFetch,
                                         const COMMON::KOVAProperties& properties, int timeout) {
+    if (!ClientGateOpen()) {
+        // Exiting, or a forked child: the connection is no longer ours to use.
+        return new ConsumeStatus(COMMON::INTERNAL_ERROR, nullptr);
+    }
     const LocalConsmueStatus* state = commitState();
     // A status built by hand with code 0 but no commit state has no agent to
     // ask either: refused like a failed pull.

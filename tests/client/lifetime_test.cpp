@@ -5,6 +5,7 @@
 // runs as a process of its own so that this process never has Ice threads to
 // fork.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "KOVAClientLib.h"
@@ -36,12 +38,21 @@ const int kHeldProduces = 3;
 
 std::vector<KOVA::OMessage> oneMessage() { return {KOVA::OMessage("m", KOVA::COMMON::E_RAW)}; }
 
-// The held produces' callbacks, checked once the client has stopped.
-std::atomic<int> g_heldCallbacks[kHeldProduces];
+// The held produces' callbacks, checked once the client has stopped: the
+// code of a callback that ran exactly once, else "x<count>".
+struct HeldCallback {
+    std::atomic<int> count{0};
+    std::atomic<int> code{-1};
+};
+HeldCallback g_held[kHeldProduces];
 
 void reportHeldCallbacks() {
-    for (auto& count : g_heldCallbacks) {
-        std::printf("%d,", count.load());
+    for (auto& held : g_held) {
+        if (held.count == 1) {
+            std::printf("%d,", held.code.load());
+        } else {
+            std::printf("x%d,", held.count.load());
+        }
     }
 }
 
@@ -105,32 +116,52 @@ const ExitCase kExitCases[] = {
          };
          client->Consume("life-exit", sid, cb, nullptr, 1, {}, 0);
      }},
+    {"IceThreadCommitCallback", "",
+     [](const KOVA::KOVAClientLibPtr& client) {
+         client->Produce("life-commit", "", oneMessage(), {}, 0);
+         std::string sid;
+         KOVA::ConsumeStatusPtr status = client->Consume("life-commit", sid, 1, {}, 0);
+         status->AsyncCommit(
+             sid, 0, -1, [](int, void*) { std::exit(kExitCode); }, nullptr);
+     }},
     {"PushPoolPushCallback", "",
      [](const KOVA::KOVAClientLibPtr& client) {
          KOVA::PushConsumerCallback cb = [](void*, const std::string&, const std::string&, KOVA::IMessage&&) {
              std::exit(kExitCode);
              return 0;
          };
-         client->RegisterPushConsumer("life-push", cb, nullptr);
-         client->Produce("life-push", "", oneMessage(), {}, 0);
+         // A resource of this child's own: the agent keeps pushing to earlier children's listeners.
+         const std::string rid = "life-push-" + std::to_string(getpid());
+         client->RegisterPushConsumer(rid, cb, nullptr);
+         client->Produce(rid, "", oneMessage(), {}, 0);
      }},
 };
 
-class ExitFromCallbackTest : public ClientLifetimeTest, public ::testing::WithParamInterface<ExitCase> {};
+// With one Ice client thread the exiting callback may hold the only thread
+// that could complete the held produces; so may the only pool thread.
+class ExitFromCallbackTest : public ClientLifetimeTest,
+                             public ::testing::WithParamInterface<std::tuple<ExitCase, int>> {};
 
 TEST_P(ExitFromCallbackTest, EndsTheProcess) {
-    const ExitCase& c = GetParam();
+    const ExitCase& c = std::get<0>(GetParam());
+    const std::string poolSize = std::to_string(std::get<1>(GetParam()));
     if (*c.agentScript) {
         agent_->command(c.agentScript);
     }
     agent_->command("hold produce " + std::to_string(kHeldProduces));
+    fixtures::TempDir store("life-exit-store");
     auto child = RunWithPipedStdout(
-        [&c] {
+        [&] {
             std::atexit(reportHeldCallbacks);  // before the client: runs after its stop
-            KOVA::KOVAClientLibPtr life = client({"Ice.ThreadPool.Client.SizeMax=4"});
-            for (int held = 0; held < kHeldProduces; ++held) {
-                KOVA::AsyncProduceCallback cb = [](int, void* slot) { ++*static_cast<std::atomic<int>*>(slot); };
-                life->Produce("life-held", "", oneMessage(), cb, &g_heldCallbacks[held], {}, 0);
+            KOVA::KOVAClientLibPtr life =
+                client({"Ice.ThreadPool.Client.Size=" + poolSize, "Ice.ThreadPool.Client.SizeMax=" + poolSize,
+                        "life.Fail.CacheDir=" + store.str() + "/", "life.Fail.EnableSucc=0"});
+            for (auto& held : g_held) {
+                KOVA::AsyncProduceCallback cb = [](int code, void* slot) {
+                    static_cast<HeldCallback*>(slot)->code = code;
+                    ++static_cast<HeldCallback*>(slot)->count;
+                };
+                life->Produce("life-held", "", oneMessage(), cb, &held, {}, 0);
             }
             // Parked before the trigger's produce arrives, which the agent would park instead.
             // (The parent waits for this child and does not use the agent's pipe meanwhile.)
@@ -146,20 +177,30 @@ TEST_P(ExitFromCallbackTest, EndsTheProcess) {
         seconds(30));
     EXPECT_TRUE(child.finished) << "still running after the bound";
     EXPECT_EQ(child.exitCode, kExitCode) << child.output;
-    EXPECT_EQ(child.output, "1,1,1,");
+    // Each held batch failed at exit, was stored and reported once as stored.
+    EXPECT_EQ(child.output, "200,200,200,");
 }
 
-INSTANTIATE_TEST_SUITE_P(Callbacks, ExitFromCallbackTest, ::testing::ValuesIn(kExitCases),
-                         [](const ::testing::TestParamInfo<ExitCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Callbacks, ExitFromCallbackTest,
+                         ::testing::Combine(::testing::ValuesIn(kExitCases), ::testing::Values(1, 4)),
+                         [](const ::testing::TestParamInfo<std::tuple<ExitCase, int>>& info) {
+                             return std::string(std::get<0>(info.param).name) + "Pool" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 // A forked child may exit while the parent's client lives on; there the
-// client answers as after exit, and the parent's goes on working.
+// client, and a pulled batch's status it inherited, answer as after exit
+// without using the parent's connection, and the parent's go on working.
 TEST_F(ClientLifetimeTest, AForkedChildLeavesTheParentsClientAlone) {
+    const std::string commitsBefore = agent_->commandValue("count commit");
     auto parent = RunWithPipedStdout(
         [] {
-            KOVA::KOVAClientLibPtr life = client();
+            KOVA::KOVAClientLibPtr life = client({"Ice.Default.InvocationTimeout=3000"});
+            life->Produce("life-fork", "", oneMessage(), {}, 0);
+            std::string pulledSid;
+            KOVA::ConsumeStatusPtr pulled = life->Consume("life-fork", pulledSid, 1, {}, 0);
             auto child = RunWithPipedStdout(
-                [&life] {
+                [&life, &pulled, &pulledSid] {
                     std::string sid;
                     KOVA::PullConsumerCallback pull = [](const std::string&, const std::string&, KOVA::ConsumeStatusPtr,
                                                          void*) {};
@@ -170,16 +211,23 @@ TEST_F(ClientLifetimeTest, AForkedChildLeavesTheParentsClientAlone) {
                                 life->Consume("life-fork", sid, pull, nullptr, 1, {}, 0),
                                 life->RegisterPushConsumer("life-fork", push, nullptr),
                                 KOVA::KOVAClientLib::GetInstance(std::vector<std::string>{}, "life").get() != nullptr);
+                    int asyncCode = -1;
+                    pulled->AsyncCommit(
+                        pulledSid, 0, 1, [](int code, void* out) { *static_cast<int*>(out) = code; }, &asyncCode);
+                    std::printf(" status %d %d %d", pulled->Commit(pulledSid, 0, 1), asyncCode,
+                                pulled->Consume("life-fork", sid, 1, {}, 0)->Status());
                     return 0;
                 },
-                seconds(20));
-            std::printf("child %d %d [%s] parent %d", child.finished, child.exitCode, child.output.c_str(),
-                        life->Produce("life-fork", "", oneMessage(), {}, 0));
+                seconds(10));
+            std::printf("child %d %d [%s] parent %d %d", child.finished, child.exitCode, child.output.c_str(),
+                        life->Produce("life-fork", "", oneMessage(), {}, 0), pulled->Commit(pulledSid, 0, 1));
             return 0;
         },
         seconds(60));
     EXPECT_TRUE(parent.finished);
-    EXPECT_EQ(parent.output, "child 1 0 [100 100 100 0 0] parent 0");
+    EXPECT_EQ(parent.output, "child 1 0 [100 100 100 0 0 status 100 100 100] parent 0 0");
+    EXPECT_EQ(std::stoi(agent_->commandValue("count commit")), std::stoi(commitsBefore) + 1)
+        << "the agent saw the child's commit";
 }
 
 // Threads of the caller still calling the client while main returns: the
