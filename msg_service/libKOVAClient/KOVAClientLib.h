@@ -22,8 +22,9 @@
 //     RegisterPushConsumer();
 //   * Ice's own client and server thread pools, inside the communicator.
 //
-// Order of exit. When the process exits (return from main, or exit()), the
-// client stops in this order, on the exiting thread:
+// Order of exit. When the process exits (return from main, or exit()) on a
+// thread that is not one of the client's, the client stops in this order, on
+// the exiting thread:
 //   1. the client is marked stopping: from now on every call (from any thread,
 //      callbacks included) answers as after exit, without doing anything:
 //      int results 100, a synchronous Consume() a status of 100, bool results
@@ -43,15 +44,35 @@
 //   6. the monitor thread is joined; the re-produce thread finishes the batch
 //      in hand (which fails and stays stored for the next run) and is joined;
 //   7. the asynchronous pool runs every completion already queued to its end,
-//      then its threads are joined: every issued asynchronous call has been
-//      called back exactly once when exit goes on;
+//      then its threads are joined; a callback still owed then (one put off
+//      during the stop) runs on the exiting thread: every issued asynchronous
+//      call has been called back exactly once when exit goes on;
 //   8. the engines, then the adapter (its thread joined), then the fail-store
 //      are released.
-// No step sleeps, and no remote call holds exit: destroying the communicator
-// ends every call in progress. Exit waits only for callbacks in progress (and,
-// for at most 10 s, for calls in progress: a call that is still running then,
-// for instance inside a callback of yours run in place, leaves the client
-// unreleased, and exit goes on).
+// No remote call holds exit: destroying the communicator ends every call in
+// progress. Exit waits only for callbacks in progress and, for at most 10 s,
+// for calls in progress (polling every millisecond): a call that is still
+// running then, for instance inside a callback of yours run in place, leaves
+// the client unreleased; the asynchronous pool is then given at most 5 s to
+// run what is queued, every callback still owed runs on the exiting thread,
+// and exit goes on.
+//
+// When the exiting thread is one of the client's own (a callback that calls
+// exit(), see "What code may do" below), the stop can neither join that
+// thread nor wait for the call it is in, so it goes differently, still on the
+// exiting thread: the client's connections are closed without the closing
+// handshake (the calls outstanding on them fail at once); step 1; steps 2 and
+// 3; the communicator's destroy is started on a thread of its own; when the
+// exiting thread is one of the asynchronous pool's, another thread takes its
+// place; then it waits (at most 5 s, and no longer than 0.5 s without any
+// owed callback starting or any call ending) for the other callbacks still
+// owed and the calls in progress; a callback still owed after that is run on
+// the exiting thread itself, with 100 (an asynchronous produce: stored first
+// when the fail-store is on, then the store-success code; a pull: a status of
+// 100), since no other thread may be left to run it (with one Ice client
+// thread, the exiting callback may hold it); then the asynchronous pool is
+// stopped, the client's other threads are waited for (within the same 5 s),
+// and the client is left unreleased.
 //
 // What code may do, by where it runs:
 //
@@ -60,32 +81,35 @@
 //   A callback may also end the process, with exit() (or by returning from
 //   main on another thread): on one of the client's own threads (the
 //   asynchronous pool, an Ice thread, the push pool, the monitor or re-produce
-//   thread) the stop never joins that thread nor waits for the call it is in;
-//   it first closes the client's connections without the closing handshake
-//   (so calls outstanding on the connection that thread is dispatching fail
-//   at once), waits at most 5 s for everything else (every other callback
-//   still owed runs exactly once, calls in progress end, the client's other
-//   threads finish), destroys the communicator from a thread of its own, and
-//   leaves the client unreleased: the process ends within a few seconds (Ice
-//   may warn on standard error that a communicator was not destroyed). Engines
-//   are never released on an Ice thread of their own communicator, so a
-//   callback may also drop the last handle it holds to anything of the
-//   client.
+//   thread) the stop goes as described after step 8: every other callback
+//   still owed runs exactly once (with 100, and its batch stored, where no
+//   other thread could complete it), and the process ends within a few
+//   seconds (Ice may warn on standard error that a communicator was not
+//   destroyed). Engines are never released on an Ice thread of their own
+//   communicator, so a callback may also drop the last handle it holds to
+//   anything of the client.
 //
 //   A forked child: the client belongs to the process that built it. A
 //   child made by fork() inherits it without any of its threads, so there
 //   the client is the parent's: GetInstance() returns null, every call on an
 //   inherited handle answers as after exit (see step 1) without touching
-//   anything shared with the parent, and the child's exit (or return from
-//   main) leaves the client alone (Ice may then warn on standard error that a
+//   anything shared with the parent (so does an inherited ConsumeStatus:
+//   Commit() and Consume() answer 100, AsyncCommit() calls back once with
+//   100 before it returns), and the child's exit (or return from main)
+//   leaves the client alone (Ice may then warn on standard error that a
 //   communicator was not destroyed). A child that needs a client calls exec()
-//   first. A child of a process that never built a client may build its own.
+//   first. A child of a process that never built a client may build its own,
+//   unless it was forked while another thread was inside GetInstance().
 //
 //   Code running before main (a namespace-scope initialiser, a static
-//   constructor): may call GetInstance() and use the client; nothing of the
-//   client depends on the order of static initialisation. At exit the client
-//   stops before the statics built before it are destroyed, and after those
-//   built after it.
+//   constructor): may call GetInstance(), which builds the client (and its
+//   re-produce thread), Version(), SetLogLevel() and GetLogLevel(). Every
+//   other call made before main may answer as after exit (see step 1),
+//   without sending anything: the library's generated protocol code may not
+//   have been initialised yet (static initialisation order between
+//   translation units is not fixed). From main on, every call works. At exit
+//   the client stops before the statics built before it are destroyed, and
+//   after those built after it.
 //
 //   Code running during exit (an atexit handler, a static destructor, a thread
 //   of yours still running while main returns): may call the client at any
@@ -152,7 +176,8 @@
 //   status or a call that failed after it was issued, the Ice thread that
 //   completed it (also at exit, step 4). When the system refused the pool's
 //   threads (ERROR line; the next asynchronous call tries again), the Ice
-//   thread for status 0 too.
+//   thread for status 0 too. At exit, one that no other thread completed
+//   runs on the exiting thread (status 100).
 //   `status` is never null; on failure its status is 100 and it has no
 //   messages. Commit the batch through status->Commit() or AsyncCommit().
 //   May call: any operation of the client, including Consume() again. Do not
@@ -164,23 +189,29 @@
 //   already run when Produce() returns (see each form).
 //   Thread: a thread of the asynchronous pool, for success and failure alike;
 //   the calling thread where a form says it has already run (only with
-//   "STORE", or when the system refused the pool's threads).
+//   "STORE", or when the system refused the pool's threads). At exit, one
+//   that no other thread completed runs on the exiting thread; never on a
+//   thread that is still inside the Produce() it belongs to.
 //   `code`: 0, a server code, 100, or, when the fail-store took the failed
 //   batch, the store-success code.
 //   May call: any operation of the client. Do not block in it.
 //
-// CommitCallback (KOVAConsumeStatus.h) runs on an Ice client thread.
+// CommitCallback (KOVAConsumeStatus.h) runs on an Ice client thread, or on
+// the calling thread when nothing is sent (also during exit and in a forked
+// child, with 100).
 //
 // =============================================================================
 // Thread safety and ownership
 // =============================================================================
 //
 // Every operation may be called from any thread at once, at any time of the
-// process's life (see "What code may do" above). The facade keeps only the
-// client's stopping state and a count of the calls in progress (atomics); it
-// holds no lock across a remote call (GetInstance() takes the creation
-// mutex, while it builds the client). KOVAClientLibPtr is a reference-counted
-// handle; dropping it changes nothing, the client stays until exit.
+// process's life (see "What code may do" above). The facade keeps the
+// client's stopping state, a count of the calls in progress (atomics) and a
+// table of the callbacks still owed (under a lock of its own, never held
+// across a callback); it holds no lock across a remote call (GetInstance()
+// takes the creation mutex, while it builds the client). KOVAClientLibPtr is
+// a reference-counted handle; dropping it changes nothing, the client stays
+// until exit, and the object a handle points to is never freed.
 #pragma once
 
 #include <Ice/Current.h>

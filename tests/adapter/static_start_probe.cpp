@@ -2,7 +2,8 @@
 // main and before the dynamic initialisers of the statically linked client
 // library. STATIC_START_AGENT names the default agent (unset: nothing starts),
 // STATIC_START_LOGDIR the log directory. Prints "instance=1" when GetInstance
-// gave a client; exit status 0 then, 3 otherwise.
+// gave a client, then what a produce and a pull answered before main and a
+// produce in main; exit status 0 when there was a client, 3 otherwise.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -25,11 +26,28 @@ KOVA::KOVAClientLibPtr StartBeforeMain() {
     return KOVA::KOVAClientLib::GetInstance(items, "ss");
 }
 
+std::vector<KOVA::OMessage> oneMessage() { return {KOVA::OMessage("m", KOVA::COMMON::E_RAW)}; }
+
 const KOVA::KOVAClientLibPtr gEarly = StartBeforeMain();
+
+std::string EarlyCalls() {
+    if (!gEarly) {
+        return std::string();
+    }
+    std::string sid;
+    return "produce=" + std::to_string(gEarly->Produce("ss-rid", "", oneMessage(), {}, 0)) +
+           " consume=" + std::to_string(gEarly->Consume("ss-rid", sid, 1, {}, 0)->Status());
+}
+
+const std::string gEarlyCalls = EarlyCalls();
 
 }  // namespace
 
 int main() {
     printf("instance=%d\n", gEarly ? 1 : 0);
+    if (gEarly) {
+        printf("before main: %s\n", gEarlyCalls.c_str());
+        printf("in main: produce=%d\n", gEarly->Produce("ss-rid", "", oneMessage(), {}, 0));
+    }
     return gEarly ? 0 : 3;
 }

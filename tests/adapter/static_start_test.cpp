@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "forked_child.h"
+#include "log_reader.h"
 #include "standin_agent.h"
 #include "temp_dir.h"
 
@@ -28,6 +29,12 @@ TEST(StaticStartTest, GetInstanceFromANamespaceScopeInitialiserGivesAClient) {
     ASSERT_TRUE(run.finished) << "hung; output: " << run.output;
     EXPECT_EQ(0, run.exitCode) << "died before main or gave no client; output: " << run.output;
     EXPECT_NE(std::string::npos, run.output.find("instance=1")) << run.output;
+    // Before main the generated operation names may not exist yet: calls
+    // answer as after exit, without sending anything; in main they work.
+    EXPECT_NE(std::string::npos, run.output.find("before main: produce=100 consume=100")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("in main: produce=0")) << run.output;
+    EXPECT_EQ(0u, fixtures::countOccurrences(fixtures::readLogs(logDir), "OperationNotExist"))
+        << "a call went out before the operation names existed";
 }
 
 }  // namespace
