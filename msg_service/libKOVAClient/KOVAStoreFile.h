@@ -7,6 +7,7 @@
 // The implementation is split by purpose:
 //   KOVAStoreFile.cpp          construction, directory check, destruction
 //   KOVAStoreFileWrite.cpp     file creation, write windows, Store
+//   KOVAMappableFile.h         the write file's descriptor, which its windows map
 //   KOVAStoreHeader.h          the file format: the 40-byte header of every file
 //   KOVAStoreFileRead.cpp      Read, claiming, dirty files, clean-up
 //   KOVAStoreRecord*.cpp       the bytes of one record (archive header and body)
@@ -45,10 +46,10 @@
 #include <string>
 #include <vector>
 
-#include <boost/interprocess/file_mapping.hpp>
 #include <boost/interprocess/mapped_region.hpp>
 
 #include "KOVACommon.h"
+#include "KOVAMappableFile.h"
 #include "KOVAMessage.h"
 #include "KOVAMutex.h"
 #include "KOVANamedLock.h"
@@ -97,7 +98,8 @@ private:
     };
     bool appendRecord(const std::string& rid, const std::string& record, int nums) REQUIRES(_writeMutex);
     bool writeRecord(const std::string& rid, const std::string& record, int nums) REQUIRES(_writeMutex);
-    Creation createFile(const std::string& name, const std::string& path) REQUIRES(_writeMutex);
+    // The new file, open, in `file` when Made.
+    Creation createFile(const std::string& name, const std::string& path, KOVAMappableFile& file) REQUIRES(_writeMutex);
     bool mapNewFile() REQUIRES(_writeMutex);
     bool mapNewRegion() REQUIRES(_writeMutex);
     bool isEnoughBlock() const REQUIRES(_writeMutex);
@@ -150,7 +152,8 @@ private:
     Mutex _writeMutex;
     std::vector<std::string> _storeFiles GUARDED_BY(_writeMutex);
     std::string _curWriteFile GUARDED_BY(_writeMutex);
-    boost::interprocess::file_mapping _mapWFile GUARDED_BY(_writeMutex);
+    // The write file as created: its name is only used to test that it still leads there.
+    KOVAMappableFile _mapWFile GUARDED_BY(_writeMutex);
     boost::interprocess::mapped_region _mapWRegion GUARDED_BY(_writeMutex);
     boost::interprocess::mapped_region _wheaderRegion GUARDED_BY(_writeMutex);
     int* _writeOffset GUARDED_BY(_writeMutex) = nullptr;

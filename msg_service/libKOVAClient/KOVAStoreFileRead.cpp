@@ -5,7 +5,9 @@
 // while the last read time is under 60 s old; each Read renews it. Claims are taken,
 // and counters advanced after the callback, under the file's named lock, so two
 // readers never both advance the same file even when one of them was stalled for
-// longer than a claim lasts.
+// longer than a claim lasts. One stalled for as long as the lock's orphan period
+// loses the lock as well; the offset then still only moves on from the record that
+// reader handed back (compare-and-swap), never back.
 //
 // Records are decoded from a read-only shared mapping of the whole claimed file, at
 // the header's readOffset: the bytes are those the writers copied, however recently.
@@ -185,11 +187,15 @@ int KOVAStoreFile::acceptPending() {
     {
         // Under the file's lock nobody can claim the file between the test and the
         // update; without the claim another reader owns the offsets, and the batch
-        // goes back to it (handed back once more rather than skipped).
+        // goes back to it (handed back once more rather than skipped). A reader that
+        // stalls here for the orphan period loses the lock to a recoverer, which may
+        // claim the file and read on: the offset therefore only moves on from where
+        // this record starts, and the count follows only when it did, so that a late
+        // update can neither rewind the offset nor count a batch twice.
         KOVANamedLock lock(KOVANamedLock::ofFile(baseName(_curReadFile)), _readFileLock);
-        if (lock.owned() && claimStillOurs() && load(_readOffset) == _failOffset) {
-            storeheader::store(_readOffset, _failOffset + _failLen);
-            storeheader::store(_readNums, load(_readNums) + nums);
+        if (lock.owned() && claimStillOurs() &&
+            storeheader::replace(_readOffset, _failOffset, _failOffset + _failLen)) {
+            storeheader::add(_readNums, nums);
             advanced = true;
         }
     }

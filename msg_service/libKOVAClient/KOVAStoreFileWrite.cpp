@@ -14,6 +14,12 @@
 // header before it releases the lock. Entries that are not regular files (links
 // included) are left alone too.
 //
+// The writer keeps the descriptor it created its file with and maps that; the name
+// only tells it whether the file is still in the directory. Whoever can write the
+// directory can put another entry, a link say, in the file's place: then the name no
+// longer leads to the file, and the record goes into a new file, never through the
+// link.
+//
 // Before a window is mapped its blocks are reserved (posix_fallocate): a write into an
 // unreserved hole of a mapping on a full file system raises SIGBUS, a failed
 // reservation only makes Store return false.
@@ -51,9 +57,11 @@ constexpr int kNameAttempts = 16;
 
 uint32_t nowSeconds() { return static_cast<uint32_t>(::time(nullptr)); }
 
-bool pathExists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
+// True when the entry `path` itself (a link is not followed) is the file open as `fd`.
+bool namesFile(const std::string& path, int fd) {
+    struct stat entry, opened;
+    return ::lstat(path.c_str(), &entry) == 0 && ::fstat(fd, &opened) == 0 && entry.st_dev == opened.st_dev &&
+           entry.st_ino == opened.st_ino;
 }
 
 bool writeAll(int fd, const char* data, size_t len, off_t offset) {
@@ -142,10 +150,10 @@ bool KOVAStoreFile::appendRecord(const std::string& rid, const std::string& reco
             // moves an idle file only under this lock, so the record cannot go into a
             // file that is no longer in the directory. Released before the file is
             // dropped, which closes the descriptor it is taken on.
-            KOVAStoreFileLock fileLock(_mapWFile.get_mapping_handle().handle, _curWriteFile, _writeFileSemaphore);
+            KOVAStoreFileLock fileLock(_mapWFile.fd(), _curWriteFile, _writeFileSemaphore);
             if (!fileLock.owned()) {
                 LOG_WARN("Leave the store file `%s': its lock is busy.", _curWriteFile.c_str());
-            } else if (pathExists(_curWriteFile)) {
+            } else if (namesFile(_curWriteFile, _mapWFile.fd())) {
                 bool fits = len + _blockWOffset <= _maxRecordLen;
                 if (!fits) {
                     if (!_mapWRegion.flush(0, 0, false) || !_wheaderRegion.flush(0, 0, false))
@@ -182,7 +190,8 @@ bool KOVAStoreFile::writeRecord(const std::string& rid, const std::string& recor
     return true;
 }
 
-KOVAStoreFile::Creation KOVAStoreFile::createFile(const std::string& name, const std::string& path) {
+KOVAStoreFile::Creation KOVAStoreFile::createFile(const std::string& name, const std::string& path,
+                                                  KOVAMappableFile& file) {
     int fd = -1;
     {
         // Held until the file is complete: a reader that finds the name waits here
@@ -214,12 +223,13 @@ KOVAStoreFile::Creation KOVAStoreFile::createFile(const std::string& name, const
         ::close(fd);
         return Creation::Failed;
     }
-    ::close(fd);
+    KOVAMappableFile(fd).swap(file);
     return Creation::Made;
 }
 
 bool KOVAStoreFile::mapNewFile() {
     std::string path;
+    KOVAMappableFile file;
     Creation creation = Creation::NameTaken;
     for (int attempt = 0; attempt < kNameAttempts && creation == Creation::NameTaken; ++attempt) {
         std::string name = _preffix + ".";
@@ -227,14 +237,13 @@ bool KOVAStoreFile::mapNewFile() {
         name += std::to_string(::getpid()) + "." + std::to_string(nowSeconds()) + "." + std::to_string(getSeqNumber());
         path = _storeDir + name;
         _curWriteFile = path;
-        creation = createFile(name, path);
+        creation = createFile(name, path, file);
     }
     if (creation != Creation::Made) {
         _curWriteFile.clear();
         return false;
     }
     try {
-        bip::file_mapping file(path.c_str(), bip::read_write);
         bip::mapped_region header(file, bip::read_write, 0, _headerLen);
         _mapWFile.swap(file);
         _wheaderRegion.swap(header);
@@ -265,7 +274,7 @@ bool KOVAStoreFile::mapNewRegion() {
     const int64_t offset = storeheader::load(_writeOffset);
     try {
         if (offset + _minBlock > _maxFileSize) throw std::runtime_error("the window passes the end of the file");
-        const int rc = ::posix_fallocate(_mapWFile.get_mapping_handle().handle, offset, _minBlock);
+        const int rc = ::posix_fallocate(_mapWFile.fd(), offset, _minBlock);
         if (rc != 0) throw std::runtime_error(std::string("reserving the window failed: ") + std::strerror(rc));
         bip::mapped_region window(_mapWFile, bip::read_write, offset, _minBlock);
         _mapWRegion.swap(window);
@@ -311,7 +320,7 @@ void KOVAStoreFile::dropWriteFile() {
     _curWriteFile.clear();
     bip::mapped_region().swap(_mapWRegion);
     bip::mapped_region().swap(_wheaderRegion);
-    bip::file_mapping().swap(_mapWFile);
+    KOVAMappableFile().swap(_mapWFile);
     _writeFileSemaphore.reset();
     _writeOffset = _writeNums = _totalLen = nullptr;
     _writeTime = nullptr;

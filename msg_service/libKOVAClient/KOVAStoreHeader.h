@@ -17,7 +17,9 @@
 // (KOVAStoreRecord.h); the rest of the file stays zero. Every process maps the header
 // shared and updates the fields in place. A writer copies a record before it raises
 // writeOffset, totalLen and then writeNums (release stores); a reader loads writeNums
-// first (acquire), so a counted record is always complete in its view.
+// first (acquire), so a counted record is always complete in its view. readOffset only
+// moves on from the start of the record handed back (compare-and-swap), and readNums
+// is raised after it.
 //
 // Thread-safety: free functions; the fields are single aligned 32-bit words.
 #pragma once
@@ -53,6 +55,17 @@ T load(const T* field) {
 template <typename T>
 void store(T* field, T value) {
     __atomic_store_n(field, value, __ATOMIC_RELEASE);
+}
+
+// Sets the field to `desired` when it holds `expected`; false, changing nothing, when not.
+template <typename T>
+bool replace(T* field, T expected, T desired) {
+    return __atomic_compare_exchange_n(field, &expected, desired, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+}
+
+template <typename T>
+void add(T* field, T amount) {
+    __atomic_fetch_add(field, amount, __ATOMIC_ACQ_REL);
 }
 
 // The header of a new file, in `out`.

@@ -14,6 +14,7 @@
 #include "agent_process.h"
 #include "child_process.h"
 #include "temp_dir.h"
+#include "unique_prefix.h"
 #include "waits.h"
 
 namespace kova::test::client {
@@ -41,7 +42,7 @@ protected:
     }
 
     // Starts one scenario; its fail-store (when `store`) lives in the test's
-    // directory, under `storeName`.
+    // directory, under `storeName`, its files named with the test's own match.
     std::unique_ptr<fixtures::ChildProcess> run(const std::string& scenario, bool store,
                                                 const std::string& storeName = "store",
                                                 const std::vector<std::string>& extra = {}) {
@@ -51,6 +52,7 @@ protected:
         options.argv = {KOVA_CLIENT_SCENARIOS, scenario, "agent=" + agent_->agentProxyString()};
         if (store) {
             options.argv.push_back("store=" + dir_.file(storeName) + "/");
+            options.argv.push_back("match=" + match_.str());
         }
         options.argv.insert(options.argv.end(), extra.begin(), extra.end());
         options.logFile = stderrFile_;
@@ -102,6 +104,7 @@ protected:
     CallRecords reProduced() { return produceCalls("dummysid"); }
 
     fixtures::TempDir dir_{"kova-client"};
+    store::UniquePrefix match_{"client"};
     std::string stderrFile_;
     static std::unique_ptr<AgentProcess> agent_;
 };

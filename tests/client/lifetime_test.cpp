@@ -24,6 +24,7 @@
 #include "client_items.h"
 #include "forked_child.h"
 #include "temp_dir.h"
+#include "unique_prefix.h"
 #include "waits.h"
 
 namespace kova::test::client {
@@ -266,13 +267,14 @@ TEST_F(ClientLifetimeTest, ThreadsStillCallingWhileMainReturns) {
 // the caller still holds the lock that the callback takes.
 TEST_F(ClientLifetimeTest, AStoredAsynchronousProduceCallsBackOutsideTheCallersLock) {
     fixtures::TempDir store("life-store");
+    store::UniquePrefix match("life");
     auto child = RunWithPipedStdout(
-        [&store] {
+        [&store, &match] {
             KOVA::KOVAClientLibPtr life = KOVA::KOVAClientLib::GetInstance(
-                engine::testClientItems(
-                    "life", engine::kUnreachableAgent,
-                    {"lifeSeparateRes.List=up", "up=" + agent_->agentProxyString(),
-                     "life.Fail.CacheDir=" + store.path().string() + "/", "life.Fail.EnableSucc=1"}),
+                engine::testClientItems("life", engine::kUnreachableAgent,
+                                        {"lifeSeparateRes.List=up", "up=" + agent_->agentProxyString(),
+                                         "life.Fail.CacheDir=" + store.path().string() + "/",
+                                         "life.Fail.CacheMatch=" + match.str(), "life.Fail.EnableSucc=1"}),
                 "life");
             std::mutex callerLock;
             std::atomic<int> calls{0};

@@ -34,7 +34,8 @@ std::vector<std::string> clientItems(const ScenarioArgs& args, const std::string
     std::vector<std::string> items;
     auto store = args.find("store");
     if (store != args.end()) {
-        items = {item + ".Fail.CacheDir=" + store->second, item + ".Fail.EnableSucc=0"};
+        items = {item + ".Fail.CacheDir=" + store->second, item + ".Fail.CacheMatch=" + args.at("match"),
+                 item + ".Fail.EnableSucc=0"};
     }
     items.insert(items.end(), extra.begin(), extra.end());
     return engine::testClientItems(item, args.at("agent"), items);

@@ -27,7 +27,8 @@ void waitForQuit();
 
 // Items of a client named `item` on the agent args["agent"], logging to
 // kova::test::engine::processLogDir(); a fail-store in args["store"] when
-// given (a stored batch reported as 200); then `extra`.
+// given (a stored batch reported as 200), its files named with args["match"];
+// then `extra`.
 std::vector<std::string> clientItems(const ScenarioArgs& args, const std::string& item,
                                      const std::vector<std::string>& extra = {});
 // The process's client from clientItems(); ends the process when it is null.

@@ -1,9 +1,9 @@
 // What the writer does between system calls: a new file is complete while its named
 // lock is held, its first record survives a reader that removed it while the writer
-// stalled, in synchronous mode a record is on disk before the header counts it, a
-// failed flush is reported, and a file system without file locks costs no file per
-// batch. This binary's own pwrite, msync, posix_fallocate and fcntl look at the store
-// while they run (or fail when a test asks), so it has a binary of its own.
+// stalled or someone who put a link in its place, in synchronous mode a record is on disk before the header counts it,
+// a failed flush is reported, and a file system without file locks costs no file per batch. This binary's own pwrite,
+// msync, posix_fallocate and fcntl look at the store while they run (or fail when a test asks), so it has a binary of
+// its own.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -32,6 +32,7 @@ int failingFlush = -1;                    // index of the msync that fails with 
 std::string creatingPrefix;               // the files whose writes are looked at while not empty
 std::vector<bool> lockHeldAtWrite;        // whether the file's named lock was busy at each write
 std::function<void()> beforeReservation;  // run once, at the next posix_fallocate
+std::function<void(int)> afterSizing;     // run once, after a write past a file's start
 bool fileLocksFail = false;               // open-file-description locks fail with ENOLCK
 
 std::string baseNameOf(int fd) {
@@ -50,7 +51,9 @@ extern "C" ssize_t pwrite(int fd, const void* data, size_t len, off_t offset) {
             lockHeldAtWrite.push_back(
                 !KOVA::KOVANamedLock(KOVA::KOVANamedLock::ofFile(name), std::chrono::milliseconds(0)).owned());
     }
-    return ::syscall(SYS_pwrite64, fd, data, len, offset);
+    const ssize_t written = ::syscall(SYS_pwrite64, fd, data, len, offset);
+    if (afterSizing && offset > 0) std::exchange(afterSizing, nullptr)(fd);
+    return written;
 }
 
 extern "C" int msync(void* addr, size_t len, int flags) {
@@ -105,6 +108,23 @@ TEST(StoreFileCreation, FirstRecordSurvivesAReaderThatRemovedTheNewFileWhileTheW
     beforeReservation = nullptr;
     EXPECT_TRUE(stored);
     EXPECT_EQ(drain(reader, 3), (std::vector<std::string>{"a"}));
+}
+
+TEST(StoreFileCreation, ANewFileSwappedForALinkLeavesTheLinkedFileAloneAndItsRecordIsReadBack) {
+    fixtures::TempDir dir("kova-store-swap");
+    UniquePrefix prefix("swap");
+    const std::string storeDir = dir.path().string() + "/";
+    dir.write("outside", "not a store file");
+    KOVA::KOVAStoreFile writer(storeDir, prefix.str(), "", true, 0, 0);
+    afterSizing = [&](int fd) {  // the new file is complete; no record yet
+        std::filesystem::create_symlink(dir.file("outside"), dir.file("link"));
+        std::filesystem::rename(dir.file("link"), dir.file(baseNameOf(fd)));
+    };
+    const bool stored = writer.Store("a", makeBatch("a", 16), {});
+    afterSizing = nullptr;
+    EXPECT_TRUE(fixtures::readFile(dir.file("outside")) == "not a store file") << "the linked file was written";
+    KOVA::KOVAStoreFile reader(storeDir, prefix.str(), "", true, 0, 0);
+    EXPECT_EQ(drain(reader, 3), stored ? std::vector<std::string>{"a"} : std::vector<std::string>{});
 }
 
 TEST(StoreFileLocks, UnsupportedLocksFallBackToTheNamedSemaphoreWithOneFileForManyBatches) {

@@ -16,7 +16,9 @@ UniquePrefix::UniquePrefix(const std::string& tag) {
 UniquePrefix::~UniquePrefix() {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
-        if (entry.path().filename().string().rfind("sem." + _prefix, 0) == 0) std::filesystem::remove(entry.path(), ec);
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("sem.", 0) == 0 && name.find(_prefix) != std::string::npos)
+            std::filesystem::remove(entry.path(), ec);
     }
 }
 

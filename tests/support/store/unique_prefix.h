@@ -1,7 +1,9 @@
 // A file-name prefix for fail-store files that no other test, benchmark or process
-// uses, so that runs side by side never share files or semaphores.
+// uses, so that runs side by side never share files or semaphores. Where the client
+// names its files, the same text serves as their file match (Fail.CacheMatch).
 // Thread-safety: construction may run on any thread (the counter is atomic).
-// Ownership: the semaphores of files with this prefix are removed when it goes.
+// Ownership: the semaphores of files whose names hold it are removed when it goes
+// (the store keeps a file's semaphore after the file).
 #pragma once
 
 #include <string>
