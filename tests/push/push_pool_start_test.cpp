@@ -1,6 +1,6 @@
-// A push pool one of whose threads cannot start throws, with the threads it did start
-// ended, instead of taking the process down. This binary's own pthread_create fails
-// when a test asks, so it has a binary of its own.
+// A push pool one of whose threads cannot start logs an ERROR line and throws, with the
+// threads it did start ended, instead of taking the process down. This binary's own
+// pthread_create fails when a test asks, so it has a binary of its own.
 #include <dlfcn.h>
 #include <errno.h>
 #include <pthread.h>
@@ -10,6 +10,8 @@
 #include <system_error>
 
 #include "KOVAPushPool.h"
+#include "log_reader.h"
+#include "test_log.h"
 
 namespace {
 int startsBeforeFailure = -1;  // thread starts that succeed before one fails; -1: none fails
@@ -25,4 +27,6 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, voi
 TEST(PushPool, AThreadThatCannotStartIsReportedNotFatal) {
     startsBeforeFailure = 2;
     EXPECT_THROW(KOVA::KOVAPushPool pool(4), std::system_error);
+    const std::string logged = kova::test::fixtures::readLogs(kova::test::fixtures::testLogDir());
+    EXPECT_EQ(1u, kova::test::fixtures::countOccurrences(logged, "ERROR: Start 4 thread(s) push pool failed"));
 }
