@@ -20,7 +20,7 @@ def flat(kova):
 
 
 def test_defaults_of_the_flat_functions(kova, flat, harness, agent, rid):
-    # A Python list stands in for a StringVector (SWIG's own conversion).
+    # A Python list stands in for a StringVector (the typemap in KOVATestLib.i).
     assert flat.KOVATest_product_msg(harness, rid, ["x"]) == code_text(0)
     assert flat.KOVATest_pull_msg(harness, rid, 10) == messages_text((0, "x"))
     [call] = agent.records("calls consume")[-1:]
