@@ -63,6 +63,9 @@ std::vector<KOVA::OMessage> messagesToProduce(const std::vector<std::string>& bo
 
 void printConsumeError(int status) { std::cout << "consume err:" << status << std::endl; }
 
+// The registry tells an object's address from a cookie by its parity.
+static_assert(alignof(KOVATest) % 2 == 0, "a KOVATest may sit at an odd address");
+
 }  // namespace
 
 KOVATest::KOVATest()

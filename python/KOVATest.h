@@ -8,7 +8,8 @@
 // 5 s). The callbacks run on Ice and client pool threads and never enter Python;
 // they reach an object only while it is alive, through a cookie of its own that is
 // never reused (LiveObjects.h), so deleting an object whose push consumer stays
-// registered is safe, and a late callback never reaches a later object.
+// registered is safe, and a late callback never reaches a later object. A script may
+// pass a live object itself as the cookie of a callback it calls.
 //
 // Ownership: every object shares the one process-wide client; destroying an object
 // leaves the client and its push registrations in place. No C++ exception leaves a

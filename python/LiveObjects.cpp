@@ -4,22 +4,31 @@ namespace kova::harness {
 
 void* LiveObjects::add(void* object) {
     std::lock_guard<std::mutex> lock(mutex_);
-    // A counter, not an address: 2^64 registrations would take far longer than any process lives.
-    void* const cookie = reinterpret_cast<void*>(++lastCookie_);
+    // An odd counter, never an address: 2^63 registrations would take far longer than any process lives.
+    void* const cookie = reinterpret_cast<void*>(++lastCookie_ * 2 + 1);
     objects_.emplace(cookie, object);
+    addresses_.insert(object);
     return cookie;
 }
 
 void LiveObjects::remove(const void* cookie) {
     std::lock_guard<std::mutex> lock(mutex_);
-    objects_.erase(cookie);
+    const auto found = objects_.find(cookie);
+    if (found == objects_.end()) return;
+    addresses_.erase(found->second);
+    objects_.erase(found);
 }
 
 bool LiveObjects::runIfLive(const void* cookie, const std::function<void(void* object)>& use) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = objects_.find(cookie);
-    if (found == objects_.end()) return false;
-    use(found->second);
+    if (found != objects_.end()) {
+        use(found->second);
+    } else if (addresses_.count(cookie)) {
+        use(const_cast<void*>(cookie));
+    } else {
+        return false;
+    }
     return true;
 }
 

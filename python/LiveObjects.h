@@ -3,7 +3,9 @@
 // object; callbacks therefore reach an object only through this registry. Each object
 // is registered under a cookie that no other object of the process ever gets, since a
 // new object may be built at a deleted one's address: its late callbacks must not
-// land there.
+// land there. A script may also call a callback with a live object itself, so a
+// registered object's own address finds it too; cookies are odd and objects' addresses
+// even, so the one is never taken for the other.
 //
 // Thread safety: every member may be called from any thread. runIfLive() holds the
 // registry's mutex while `use` runs, so an object cannot leave (and be destroyed)
@@ -18,21 +20,25 @@
 #include <functional>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kova::harness {
 
 class LiveObjects {
 public:
-    // Registers `object` and gives its cookie, never null and never given before.
+    // Registers `object` (at an even address, as is any object holding a pointer or an
+    // int) and gives its cookie, never null and never given before.
     void* add(void* object);
     void remove(const void* cookie);
-    // Runs `use` with the object registered under `cookie`, if any; tells whether it ran.
+    // Runs `use` with the object registered under `cookie`, or with `cookie` itself when
+    // it is a registered object's address; tells whether it ran.
     bool runIfLive(const void* cookie, const std::function<void(void* object)>& use);
 
 private:
     std::mutex mutex_;
     std::uintptr_t lastCookie_ = 0;
-    std::unordered_map<const void*, void*> objects_;
+    std::unordered_map<const void*, void*> objects_;  // cookie -> object
+    std::unordered_set<const void*> addresses_;       // of the objects in objects_
 };
 
 LiveObjects& liveHarnesses();

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "KOVAClientThreads.h"
+#include "KOVALog.h"
 #include "KOVAMessageListenerI.h"
 
 namespace KOVA {
@@ -54,8 +55,17 @@ struct KOVAPushPool::Queue {
 };
 
 KOVAPushPool::KOVAPushPool(int threads) : _queue(std::make_shared<Queue>()) {
-    for (int i = 0; i < std::max(1, threads); ++i) {
-        _threads.emplace_back([queue = _queue] { serve(queue); });
+    const int count = std::max(1, threads);
+    try {
+        for (int i = 0; i < count; ++i) {
+            _threads.emplace_back([queue = _queue] { serve(queue); });
+        }
+    } catch (const std::exception& e) {
+        // The threads already started must end before _threads goes: a joinable one
+        // would terminate the process. The caller reports the failed activation.
+        LOG_ERROR("Start %d thread(s) %s failed:%s", count, "push pool", e.what());
+        join();
+        throw;
     }
 }
 

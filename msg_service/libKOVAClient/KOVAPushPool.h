@@ -33,7 +33,8 @@ class KOVAMessageListenerI;
 
 class KOVAPushPool {
 public:
-    // threads: at least 1; all are started here and wait for pushes.
+    // threads: at least 1; all are started here and wait for pushes. Throws (after
+    // an ERROR line, with none of them left running) when one cannot be started.
     explicit KOVAPushPool(int threads);
     ~KOVAPushPool();
 

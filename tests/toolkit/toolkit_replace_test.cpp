@@ -1,7 +1,8 @@
-// ReplaceString ends on every rule, and a growing rule is refused before its text takes
+// ReplaceString ends soon on every rule, and a growing rule is refused before its text takes
 // more memory than the output limit allows. A binary of its own: it counts allocations.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "Tools.h"
@@ -21,6 +22,7 @@ struct ReplaceCase {
 
 TEST(ToolkitReplace, EveryRuleEndsAndGrowthIsBounded) {
     const std::string commas((1u << 20) + 1, ','), growing = std::string(40, 'a') + "b";
+    const std::string aThenB = std::string(1u << 15, 'a') + std::string(1u << 15, 'b');
     const ReplaceCase cases[] = {
         {"one-byte rule", "hello world", "o", "0", 0, "hell0 w0rld"},
         {"searching again from the start", "abb", "ab", "a", 0, "a"},
@@ -31,12 +33,16 @@ TEST(ToolkitReplace, EveryRuleEndsAndGrowthIsBounded) {
         {"2^20 + 1 equal-length replacements", commas, ",", ";", 0, std::string(commas.size(), ';')},
         // Each "a" moving right multiplies the b's by 100 000: refused near the limit.
         {"growing", growing, "ab", std::string(100000, 'b') + "a", -1, growing},
+        // Every "a" passes every "b": 2^30 replacements, far past the work allowed.
+        {"re-forming its own pattern", aThenB, "ab", "ba", -1, aThenB},
     };
     Tools tools;
     for (const ReplaceCase& c : cases) {
         std::string text = c.text;
         fixtures::resetLargestAllocation();
+        const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(c.result, tools.ReplaceString(text, c.from, c.to.c_str())) << c.name;
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 30) << c.name;
         EXPECT_TRUE(c.after == text) << c.name;
         EXPECT_LE(fixtures::largestAllocation(), 2 * Tools::kReplaceOutputLimit) << c.name;
     }

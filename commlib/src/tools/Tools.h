@@ -53,10 +53,10 @@ public:
     std::string GetPara(std::string& sBuff, const char* sBegin, const char* sEnd);
     // Replaces the first occurrence of sFromContent by sToContent again and again
     // until none is left; prints "from|to|length" first. -1 (text unchanged) when that
-    // would never end: an empty sFromContent, a sToContent containing sFromContent
-    // while the text holds it, or a growing rewriting that would take the text beyond
-    // kReplaceOutputLimit bytes (refused before the memory is taken). Rules that do not
-    // grow the text are not limited.
+    // would never end or takes too long: an empty sFromContent, a sToContent containing
+    // sFromContent while the text holds it, a growing rewriting that would take the text
+    // beyond kReplaceOutputLimit bytes (refused before the memory is taken), or more
+    // than kReplaceWorkPerByte x the text's length + kReplaceWorkBase replacements.
     int ReplaceString(std::string& sSrcString, const char* sFromContent, const char* sToContent);
     // 1 for a byte 0x80 or above, else 0.
     int CheckHZ(unsigned char cText);
@@ -155,6 +155,9 @@ public:
 
     // The longest text (in bytes) a growing ReplaceString rule may produce.
     static constexpr size_t kReplaceOutputLimit = size_t{1} << 26;
+    // How many replacements ReplaceString may make: per byte of the text given, and beyond.
+    static constexpr size_t kReplaceWorkPerByte = 64;
+    static constexpr size_t kReplaceWorkBase = size_t{1} << 20;
 
     static const CCmdName cmdName;
 

@@ -68,15 +68,19 @@ int Tools::ReplaceString(std::string& sSrcString, const char* sFromContent, cons
     // A rule that does not grow the text always ends: each replacement shortens it, or,
     // at equal length, changes it at the first byte where the two texts differ, always
     // in the same direction, so no text comes back. A growing rule may never end, so it
-    // is refused before the text would pass kReplaceOutputLimit bytes.
+    // is refused before the text would pass kReplaceOutputLimit bytes. Ending is not
+    // enough: a rule that re-forms its own pattern ("ab" -> "ba" over a^k b^k) needs k^2
+    // replacements, so the work is bounded too, linearly in the text.
     std::string done;
     std::string pending(sSrcString.rbegin(), sSrcString.rend());
     const size_t growth = to.size() > from.size() ? to.size() - from.size() : 0;
+    size_t replacementsLeft = kReplaceWorkPerByte * sSrcString.size() + kReplaceWorkBase;
     while (!pending.empty()) {
         done.push_back(pending.back());
         pending.pop_back();
         if (done.size() < from.size() || done.compare(done.size() - from.size(), from.size(), from) != 0) continue;
         if (growth > 0 && done.size() + pending.size() + growth > kReplaceOutputLimit) return -1;
+        if (replacementsLeft-- == 0) return -1;
         done.resize(done.size() - from.size());
         pending.append(to.rbegin(), to.rend());
         const size_t stepBack = std::min(done.size(), from.size() - 1);
