@@ -81,6 +81,15 @@ struct RouterLogin {
 };
 RouterLogin ReadRouterLogin(const Ice::PropertiesPtr& props, const std::string& id);
 
+// The router that ReadRouterLogin names for `id`, null when there is none.
+// `<id>.Router` is read as a proxy property, so its own sub-keys apply
+// (`<id>.Router.InvocationTimeout`, ...), as Ice applies those of
+// `Ice.Default.Router` to the default router. A router is never routed itself.
+// Without an invocation timeout key of its own it takes the one of `led`, the
+// proxy whose calls it carries (when there is one): opening a router session
+// waits no longer than those calls would.
+Ice::ObjectPrx RouterProxyFor(const Ice::CommunicatorPtr& ic, const std::string& id, const Ice::ObjectPrx& led);
+
 // Destroys a communicator that a renewal replaced (internal to the adapter).
 class RetiredCommunicator;
 
@@ -199,7 +208,7 @@ private:
     // shutdown and touches nothing of the adapter: the adapter may be gone.
     void run(const KOVAPushCallback& cb, std::promise<bool>* activated);
     bool createClientProxy() REQUIRES(_adapterMutex) EXCLUDES(_handleMutex);
-    // Behind a router (`login`'s, else the default one already in _router):
+    // Behind the router already in _router (`login`'s, else the default one):
     // opens the router session and makes the routed adapter, whose callbacks
     // take the session's category in `ident`. On the adapter thread, for the
     // activating caller.

@@ -189,9 +189,12 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
 
         const Ice::PropertiesPtr props = ic->getProperties();
         const RouterLogin login = ReadRouterLogin(props, _adapterID);
-        _router = Glacier2::RouterPrx::uncheckedCast(ic->getDefaultRouter());
+        // The activating caller waits for this thread: the router step is
+        // bounded by the invocation timeout of the default agent's calls.
+        _router =
+            Glacier2::RouterPrx::uncheckedCast(RouterProxyFor(ic, _adapterID, ic->propertyToProxy(_serverAdapterID)));
 
-        const bool routed = !login.router.empty() || _router;
+        const bool routed = _router;
         // Pushes that arrive over our own outgoing connections (routed or
         // shared) are dispatched on the client pool, which also reads the
         // replies of every call a callback makes: they run on the push pool.
@@ -230,7 +233,6 @@ Ice::ObjectAdapterPtr KOVAClientAdapter::createRoutedAdapter(const Ice::Communic
     _shareConn = false;
     if (!login.router.empty()) {
         LOG_WARN("Active adapter use router:`%s' for adapterid:%s", login.router.c_str(), _adapterID.c_str());
-        _router = Glacier2::RouterPrx::uncheckedCast(ic->stringToProxy(login.router));
     } else {
         LOG_WARN("Active adapter use router:`Ice.Default.Router' for adapterid:%s", _adapterID.c_str());
     }
