@@ -152,6 +152,27 @@ RouterLogin ReadRouterLogin(const Ice::PropertiesPtr& props, const std::string& 
     return login;
 }
 
+Ice::ObjectPrx RouterProxyFor(const Ice::CommunicatorPtr& ic, const std::string& id, const Ice::ObjectPrx& led) {
+    const Ice::PropertiesPtr props = ic->getProperties();
+    std::string key = id + ".Router";
+    Ice::ObjectPrx router;
+    if (!props->getProperty(key).empty()) {
+        router = ic->propertyToProxy(key);
+    } else {
+        key = "Ice.Default.Router";
+        router = ic->getDefaultRouter();
+    }
+    if (!router) {
+        return router;
+    }
+    // Otherwise a router of its own would be reached through the default one.
+    router = router->ice_router(nullptr);
+    if (led && props->getProperty(key + ".InvocationTimeout").empty()) {
+        router = router->ice_invocationTimeout(led->ice_getInvocationTimeout());
+    }
+    return router;
+}
+
 void initkovaLogger(const std::string& logDir, const std::string& appName, const std::string& logLevel,
                     const std::string& logName) {
     const std::string dir = logDir.empty() ? HomeDirectory() + "/kovalogs/kova-cpp" : logDir;

@@ -18,7 +18,10 @@
 //
 // Ownership: held through KOVAClientAdapterPtr (reference counted); the manager
 // and every engine hold a reference. The adapter owns its communicator and its
-// adapter thread: the destructor destroys the one and joins the other.
+// adapter thread: the destructor destroys the one and joins the other, or, on
+// a client thread, leaves both to a detached helper (DestroyCommunicator) and
+// the adapter is freed while its adapter thread may still run; that thread
+// reads nothing of the adapter once the activation is reported.
 #pragma once
 
 #include <atomic>
@@ -53,8 +56,9 @@ std::string _kova_ClientId();
 // (pause, resume, produce, pull, registering another consumer) always finds a
 // free Ice thread for its reply; with a named adapter, the Ice server thread
 // that dispatches the push. Several run at once. It may call the engine and the
-// adapter freely, but must not drop the last reference to either: their
-// destruction waits for the push being answered.
+// adapter freely, and may drop the last reference to either: both are client
+// threads, so the tear-down runs on a detached helper and waits for this push
+// to be answered there, not here.
 typedef std::function<int(const std::string& rid, const std::string& sid, const std::string& cid,
                           const std::vector<KOVAMsg::KOVAMessage>& msgs, const Ice::Current& current)>
     KOVAPushCallback;
@@ -76,6 +80,15 @@ struct RouterLogin {
     std::string password;
 };
 RouterLogin ReadRouterLogin(const Ice::PropertiesPtr& props, const std::string& id);
+
+// The router that ReadRouterLogin names for `id`, null when there is none.
+// `<id>.Router` is read as a proxy property, so its own sub-keys apply
+// (`<id>.Router.InvocationTimeout`, ...), as Ice applies those of
+// `Ice.Default.Router` to the default router. A router is never routed itself.
+// Without an invocation timeout key of its own it takes the one of `led`, the
+// proxy whose calls it carries (when there is one): opening a router session
+// waits no longer than those calls would.
+Ice::ObjectPrx RouterProxyFor(const Ice::CommunicatorPtr& ic, const std::string& id, const Ice::ObjectPrx& led);
 
 // Destroys a communicator that a renewal replaced (internal to the adapter).
 class RetiredCommunicator;
@@ -169,7 +182,8 @@ public:
     // in progress (inside createSession under _adapterMutex) fails fast once
     // the communicator is gone. On a client thread the destroy runs on a
     // helper thread (see DestroyCommunicator). The adapter thread is joined
-    // by the destructor, which is safe on a client thread too.
+    // by the destructor's tear-down: on a client thread that is the detached
+    // helper's, which ends after the adapter is freed.
     void Close() EXCLUDES(_handleMutex);
 
 private:
@@ -190,9 +204,11 @@ private:
     void logConfig();
 
     // Listener half: body of the adapter thread and the listener proxy's creation.
+    // Once it has reported the activation, run() waits for the communicator's
+    // shutdown and touches nothing of the adapter: the adapter may be gone.
     void run(const KOVAPushCallback& cb, std::promise<bool>* activated);
     bool createClientProxy() REQUIRES(_adapterMutex) EXCLUDES(_handleMutex);
-    // Behind a router (`login`'s, else the default one already in _router):
+    // Behind the router already in _router (`login`'s, else the default one):
     // opens the router session and makes the routed adapter, whose callbacks
     // take the session's category in `ident`. On the adapter thread, for the
     // activating caller.
@@ -204,8 +220,6 @@ private:
     // the stored configuration (false, with a null communicator, when that fails).
     bool startAdapterThreadLocked() REQUIRES(_adapterMutex);
     bool rebuildCommunicatorLocked(RetiredCommunicator& retired) REQUIRES(_adapterMutex) EXCLUDES(_handleMutex);
-    void reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported, std::promise<bool>* activated,
-                                 const char* what);
     // False (and `ic` destroyed) once Close() ran.
     bool setCommunicator(const Ice::CommunicatorPtr& ic) EXCLUDES(_handleMutex);
     // The communicator settings every communicator of the adapter gets.

@@ -14,6 +14,30 @@
 
 namespace KOVA {
 
+namespace {
+
+// The adapter thread's failure. Not a member: once the activation has been
+// reported the adapter may be gone.
+void ReportRunFailure(const std::string& clientID, const Ice::ObjectAdapterPtr& adapter, bool reported,
+                      std::promise<bool>* activated, const char* what) {
+    if (reported) {
+        LOG_FATAL("KOVA client id:%s exit, exception:%s", clientID.c_str(), what);
+        return;
+    }
+    LOG_FATAL("Active the client communicator failed, get exception:%s", what);
+    if (adapter) {
+        // A communicator takes one routed adapter per router: a half-made one
+        // would make every retry fail.
+        try {
+            adapter->destroy();
+        } catch (...) {
+        }
+    }
+    activated->set_value(false);
+}
+
+}  // namespace
+
 // The communicator and adapter thread that a renewal replaced. They are
 // destroyed on a thread of their own and waited for only after _adapterMutex
 // is released: a dispatch of that communicator (a push callback that
@@ -148,6 +172,11 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
     // Not held by this thread, but by the activating caller, which waits for
     // the report below and so serialises every write here with the others.
     _adapterMutex.assertHeld();
+    // Once activation is reported, the adapter may be freed while this thread
+    // still waits: its last reference may go on a client thread, where the
+    // destructor leaves the join to a detached helper. From then on this
+    // thread reads only its own copies.
+    const std::string clientID = _clientID;
     bool reported = false;
     Ice::ObjectAdapterPtr adapter;
     try {
@@ -160,9 +189,12 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
 
         const Ice::PropertiesPtr props = ic->getProperties();
         const RouterLogin login = ReadRouterLogin(props, _adapterID);
-        _router = Glacier2::RouterPrx::uncheckedCast(ic->getDefaultRouter());
+        // The activating caller waits for this thread: the router step is
+        // bounded by the invocation timeout of the default agent's calls.
+        _router =
+            Glacier2::RouterPrx::uncheckedCast(RouterProxyFor(ic, _adapterID, ic->propertyToProxy(_serverAdapterID)));
 
-        const bool routed = !login.router.empty() || _router;
+        const bool routed = _router;
         // Pushes that arrive over our own outgoing connections (routed or
         // shared) are dispatched on the client pool, which also reads the
         // replies of every call a callback makes: they run on the push pool.
@@ -187,11 +219,11 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
         reported = true;
         activated->set_value(true);
         ic->waitForShutdown();
-        LOG_FATAL("KOVA client id:%s exit...", _clientID.c_str());
+        LOG_FATAL("KOVA client id:%s exit...", clientID.c_str());
     } catch (const std::exception& e) {
-        reportActivationFailure(adapter, reported, activated, e.what());
+        ReportRunFailure(clientID, adapter, reported, activated, e.what());
     } catch (...) {
-        reportActivationFailure(adapter, reported, activated, "unknown exception");
+        ReportRunFailure(clientID, adapter, reported, activated, "unknown exception");
     }
 }
 
@@ -201,7 +233,6 @@ Ice::ObjectAdapterPtr KOVAClientAdapter::createRoutedAdapter(const Ice::Communic
     _shareConn = false;
     if (!login.router.empty()) {
         LOG_WARN("Active adapter use router:`%s' for adapterid:%s", login.router.c_str(), _adapterID.c_str());
-        _router = Glacier2::RouterPrx::uncheckedCast(ic->stringToProxy(login.router));
     } else {
         LOG_WARN("Active adapter use router:`Ice.Default.Router' for adapterid:%s", _adapterID.c_str());
     }
@@ -219,24 +250,6 @@ Ice::ObjectAdapterPtr KOVAClientAdapter::createRoutedAdapter(const Ice::Communic
     LOG_WARN("Active adapter use router:`%s' success for adapterid:%s success.", login.router.c_str(),
              _adapterID.c_str());
     return adapter;
-}
-
-void KOVAClientAdapter::reportActivationFailure(const Ice::ObjectAdapterPtr& adapter, bool reported,
-                                                std::promise<bool>* activated, const char* what) {
-    if (reported) {
-        LOG_FATAL("KOVA client id:%s exit, exception:%s", _clientID.c_str(), what);
-        return;
-    }
-    LOG_FATAL("Active the client communicator failed, get exception:%s", what);
-    if (adapter) {
-        // A communicator takes one routed adapter per router: a half-made one
-        // would make every retry fail.
-        try {
-            adapter->destroy();
-        } catch (...) {
-        }
-    }
-    activated->set_value(false);
 }
 
 KOVAPushPool* KOVAClientAdapter::pushPool() {

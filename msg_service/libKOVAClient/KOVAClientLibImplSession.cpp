@@ -42,14 +42,17 @@ std::string bornHostOf(const Ice::ConnectionPtr& connection) {
 const char* masked(const std::string& password) { return password.empty() ? "" : "******"; }
 
 // The router the agent is reached through (checked: a wrong object fails the
-// build here); null when there is none.
-Glacier2::RouterPrx agentRouter(const Ice::CommunicatorPtr& ic, const RouterLogin& login, const std::string& agentID) {
-    Glacier2::RouterPrx router;
+// build here); null when there is none. Its calls are bounded like `agent`'s.
+Glacier2::RouterPrx agentRouter(const Ice::CommunicatorPtr& ic, const RouterLogin& login, const std::string& agentID,
+                                const Ice::ObjectPrx& agent) {
+    const Ice::ObjectPrx proxy = RouterProxyFor(ic, agentID, agent);
+    if (!proxy) {
+        return Glacier2::RouterPrx();
+    }
+    const Glacier2::RouterPrx router = Glacier2::RouterPrx::checkedCast(proxy);
     if (!login.router.empty()) {
-        router = Glacier2::RouterPrx::checkedCast(ic->stringToProxy(login.router));
         LOG_WARN("Enable glacier2 for id:%s, user:%s", agentID.c_str(), login.user.c_str());
-    } else if (Ice::RouterPrx defaultRouter = ic->getDefaultRouter()) {
-        router = Glacier2::RouterPrx::checkedCast(defaultRouter);
+    } else {
         LOG_WARN("Enable global glacier2 for id:%s, user:%s pass:%s", agentID.c_str(), login.user.c_str(),
                  masked(login.password));
     }
@@ -63,7 +66,12 @@ IceGrid::SessionPrx openIceGridSession(const Glacier2::RouterPrx& router, const 
                                        const std::string& agentID) {
     IceGrid::SessionPrx session;
     try {
-        session = IceGrid::SessionPrx::checkedCast(router->createSession(login.user, login.password));
+        Glacier2::SessionPrx routerSession = router->createSession(login.user, login.password);
+        if (routerSession) {
+            // Unmarshalled with the communicator's defaults: bounded like the router.
+            routerSession = routerSession->ice_invocationTimeout(router->ice_getInvocationTimeout());
+        }
+        session = IceGrid::SessionPrx::checkedCast(routerSession);
         session->keepAlive();
         LOG_WARN("Create session success for user:`%s', id:`%s'", login.user.c_str(), agentID.c_str());
     } catch (const Ice::Exception& e) {
@@ -117,7 +125,9 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
         Ice::PropertiesPtr props = ic->getProperties();
 
         const RouterLogin login = ReadRouterLogin(props, _agentID);
-        const Glacier2::RouterPrx router = agentRouter(ic, login, _agentID);
+        // Made before the router step (no remote call), whose calls it bounds.
+        const Ice::ObjectPrx configured = ic->propertyToProxy(_agentID);
+        const Glacier2::RouterPrx router = agentRouter(ic, login, _agentID, configured);
         if (router) {
             {
                 MutexLock lock(_agentHandleMutex);
@@ -128,7 +138,7 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
             _sessionPrx = session;
         }
 
-        KOVAAgentPrx agent = withAgentSettings(KOVAAgentPrx::checkedCast(ic->propertyToProxy(_agentID)));
+        KOVAAgentPrx agent = withAgentSettings(KOVAAgentPrx::checkedCast(configured));
         if (router) {
             agent = agent->ice_router(router);
             LOG_WARN("Enable glacier2 success for id:%s", _agentID.c_str());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -71,17 +72,49 @@ TEST_F(EngineSessionTest, AgentRouterCreatesOneIceGridSessionAndRoutesCalls) {
     EXPECT_EQ(2u, agent_->callCount(AgentOp::Produce));
 }
 
-TEST_F(EngineSessionTest, DefaultRouterServesAgentWithoutRouterOfItsOwn) {
-    const long sessionsBefore = acceptedSessions();
-    std::vector<std::string> items =
-        routerItems("Ice.Default.Router", SharedInfrastructure::get().routerProxy(), SharedInfrastructure::kPassword);
-    items.push_back("Plain=" + agent_->agentProxyString());
-    KOVA::KOVAClientLibImplPtr engine = engineFor("Plain", items);
+// The default router serves an agent without a router of its own; a router of
+// its own is reached directly, not through the default one.
+TEST_F(EngineSessionTest, DefaultRouterServesAgentWithoutRouterOfItsOwnAndRoutesNoRouter) {
+    const std::string router = SharedInfrastructure::get().routerProxy();
+    for (const bool own : {false, true}) {
+        SCOPED_TRACE(own ? "a router of its own too" : "the default router only");
+        const long sessionsBefore = acceptedSessions();
+        std::vector<std::string> items = routerItems("Ice.Default.Router", router, SharedInfrastructure::kPassword);
+        const std::vector<std::string> agent =
+            own ? routedAgentItems("Plain", agent_->agentProxyString(), router, SharedInfrastructure::kPassword)
+                : std::vector<std::string>{"Plain=" + agent_->agentProxyString()};
+        items.insert(items.end(), agent.begin(), agent.end());
+        KOVA::KOVAClientLibImplPtr engine = engineFor("Plain", items);
 
-    ASSERT_TRUE(engine->Ping());
-    EXPECT_TRUE(Probe::routed(*engine));
-    EXPECT_EQ(sessionsBefore + 1, acceptedSessions());
-    EXPECT_EQ(0, produce(*engine));
+        ASSERT_TRUE(engine->Ping());
+        EXPECT_TRUE(Probe::routed(*engine));
+        EXPECT_EQ(sessionsBefore + 1, acceptedSessions());
+        EXPECT_EQ(0, produce(*engine));
+    }
+}
+
+// A router that never answers holds the engine's calls no longer than the
+// agent's invocation timeout, and an activation of the listener no longer than
+// the default agent's, though no default timeout is set.
+TEST_F(EngineSessionTest, ARouterThatNeverAnswersHoldsCallsOnlyForTheirInvocationTimeout) {
+    standin::StandinAgent router;  // its silent object plays the router
+    router.start();
+    const KOVA::KOVAClientAdapterPtr adapter =
+        makeTestAdapter("et",
+                        {"Mute=" + agent_->agentProxyString(), "Mute.InvocationTimeout=300",
+                         "Mute.Router=" + router.silentProxyString(), "etServer.Proxy.InvocationTimeout=300",
+                         "et.Router=" + router.silentProxyString()},
+                        std::chrono::milliseconds(-1));
+    KOVA::KOVAClientLibImpl engine("Mute", adapter);
+    std::future<int> produced = std::async(std::launch::async, [&] { return produce(engine); });
+    std::future<bool> activated =
+        std::async(std::launch::async, [&] { return adapter->ActiveAdapter(KOVA::KOVAPushCallback(), false); });
+    const bool bounded = produced.wait_for(std::chrono::seconds(30)) == std::future_status::ready &&
+                         activated.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    router.stop();  // fails what it holds and refuses the rest: nothing waits past here
+    EXPECT_TRUE(bounded);
+    EXPECT_EQ(KOVA::COMMON::INTERNAL_ERROR, produced.get());
+    EXPECT_FALSE(activated.get());
 }
 
 TEST_F(EngineSessionTest, RefusedCredentialsLeaveNoAgentProxy) {

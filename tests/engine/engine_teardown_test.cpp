@@ -16,6 +16,7 @@
 #include "client_items.h"
 #include "forked_child.h"
 #include "standin_agent.h"
+#include "thread_names.h"
 #include "waits.h"
 
 namespace kova::test::engine {
@@ -119,41 +120,57 @@ TEST(EngineTeardownTest, AnEngineWithoutIoContextIsNotReleasedOnTheIceThread) {
         "released");
 }
 
-// A push callback that closes the client adapter: in the shared-connection
+// A push callback that closes the client adapter, or lets go of the last
+// reference to the engine (and so to the adapter): in the shared-connection
 // mode it runs on the push pool, with a named adapter on the Ice thread that
-// dispatches the push; Close() must not wait for that very push.
-TEST(EngineTeardownTest, CloseFromAPushCallbackReturnsInBothListenerModes) {
+// dispatches the push. Neither waits for that very push, and the adapter
+// thread, which outlives the adapter then, reads nothing of it (ASan).
+TEST(EngineTeardownTest, CloseOrTheLastReleaseFromAPushCallbackEndsInBothListenerModes) {
     for (const bool named : {true, false}) {
-        SCOPED_TRACE(named ? "named adapter" : "shared connection");
-        expectChildReports(
-            [named] {
-                standin::StandinAgent agent;
-                agent.start();
-                const KOVA::KOVAClientAdapterPtr owner =
-                    adapterFor(agent, named ? std::vector<std::string>{"td.Endpoints=tcp -h 127.0.0.1"}
-                                            : std::vector<std::string>{});
-                auto engine = std::make_shared<Engine>("Agent", owner);
-                KOVA::KOVAClientAdapter* adapter = owner.get();
-                std::promise<void> closed;
-                const KOVA::KOVAPushCallback closing =
-                    [adapter, &closed](const std::string&, const std::string&, const std::string&,
-                                       const std::vector<KOVAMsg::KOVAMessage>&, const Ice::Current&) {
-                        adapter->Close();
-                        closed.set_value();
-                        return 0;
-                    };
-                boost::asio::io_context monitor;  // never run: no keep-alive
-                KOVA::PushConsumerCallback unused = [](void*, const std::string&, const std::string&,
-                                                       KOVA::IMessage&&) { return 0; };
-                if (!adapter->ActiveAdapter(closing, false) ||
-                    engine->RegisterPushConsumer("r1", unused, nullptr, 100, 1, monitor) != 0) {
-                    return std::string("not registered");
-                }
-                agent.push("r1", batchOf(1));
-                return std::string(closed.get_future().wait_for(kWait) == std::future_status::ready ? "closed"
-                                                                                                    : "still closing");
-            },
-            "closed");
+        for (const bool release : {false, true}) {
+            SCOPED_TRACE(std::string(named ? "named adapter, " : "shared connection, ") +
+                         (release ? "last release" : "close"));
+            expectChildReports(
+                [named, release] {
+                    standin::StandinAgent agent;
+                    agent.start();
+                    const size_t baseline = fixtures::threadNames().size();
+                    KOVA::KOVAClientAdapterPtr owner =
+                        adapterFor(agent, named ? std::vector<std::string>{"td.Endpoints=tcp -h 127.0.0.1"}
+                                                : std::vector<std::string>{});
+                    auto engine = std::make_shared<std::shared_ptr<Engine>>(std::make_shared<Engine>("Agent", owner));
+                    KOVA::KOVAClientAdapter* adapter = owner.get();
+                    std::promise<void> done;
+                    const KOVA::KOVAPushCallback ending =
+                        [adapter, engine, release, &done](const std::string&, const std::string&, const std::string&,
+                                                          const std::vector<KOVAMsg::KOVAMessage>&,
+                                                          const Ice::Current&) {
+                            release ? engine->reset() : adapter->Close();
+                            done.set_value();
+                            return 0;
+                        };
+                    boost::asio::io_context monitor;  // never run: no keep-alive
+                    KOVA::PushConsumerCallback unused = [](void*, const std::string&, const std::string&,
+                                                           KOVA::IMessage&&) { return 0; };
+                    if (!adapter->ActiveAdapter(ending, false) ||
+                        (*engine)->RegisterPushConsumer("r1", unused, nullptr, 100, 1, monitor) != 0) {
+                        return std::string("not registered");
+                    }
+                    if (release) {
+                        owner = nullptr;
+                    }
+                    agent.push("r1", batchOf(1));
+                    if (done.get_future().wait_for(kWait) != std::future_status::ready) {
+                        return std::string("still ending");
+                    }
+                    // Every thread of the client, the adapter thread last, has ended.
+                    return std::string(!release ||
+                                               eventually([&] { return fixtures::threadNames().size() <= baseline; })
+                                           ? "ended"
+                                           : "threads left");
+                },
+                "ended");
+        }
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <Ice/Ice.h>
 
+#include <stdexcept>
+
 namespace kova::test::standin {
 
 namespace {
@@ -229,6 +231,17 @@ void StandinCallbackAgentServant::Commit_async(const KOVA::AMD_KOVACallbackAgent
         // finds it in the call log.
         core_.calls.answered(ticket, code);
         answerQuietly(cb, code);
+    });
+}
+
+void SilentServant::ice_invoke_async(const Ice::AMD_Object_ice_invokePtr& cb, const std::vector<Ice::Byte>&,
+                                     const Ice::Current& current) {
+    const std::string operation = current.operation;
+    core_.deferred.hold([cb, operation] {
+        try {
+            cb->ice_exception(std::runtime_error("held " + operation + " released"));
+        } catch (const Ice::Exception&) {
+        }
     });
 }
 

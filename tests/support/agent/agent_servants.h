@@ -1,4 +1,5 @@
-// The servants of the stand-in agent: KOVAAgent and KOVACallbackAgent.
+// The servants of the stand-in agent: KOVAAgent, KOVACallbackAgent and an
+// object that answers nothing (a router or agent that hangs).
 //
 // Both only translate Ice dispatches into AgentCore steps; every reply, late or
 // not, is answered exactly once (see DeferredReplies).
@@ -65,6 +66,19 @@ public:
                       const KOVA::CommitInfo& commit, const Ice::Current& current) override;
     void Consume_async(const KOVA::AMD_KOVACallbackAgent_ConsumePtr& cb, const std::string& resourceid,
                        const std::string& sid, Ice::Int count, Ice::Int timeout, const Ice::Current& current) override;
+
+private:
+    AgentCore& core_;
+};
+
+// Holds every request, whatever its interface, among the agent's held replies;
+// releaseHeld() or stop() fails each with an Ice::UnknownException.
+class SilentServant : public Ice::BlobjectAsync {
+public:
+    explicit SilentServant(AgentCore& core) : core_(core) {}
+
+    void ice_invoke_async(const Ice::AMD_Object_ice_invokePtr& cb, const std::vector<Ice::Byte>& inParams,
+                          const Ice::Current& current) override;
 
 private:
     AgentCore& core_;

@@ -50,6 +50,7 @@ void StandinAgent::start() {
         callbackAdapter_->add(new StandinCallbackAgentServant(*core_), Ice::stringToIdentity(kCallbackIdentity));
         agentAdapter_ = communicator->createObjectAdapter("KOVAAgent");
         agentAdapter_->add(new StandinAgentServant(*core_), Ice::stringToIdentity(kAgentIdentity));
+        agentAdapter_->add(new SilentServant(*core_), Ice::stringToIdentity(kSilentIdentity));
 
         core_->registry.setCidPrefix("c" +
                                      std::to_string(IceUtil::Time::now(IceUtil::Time::Realtime).toMicroSeconds()));
@@ -126,6 +127,11 @@ std::string StandinAgent::agentProxyString() const {
 std::string StandinAgent::callbackProxyString() const {
     std::lock_guard<std::mutex> lock(lifecycleMutex_);
     return callbackProxy_;
+}
+
+std::string StandinAgent::silentProxyString() const {
+    std::lock_guard<std::mutex> lock(lifecycleMutex_);
+    return std::string(kSilentIdentity) + ":tcp -h " + core_->options.host + " -p " + std::to_string(agentPort_);
 }
 
 std::string StandinAgent::indirectProxyString() const {

@@ -37,6 +37,7 @@ class StandinAgent {
 public:
     static constexpr const char* kAgentIdentity = "KOVAAgent";
     static constexpr const char* kCallbackIdentity = "KOVACallbackAgent";
+    static constexpr const char* kSilentIdentity = "Silent";
 
     explicit StandinAgent(StandinAgentOptions options = {});
     ~StandinAgent();
@@ -55,6 +56,10 @@ public:
     std::string callbackProxyString() const;
     // "KOVAAgent@<adapterId>" when registered with a locator, else empty.
     std::string indirectProxyString() const;
+    // An object on the agent port that answers nothing: each request it gets
+    // is held like a held reply (heldCount(), and releaseHeld() or stop()
+    // fails it).
+    std::string silentProxyString() const;
     const StandinAgentOptions& options() const { return core_->options; }
 
     AgentScript& script() { return core_->script; }
