@@ -19,6 +19,14 @@ constexpr int kMinFileSize = 20971520;
 
 std::atomic<int> KOVAStoreFile::_seqNumber{0};
 
+namespace {
+
+std::atomic<int> g_maxIdleSeconds{KOVAStoreFile::kMaxIdleSeconds};
+
+}  // namespace
+
+void KOVAStoreFile::setMaxIdleSeconds(int seconds) { g_maxIdleSeconds = seconds; }
+
 KOVAStoreFile::KOVAStoreFile(const std::string& storeDir, const std::string& preffix, const std::string& filematch,
                              bool asyncFlush, int maxSize, int maxNum)
     : _pid(static_cast<int>(::getpid())),
@@ -27,7 +35,7 @@ KOVAStoreFile::KOVAStoreFile(const std::string& storeDir, const std::string& pre
       _filematch(filematch),
       _maxFileSize(maxSize),
       _maxFileNums(maxNum),
-      _maxIdleTime(60),
+      _maxIdleTime(g_maxIdleSeconds.load()),
       _asyncFlush(asyncFlush) {
     if (storeDir.empty()) {
         LOG_FATAL("Invalid store directory!");

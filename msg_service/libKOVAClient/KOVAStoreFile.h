@@ -68,6 +68,12 @@ public:
     // directory is empty, cannot be created or is not a directory.
     KOVAStoreFile(const std::string& storeDir, const std::string& preffix, const std::string& filematch,
                   bool asyncFlush, int maxSize, int maxNum);
+
+    // How long a claim holds without a read; as long, a file in the making and
+    // an idle write file are left alone. Stores built afterwards take the
+    // period in force (kMaxIdleSeconds unless set; tests shorten it).
+    static constexpr int kMaxIdleSeconds = 60;
+    static void setMaxIdleSeconds(int seconds);
     ~KOVAStoreFile();
     KOVAStoreFile(const KOVAStoreFile&) = delete;
     KOVAStoreFile& operator=(const KOVAStoreFile&) = delete;

@@ -151,12 +151,14 @@ TEST_P(ExitFromCallbackTest, EndsTheProcess) {
     }
     agent_->command("hold produce " + std::to_string(kHeldProduces));
     fixtures::TempDir store("life-exit-store");
+    store::UniquePrefix match("life-exit");
     auto child = RunWithPipedStdout(
         [&] {
             std::atexit(reportHeldCallbacks);  // before the client: runs after its stop
             KOVA::KOVAClientLibPtr life =
                 client({"Ice.ThreadPool.Client.Size=" + poolSize, "Ice.ThreadPool.Client.SizeMax=" + poolSize,
-                        "life.Fail.CacheDir=" + store.str() + "/", "life.Fail.EnableSucc=0"});
+                        "life.Fail.CacheDir=" + store.str() + "/", "life.Fail.CacheMatch=" + match.str(),
+                        "life.Fail.EnableSucc=0"});
             for (auto& held : g_held) {
                 KOVA::AsyncProduceCallback cb = [](int code, void* slot) {
                     static_cast<HeldCallback*>(slot)->code = code;
