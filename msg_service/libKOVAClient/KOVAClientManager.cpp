@@ -48,8 +48,7 @@ std::shared_ptr<std::thread> KOVAClientManager::startNamedThread(const char* nam
 }
 
 bool KOVAClientManager::isOwnThread() {
-    const std::thread::id self = std::this_thread::get_id();
-    auto isSelf = [self](const std::shared_ptr<std::thread>& thread) { return thread && thread->get_id() == self; };
+    auto isSelf = [](const std::shared_ptr<std::thread>& thread) { return thread && IsCallingThread(*thread); };
     MutexLock lock(_kovaManagerMutex);
     auto anySelf = [&isSelf](const std::vector<std::shared_ptr<std::thread>>& threads) {
         return std::any_of(threads.begin(), threads.end(), isSelf);
@@ -58,14 +57,9 @@ bool KOVAClientManager::isOwnThread() {
 }
 
 void KOVAClientManager::joinUnlessSelf(const std::shared_ptr<std::thread>& thread) {
-    if (!thread || !thread->joinable()) {
-        return;
+    if (thread) {
+        JoinUnlessCalling(*thread);
     }
-    if (thread->get_id() == std::this_thread::get_id()) {
-        thread->detach();
-        return;
-    }
-    thread->join();
 }
 
 KOVAClientManager::KOVAClientManager(const std::string& config, const std::string& item, bool valid,
@@ -238,10 +232,9 @@ void KOVAClientManager::StopOnClientThread(const std::function<void()>& settleOt
 }
 
 void KOVAClientManager::keepPoolRunningWithoutSelf() {
-    const std::thread::id self = std::this_thread::get_id();
     MutexLock lock(_kovaManagerMutex);
     const auto& threads = _asyncPool.threads;
-    if (std::none_of(threads.begin(), threads.end(), [self](const auto& t) { return t->get_id() == self; })) {
+    if (std::none_of(threads.begin(), threads.end(), [](const auto& t) { return IsCallingThread(*t); })) {
         return;
     }
     // This thread is inside one of the pool's handlers and will not come back:

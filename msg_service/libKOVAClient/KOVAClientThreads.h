@@ -14,6 +14,8 @@
 
 #include <Ice/Initialize.h>
 
+#include <thread>
+
 namespace KOVA {
 
 // Marks the calling thread as the client's for the rest of its life.
@@ -21,6 +23,15 @@ void MarkClientThread();
 
 // True on a thread that MarkClientThread marked.
 bool OnClientThread();
+
+// Whether `thread` is the calling thread: the one test of "am I the thread
+// this stop step would wait for?".
+bool IsCallingThread(const std::thread& thread);
+
+// Joins `thread`; when it is the calling thread (a callback that ends the
+// client, running on the very thread a stop step ends), detaches it instead:
+// it ends once that callback returns. A thread that is not joinable is left.
+void JoinUnlessCalling(std::thread& thread);
 
 // A thread hook for InitializationData::threadHook that marks every Ice thread.
 Ice::ThreadNotificationPtr ClientThreadHook();

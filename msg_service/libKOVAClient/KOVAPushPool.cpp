@@ -98,13 +98,7 @@ void KOVAPushPool::join() {
     }
     _queue->ready.notify_all();
     for (std::thread& thread : _threads) {
-        if (thread.get_id() == std::this_thread::get_id()) {
-            // A callback that ends the client: its thread cannot wait for
-            // itself, and ends once that callback returns.
-            thread.detach();
-        } else if (thread.joinable()) {
-            thread.join();
-        }
+        JoinUnlessCalling(thread);
     }
 }
 
