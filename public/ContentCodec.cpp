@@ -122,22 +122,35 @@ uLong InflateMember(RawInflater& inflater, const std::string& in, size_t& pos, s
                    filled - memberStart);
 }
 
+// Reads the member header at `pos` with Boost's own parser. That parser never ends an
+// empty extra field (FEXTRA with XLEN 0): such a field is passed over here and the
+// header handed to Boost as one without it.
+void ReadMemberHeader(const std::string& in, size_t& pos) {
+    const size_t kFlags = 3, kExtraLength = 10;  // offsets in the header
+    const bool emptyExtra = in.size() - pos > kExtraLength + 1 && (in[pos + kFlags] & io::gzip::flags::extra) &&
+                            in[pos + kExtraLength] == 0 && in[pos + kExtraLength + 1] == 0;
+    io::detail::gzip_header header;
+    for (size_t at = 0; !header.done(); ++at) {
+        if (pos == in.size()) throw io::gzip_error(io::gzip::bad_header);
+        const char byte = in[pos++];
+        header.process(emptyExtra && at == kFlags ? static_cast<char>(byte & ~io::gzip::flags::extra) : byte);
+        if (emptyExtra && at + 1 == kExtraLength) pos += 2;
+    }
+}
+
 // Every member of the body, in order, inflated straight from the input into the
 // result, sized up front from the trailer (and grown if that falls short). The
-// headers and trailers are read by Boost's own gzip parsers and every failure is
-// reported as its gzip decompressor reports it, so the codec accepts and refuses
-// exactly what a stream chain through that decompressor does: the CRC is checked,
-// ISIZE is not, and anything after a member but another member fails the body.
+// headers and trailers are read by Boost's own gzip parsers (an empty extra field
+// aside, which they cannot read) and every failure is reported as its gzip
+// decompressor reports it. So Boost's rules stay: the magic and the method are
+// checked, reserved flags and the header checksum are not, the CRC is checked, ISIZE
+// is not, and anything after a member but another member fails the body.
 bool GzipDecode(const std::string& strIn, std::string& strOut) {
     std::string result(GzipDecodedSizeHint(strIn), '\0');
     size_t filled = 0, pos = 0;
     RawInflater inflater;
     do {
-        io::detail::gzip_header header;
-        while (!header.done()) {
-            if (pos == strIn.size()) throw io::gzip_error(io::gzip::bad_header);
-            header.process(strIn[pos++]);
-        }
+        ReadMemberHeader(strIn, pos);
         const uLong crc = InflateMember(inflater, strIn, pos, result, filled);
         io::detail::gzip_footer footer;
         while (!footer.done()) {

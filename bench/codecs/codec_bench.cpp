@@ -1,5 +1,7 @@
 // Each body codec, encode and decode, beside the bare library call on the same input,
 // then a table of the ratios ours/raw (and, for gzip, the plain stream chain/raw).
+// LZ4 decodes also frames from a streaming producer that flushes every write (4 MiB
+// of text in 1 KiB and 4 KiB writes), and a 1 MiB frame of blocks of one byte each.
 //
 // The LZ4 encoder reports its flushes on standard output; while the benchmarks run,
 // standard output goes to /dev/null and the reports go to the original descriptor.
@@ -16,6 +18,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "KOVACommon.h"
@@ -30,6 +33,7 @@ namespace {
 using kova::test::codecs::CompressibleBody;
 using kova::test::codecs::GunzipThroughStreams;
 using kova::test::codecs::GzipThroughStreams;
+using kova::test::codecs::Lz4FlushedFrame;
 using kova::test::codecs::RandomBody;
 
 const size_t kSizes[] = {1 << 10, 64 << 10, 1 << 20};
@@ -64,7 +68,7 @@ void Require(bool ok, const std::string& what) {
     if (!ok) throw std::runtime_error("codec check failed: " + what);
 }
 
-void RegisterCodec(const Codec& codec, const Input& in) {
+void RegisterDecode(const Codec& codec, const Input& in) {
     const int ce = codec.ce;
     const std::string plainName = codec.name;
     // Check once, outside timing, that every road gives the body back.
@@ -73,6 +77,26 @@ void RegisterCodec(const Codec& codec, const Input& in) {
             Name(plainName, "decode", "ours", in));
     Require(codec.rawDecode(in.encoded, in.plain.size()).str() == in.plain, Name(plainName, "decode", "raw", in));
 
+    auto bytes = static_cast<int64_t>(in.plain.size());
+    benchmark::RegisterBenchmark(Name(plainName, "decode", "ours", in).c_str(), [ce, &in, bytes](benchmark::State& st) {
+        for (auto _ : st) {
+            std::string out;
+            TQPublicTool::DecodeContent(ce, in.encoded, out);
+            benchmark::DoNotOptimize(out.data());
+        }
+        st.SetBytesProcessed(st.iterations() * bytes);
+    });
+    benchmark::RegisterBenchmark(
+        Name(plainName, "decode", "raw", in).c_str(), [&codec, &in, bytes](benchmark::State& st) {
+            for (auto _ : st) benchmark::DoNotOptimize(codec.rawDecode(in.encoded, in.plain.size()).data.get());
+            st.SetBytesProcessed(st.iterations() * bytes);
+        });
+}
+
+void RegisterCodec(const Codec& codec, const Input& in) {
+    RegisterDecode(codec, in);
+    const int ce = codec.ce;
+    const std::string plainName = codec.name;
     auto bytes = static_cast<int64_t>(in.plain.size());
     benchmark::RegisterBenchmark(Name(plainName, "encode", "ours", in).c_str(), [ce, &in, bytes](benchmark::State& st) {
         for (auto _ : st) {
@@ -87,19 +111,6 @@ void RegisterCodec(const Codec& codec, const Input& in) {
                                      for (auto _ : st) benchmark::DoNotOptimize(codec.rawEncode(in.plain).data.get());
                                      st.SetBytesProcessed(st.iterations() * bytes);
                                  });
-    benchmark::RegisterBenchmark(Name(plainName, "decode", "ours", in).c_str(), [ce, &in, bytes](benchmark::State& st) {
-        for (auto _ : st) {
-            std::string out;
-            TQPublicTool::DecodeContent(ce, in.encoded, out);
-            benchmark::DoNotOptimize(out.data());
-        }
-        st.SetBytesProcessed(st.iterations() * bytes);
-    });
-    benchmark::RegisterBenchmark(
-        Name(plainName, "decode", "raw", in).c_str(), [&codec, &in, bytes](benchmark::State& st) {
-            for (auto _ : st) benchmark::DoNotOptimize(codec.rawDecode(in.encoded, in.plain.size()).data.get());
-            st.SetBytesProcessed(st.iterations() * bytes);
-        });
     if (ce != KOVA::COMMON::E_GZIP) return;
     // The straightforward stream chain, to show what the direct road saves.
     benchmark::RegisterBenchmark(Name(plainName, "encode", "chain", in).c_str(), [&in, bytes](benchmark::State& st) {
@@ -112,7 +123,8 @@ void RegisterCodec(const Codec& codec, const Input& in) {
     });
 }
 
-void PrintRatios(std::ostream& out, const kova::test::bench::MedianTimes& times, const std::vector<Input>& inputs) {
+void PrintRatios(std::ostream& out, const kova::test::bench::MedianTimes& times,
+                 const std::map<std::string, std::vector<Input>>& inputsByCodec) {
     out << "\nratio of real time per call (median of the repetitions), ours/raw"
            " (gzip: also the plain stream chain/raw)\n";
     out << std::left << std::setw(8) << "codec" << std::setw(8) << "op" << std::setw(8) << "data" << std::right
@@ -122,7 +134,7 @@ void PrintRatios(std::ostream& out, const kova::test::bench::MedianTimes& times,
     out << std::fixed;
     for (const Codec& codec : Codecs()) {
         for (const char* op : {"encode", "decode"}) {
-            for (const Input& in : inputs) {
+            for (const Input& in : inputsByCodec.at(codec.name)) {
                 double raw = times.seconds(Name(codec.name, op, "raw", in));
                 double ours = times.seconds(Name(codec.name, op, "ours", in));
                 double chain = times.seconds(Name(codec.name, op, "chain", in));
@@ -164,7 +176,7 @@ int main(int argc, char** argv) {
     std::map<std::string, std::vector<Input>> inputsByCodec;
     for (const Codec& codec : Codecs()) {
         std::vector<Input>& inputs = inputsByCodec[codec.name];
-        inputs.reserve(2 * std::size(kSizes));
+        inputs.reserve(2 * std::size(kSizes) + 3);
         for (const char* kind : {"text", "random"}) {
             for (size_t size : kSizes) {
                 Input in{kind, kind[0] == 't' ? CompressibleBody(size) : RandomBody(size), ""};
@@ -172,14 +184,27 @@ int main(int argc, char** argv) {
                 inputs.push_back(std::move(in));
             }
         }
-        for (const Input& in : inputs) RegisterCodec(codec, in);
+        if (codec.ce == KOVA::COMMON::E_LZ4) {
+            const std::string text = CompressibleBody(4 << 20);
+            for (size_t write : {1 << 10, 4 << 10})
+                inputs.push_back({"flush" + std::to_string(write >> 10) + "k", text, Lz4FlushedFrame(text, write)});
+            const std::string tiny = text.substr(0, 174760);  // a 1 MiB frame
+            inputs.push_back({"tiny", tiny, kova::test::codecs::Lz4FrameOfTinyBlocks(tiny)});
+        }
+        for (const Input& in : inputs) {
+            if (in.kind == "text" || in.kind == "random") {
+                RegisterCodec(codec, in);
+            } else {
+                RegisterDecode(codec, in);
+            }
+        }
     }
 
     kova::test::bench::MedianTimes collector(benchmark::ConsoleReporter::OO_Tabular);
     collector.SetOutputStream(&report);
     collector.SetErrorStream(&report);
     benchmark::RunSpecifiedBenchmarks(&collector);
-    PrintRatios(report, collector, inputsByCodec.begin()->second);
+    PrintRatios(report, collector, inputsByCodec);
     report.flush();
     benchmark::Shutdown();
     return 0;

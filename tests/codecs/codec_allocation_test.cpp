@@ -1,7 +1,8 @@
 // A zstd or LZ4 header may declare any size, a gzip trailer too. The zstd decoder must
 // refuse a declared 8 GiB that the frame cannot hold without ever asking for the
 // memory; no decoder may reserve more than 8 times its input and 1 MiB for a forged
-// claim.
+// claim. That bounds size claims only: a frame's block size costs one block (here the
+// LZ4 frame's 64 KiB blocks), whatever the input.
 // This binary replaces the global operator new to watch every allocation
 // (largest_allocation.h).
 #include <gtest/gtest.h>

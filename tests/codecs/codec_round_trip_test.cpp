@@ -4,12 +4,15 @@
 #include <lz4frame.h>
 #include <zstd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <sstream>
 
 #include "KOVACommon.h"
 #include "PublicTools.h"
 #include "codec_bodies.h"
+#include "reference_decoders.h"
 
 namespace kova::test::codecs {
 namespace {
@@ -137,6 +140,21 @@ TEST(Lz4Frame, FramesOfEverySettingDecodeInOneBody) {
     std::string decoded;
     ASSERT_TRUE(TQPublicTool::DecodeContentLZ4(all, decoded));
     EXPECT_TRUE(decoded == expected);
+}
+
+// A 1 MiB frame of one-byte blocks costs about what the frame API takes for it (the
+// bound is a hundredfold), and decodes to the same bytes.
+TEST(Lz4Frame, FrameOfTinyBlocksDecodesLikeTheFrameApi) {
+    using Clock = std::chrono::steady_clock;
+    const std::string frame = Lz4FrameOfTinyBlocks(CompressibleBody(174760));
+    std::string reference, ours;
+    Clock::time_point start = Clock::now();
+    ASSERT_TRUE(Lz4FrameApiDecode(frame, reference));
+    const Clock::duration frameApi = Clock::now() - start;
+    start = Clock::now();
+    ASSERT_TRUE(TQPublicTool::DecodeContentLZ4(frame, ours));
+    EXPECT_LT(Clock::now() - start, std::max<Clock::duration>(100 * frameApi, std::chrono::seconds(1)));
+    EXPECT_TRUE(ours == reference);
 }
 
 TEST(Lz4Frame, EncoderReportsEachFlushOnStandardOutput) {

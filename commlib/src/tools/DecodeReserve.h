@@ -7,6 +7,10 @@
 // as decoded bytes actually arrive. Honest bodies up to the slack, and honest bodies
 // that compress less than the ratio, still get exactly their size in one step.
 //
+// This bounds what a claim makes a decoder set aside, not every allocation of a
+// decode: a frame's block size costs one block (an LZ4 block of up to 4 MiB is
+// decoded whole), whatever the input.
+//
 // Thread safety: pure functions. Ownership: nothing kept.
 #pragma once
 

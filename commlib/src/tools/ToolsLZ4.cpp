@@ -148,11 +148,15 @@ size_t get_block_size(const LZ4F_frameInfo_t& info) {
     }
 }
 
+// The most a compressed block of `blockBytes` decodes to: each input byte gives at most
+// 255 output bytes (a length byte of a match), and no block exceeds the frame's block
+// size. Streaming producers flush blocks far smaller than that size.
+size_t BlockRoom(size_t blockBytes, size_t blockMax) { return std::min(blockMax, 255 * blockBytes); }
+
 // The decoded size a frame claims: its content size field, else what its block
 // headers tell (a stored block decodes to its own size, a compressed one to at most
-// a block, which every compressed block but the last fills). A lone compressed block
-// claims nothing (a block-sized claim would waste memory on small bodies), nor does a
-// frame whose walk does not end cleanly in the input.
+// its BlockRoom). A lone compressed block claims nothing (a claim would waste memory
+// on small bodies), nor does a frame whose walk does not end cleanly in the input.
 size_t DecodedSizeClaim(const LZ4F_frameInfo_t& info, const char* frame, size_t size, size_t pos) {
     if (info.contentSize != 0) return static_cast<size_t>(info.contentSize);
     const size_t blockMax = get_block_size(info);
@@ -163,7 +167,7 @@ size_t DecodedSizeClaim(const LZ4F_frameInfo_t& info, const char* frame, size_t 
         if (header == 0) return blocks > 1 || compressed == 0 ? claim : 0;  // end mark
         size_t stored = header & ~kStoredBlockFlag;
         const bool isStored = (header & kStoredBlockFlag) != 0;
-        claim += isStored ? stored : blockMax;
+        claim += isStored ? stored : BlockRoom(stored, blockMax);
         compressed += isStored ? 0 : 1;
         ++blocks;
         pos += kBlockHeaderSize + stored + blockTrailer;
@@ -191,71 +195,71 @@ const char* FrameErrorName(LZ4F_errorCodes code) {
     return LZ4F_getErrorName(static_cast<size_t>(-static_cast<ptrdiff_t>(code)));
 }
 
-// Room for one decoded compressed block behind the history a linked block refers to:
-// a block cannot be decoded straight into the string without first zero-filling a
-// whole block there, and the decoder is fastest when the history sits right before
-// its output. Blocks of our own frames use the thread's buffer; larger ones (1 and
-// 4 MiB) get one for the call.
+// Room for one decoded compressed block when the output string has none reserved
+// ahead: blocks of our own frames use the thread's buffer; larger ones (1 and 4 MiB)
+// get one for the call.
 class BlockScratch {
 public:
     explicit BlockScratch(size_t blockSize) {
-        const size_t size = kLinkedHistory + blockSize;
         if (blockSize <= kBlockSize) {
             thread_local std::unique_ptr<char[]> threadBuffer;
-            if (!threadBuffer) threadBuffer.reset(new char[kLinkedHistory + kBlockSize]);
+            if (!threadBuffer) threadBuffer.reset(new char[kBlockSize]);
             _buffer = threadBuffer.get();
         } else {
-            _own.reset(new char[size]);
+            _own.reset(new char[blockSize]);
             _buffer = _own.get();
         }
     }
-    // Where a block decodes, `history` bytes after the start of the buffer.
-    char* block(size_t history) const { return _buffer + history; }
-    char* buffer() const { return _buffer; }
+    char* get() const { return _buffer; }
 
 private:
     std::unique_ptr<char[]> _own;
     char* _buffer = nullptr;
 };
 
-// Decodes one compressed block at the end of `out`, within the room a believed claim
-// reserved, right behind its history. The decoded size, or negative on damage.
-int DecodeBlockInPlace(const char* block, size_t blockBytes, size_t blockMax, size_t history, std::string& out) {
-    const size_t start = out.size();
-    out.resize(start + blockMax);  // within the capacity: no reallocation
-    const int decoded =
-        LZ4_decompress_safe_usingDict(block, &out[start], static_cast<int>(blockBytes), static_cast<int>(blockMax),
-                                      out.data() + start - history, static_cast<int>(history));
-    out.resize(start + (decoded > 0 ? static_cast<size_t>(decoded) : 0));
-    return decoded;
+// Puts `size` bytes at `filled` in `out`: over the room already made there, the rest
+// appended.
+void Put(const char* src, size_t size, std::string& out, size_t& filled) {
+    const size_t over = std::min(size, out.size() - filled);
+    std::memcpy(&out[filled], src, over);
+    out.append(src + over, size - over);
+    filled += size;
 }
 
-// Decodes one compressed block behind a copy of its history in the scratch block, then
-// appends it to `out`. The decoded size, or negative on damage.
-int DecodeBlockThroughScratch(const char* block, size_t blockBytes, size_t blockMax, size_t history,
-                              std::unique_ptr<BlockScratch>& scratch, std::string& out) {
-    if (!scratch) scratch.reset(new BlockScratch(blockMax));
-    std::memcpy(scratch->buffer(), out.data() + out.size() - history, history);
-    char* const decodedBlock = scratch->block(history);
+// Decodes one compressed block into `out` at `filled`, behind the `history` bytes it
+// may refer to. Where the reserved capacity holds the block's room, it decodes in
+// place; `out` past `filled` keeps the zero-filled room left by earlier blocks, so a
+// stream of small blocks zero-fills about what it decodes, not a room per block.
+// Elsewhere it decodes into the scratch block and is put into `out`. The decoded
+// size, or negative on damage.
+int DecodeBlock(const char* block, size_t blockBytes, size_t blockMax, size_t history,
+                std::unique_ptr<BlockScratch>& scratch, std::string& out, size_t& filled) {
+    const size_t room = BlockRoom(blockBytes, blockMax);
+    const bool inPlace = out.capacity() - filled >= room;
+    if (inPlace && out.size() - filled < room) out.resize(filled + room);  // within the capacity
+    if (!inPlace && !scratch) scratch.reset(new BlockScratch(blockMax));
+    char* const target = inPlace ? &out[filled] : scratch->get();
     const int decoded =
-        LZ4_decompress_safe_usingDict(block, decodedBlock, static_cast<int>(blockBytes), static_cast<int>(blockMax),
-                                      scratch->buffer(), static_cast<int>(history));
-    if (decoded > 0) out.append(decodedBlock, static_cast<size_t>(decoded));
+        LZ4_decompress_safe_usingDict(block, target, static_cast<int>(blockBytes), static_cast<int>(room),
+                                      out.data() + filled - history, static_cast<int>(history));
+    if (decoded > 0 && inPlace) filled += static_cast<size_t>(decoded);
+    if (decoded > 0 && !inPlace) Put(target, static_cast<size_t>(decoded), out, filled);
     return decoded;
 }
 
 // The blocks of a frame without checksums, walked here instead of by the frame
 // decoder, which would need the whole output zero-filled ahead of it: stored blocks
-// are appended straight from the input, compressed ones decoded in the room a
-// believed claim reserved, else into a scratch block (linked blocks behind a copy of
-// the frame's last 64 KiB) and appended. The
-// frame decoder's checks are kept: block sizes within the header's block size, the
-// content size when the header gives one, and a stored block cut short keeps the
-// part that arrived. `pos` is just past the frame header.
-int WalkBlocks(const LZ4F_frameInfo_t& info, const char* input, size_t inputSize, size_t& pos, std::string& out) {
+// are put straight from the input, compressed ones decoded by DecodeBlock with the
+// frame's last 64 KiB in `out` as their history. `out` ends with `filled` bytes
+// decoded and may hold zero-filled room after them. The frame decoder's checks are
+// kept: block sizes within the header's block size, the content size when the header
+// gives one, and a stored block cut short keeps the part that arrived. `pos` is just
+// past the frame header.
+int WalkBlocks(const LZ4F_frameInfo_t& info, const char* input, size_t inputSize, size_t& pos, std::string& out,
+               size_t& filled) {
     const size_t blockMax = get_block_size(info);
-    const size_t frameStart = out.size();
-    std::unique_ptr<BlockScratch> scratch;  // made at the first compressed block
+    const size_t frameStart = filled;
+    std::unique_ptr<BlockScratch> scratch;  // made at the first block decoded outside `out`
     for (;;) {
         if (inputSize - pos < kBlockHeaderSize) return 0;  // the frame does not end
         const uint32_t header = ReadLE32(input + pos);
@@ -268,24 +272,20 @@ int WalkBlocks(const LZ4F_frameInfo_t& info, const char* input, size_t inputSize
         }
         const size_t available = std::min(blockBytes, inputSize - pos);
         if (header & kStoredBlockFlag) {
-            out.append(input + pos, available);
+            Put(input + pos, available, out, filled);
             pos += available;
             if (available < blockBytes) return 0;
             continue;
         }
         if (available < blockBytes) return 0;
-        const size_t history =
-            info.blockMode == LZ4F_blockLinked ? std::min(out.size() - frameStart, kLinkedHistory) : 0;
-        const int decoded = out.capacity() - out.size() >= blockMax
-                                ? DecodeBlockInPlace(input + pos, blockBytes, blockMax, history, out)
-                                : DecodeBlockThroughScratch(input + pos, blockBytes, blockMax, history, scratch, out);
-        if (decoded < 0) {
+        const size_t history = info.blockMode == LZ4F_blockLinked ? std::min(filled - frameStart, kLinkedHistory) : 0;
+        if (DecodeBlock(input + pos, blockBytes, blockMax, history, scratch, out, filled) < 0) {
             printf("Decompression error: %s\n", FrameErrorName(LZ4F_ERROR_decompressionFailed));
             return 0;
         }
         pos += blockBytes;
     }
-    if (info.contentSize != 0 && out.size() - frameStart != info.contentSize) {
+    if (info.contentSize != 0 && filled - frameStart != info.contentSize) {
         printf("Decompression error: %s\n", FrameErrorName(LZ4F_ERROR_frameSize_wrong));
         return 0;
     }
@@ -312,11 +312,8 @@ int DecodeFrame(DecompressionContext& context, const char* input, size_t inputSi
     const size_t claim = decode_reserve::Believable(DecodedSizeClaim(info, input, inputSize, pos), inputSize - pos);
     if (info.blockChecksumFlag == LZ4F_noBlockChecksum && info.contentChecksumFlag == LZ4F_noContentChecksum) {
         context.spent = true;
-        out.resize(filled);  // `out` holds exactly what was decoded
         out.reserve(filled + claim);
-        const int done = WalkBlocks(info, input, inputSize, pos, out);
-        filled = out.size();
-        return done;
+        return WalkBlocks(info, input, inputSize, pos, out, filled);
     }
     // Frames with checksums go through the frame decoder, which verifies them.
     if (out.size() - filled < claim) out.resize(filled + claim);
