@@ -4,7 +4,6 @@
 
 #include <exception>
 
-#include "KOVACallerCallback.h"
 #include "KOVAClientLib.h"
 #include "KOVAClientLibState.h"
 #include "KOVALog.h"
@@ -81,13 +80,6 @@ bool hasStoreKey(const COMMON::KOVAProperties& properties) {
 
 int storeSuccessCode(KOVAClientManager& manager) { return manager.getClientAdapter()->storeSuccessCode(); }
 
-// A callback run by the facade itself; like the completion threads, it lets
-// no exception of the caller's through.
-void callBackHere(const AsyncProduceCallback& cb, int code, void* cookie) {
-    CallCallerCallback(
-        cb, [code] { return "Produce callback threw for code:" + std::to_string(code); }, code, cookie);
-}
-
 // The callback of an asynchronous produce that the facade settled itself (the
 // batch was stored): on the asynchronous pool like every other completion, so
 // that a caller holding its own lock across Produce() may take it in the
@@ -97,11 +89,11 @@ void callBackLater(KOVAClientManager& manager, const AsyncProduceCallback& cb, i
     std::shared_ptr<boost::asio::io_context> pool = manager.getAsyncPullService();
     if (pool) {
         const AsyncProduceCallback owed = OwedProduceCallback(cb, cookie, code);
-        boost::asio::post(*pool, [owed, code, cookie] { callBackHere(owed, code, cookie); });
+        boost::asio::post(*pool, [owed, code, cookie] { CallProduceCallback(owed, code, cookie); });
     } else if (ClientStopping()) {
         OweUntilStop(cb, code, cookie);
     } else {
-        callBackHere(cb, code, cookie);
+        CallProduceCallback(cb, code, cookie);
     }
 }
 
@@ -229,7 +221,7 @@ int KOVAClientLib::Produce(const std::string& rid, const std::string& sid, const
     }
     KOVAClientManager& manager = *call.manager();
     if (hasStoreKey(publicProperties)) {
-        callBackHere(cb, storeOnly(manager, rid, ready.batch, publicProperties), cookie);
+        CallProduceCallback(cb, storeOnly(manager, rid, ready.batch, publicProperties), cookie);
         return 0;
     }
     bool stored = false;

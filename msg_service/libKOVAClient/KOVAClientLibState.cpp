@@ -240,18 +240,17 @@ KOVAClientLibImplPtr ClientCall::engine(const std::string& rid) const {
     return _manager ? _manager->getClientHandleByRes(rid) : KOVAClientLibImplPtr();
 }
 
+void CallProduceCallback(const AsyncProduceCallback& cb, int code, void* cookie) {
+    CallCallerCallback(
+        cb, [code] { return "Produce callback threw for code:" + std::to_string(code); }, code, cookie);
+}
+
 AsyncProduceCallback OwedProduceCallback(AsyncProduceCallback completion, void* cookie, int codeAtStop,
                                          std::shared_ptr<OwedCallback>* claimed) {
     if (!completion) {
         return completion;
     }
-    auto owed = owe(
-        [completion, cookie, codeAtStop] {
-            CallCallerCallback(
-                completion, [codeAtStop] { return "Produce callback threw for code:" + std::to_string(codeAtStop); },
-                codeAtStop, cookie);
-        },
-        false);
+    auto owed = owe([completion, cookie, codeAtStop] { CallProduceCallback(completion, codeAtStop, cookie); }, false);
     if (claimed) {
         *claimed = owed;
     }
@@ -287,12 +286,7 @@ void OweUntilStop(AsyncProduceCallback cb, int code, void* cookie) {
     if (!cb) {
         return;
     }
-    owe(
-        [cb, code, cookie] {
-            CallCallerCallback(
-                cb, [code] { return "Produce callback threw for code:" + std::to_string(code); }, code, cookie);
-        },
-        true);
+    owe([cb, code, cookie] { CallProduceCallback(cb, code, cookie); }, true);
 }
 
 void AdoptClient(const KOVAClientManagerPtr& manager, const KOVAClientLibPtr& instance) {

@@ -67,6 +67,10 @@ AsyncProduceCallback OwedProduceCallback(AsyncProduceCallback completion, void* 
                                          std::shared_ptr<OwedCallback>* claimed = nullptr);
 PullConsumerCallback OwedPullCallback(PullConsumerCallback cb, const std::string& rid, const std::string& sid,
                                       void* cookie);
+// Runs a produce callback on the facade's own account (in place, or at the
+// stop); like the completion threads, it lets no exception of the caller's
+// through.
+void CallProduceCallback(const AsyncProduceCallback& cb, int code, void* cookie);
 // Settles `owed` here, as its wrapper would (false: already settled
 // elsewhere, and its callback has run or runs there).
 bool TakeOver(const std::shared_ptr<OwedCallback>& owed);
