@@ -14,6 +14,32 @@ char* Room(std::string& out, size_t filled) {
     return &out[filled];
 }
 
+// The little-endian number of `bytes` bytes at `pos`.
+uLong LittleEndian(const std::string& in, size_t pos, int bytes) {
+    uLong value = 0;
+    while (bytes-- > 0) value = value << 8 | static_cast<unsigned char>(in[pos + bytes]);
+    return value;
+}
+
+// Passes over the gzip member header at `pos`; false when it is not one or is cut short.
+bool SkipGzipHeader(const std::string& in, size_t& pos) {
+    if (in.size() - pos < 10 || LittleEndian(in, pos, 3) != 0x088b1f) return false;  // magic, deflate
+    const int flags = static_cast<unsigned char>(in[pos + 3]);
+    pos += 10;
+    if (flags & 4) {  // FEXTRA: its length, then that many bytes
+        if (in.size() - pos < 2) return false;
+        pos += 2 + LittleEndian(in, pos, 2);
+        if (pos > in.size()) return false;
+    }
+    for (int zeroEnded : {8, 16}) {  // FNAME, FCOMMENT
+        if (!(flags & zeroEnded)) continue;
+        pos = in.find('\0', pos);
+        if (pos++ == std::string::npos) return false;
+    }
+    if (flags & 2) pos += 2;  // FHCRC
+    return pos <= in.size();
+}
+
 }  // namespace
 
 bool Lz4FrameApiDecode(const std::string& body, std::string& out) {
@@ -53,6 +79,34 @@ bool ZlibGunzip(const std::string& body, std::string& out, std::string& refusal)
     inflateEnd(&zs);
     out.resize(filled);
     return rc == Z_STREAM_END;
+}
+
+bool LenientGunzip(const std::string& body, std::string& out) {
+    z_stream zs{};
+    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return false;
+    out.clear();
+    size_t pos = 0, filled = 0;
+    bool ok = true;
+    do {
+        ok = SkipGzipHeader(body, pos);
+        const size_t start = filled;
+        int rc = inflateReset(&zs);
+        while (ok && rc == Z_OK) {
+            zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data() + pos));
+            zs.avail_in = static_cast<uInt>(body.size() - pos);
+            zs.next_out = reinterpret_cast<Bytef*>(Room(out, filled));
+            zs.avail_out = static_cast<uInt>(out.size() - filled);
+            rc = inflate(&zs, Z_NO_FLUSH);
+            pos = body.size() - zs.avail_in;
+            filled = out.size() - zs.avail_out;
+        }
+        const uLong crc = crc32_z(0, reinterpret_cast<const Bytef*>(out.data() + start), filled - start);
+        ok = ok && rc == Z_STREAM_END && body.size() - pos >= 8 && LittleEndian(body, pos, 4) == crc;
+        pos += 8;  // CRC-32 and ISIZE
+    } while (ok && pos < body.size());
+    inflateEnd(&zs);
+    out.resize(filled);
+    return ok;
 }
 
 }  // namespace kova::test::codecs

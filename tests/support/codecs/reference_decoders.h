@@ -14,4 +14,11 @@ bool Lz4FrameApiDecode(const std::string& body, std::string& out);
 // message in `refusal`, when zlib refuses a member or the body ends inside one.
 bool ZlibGunzip(const std::string& body, std::string& out, std::string& refusal);
 
+// Every gzip member of `body` in order, checked only where every gzip reader checks:
+// the magic, the method, the header's fields, the deflate data (through zlib's raw
+// inflate) and the CRC-32; reserved flag bits, the header checksum and ISIZE are not.
+// False when a member breaks those, the body ends inside one, or anything but a
+// member follows one.
+bool LenientGunzip(const std::string& body, std::string& out);
+
 }  // namespace kova::test::codecs
