@@ -68,8 +68,10 @@ IceGrid::SessionPrx openIceGridSession(const Glacier2::RouterPrx& router, const 
     try {
         Glacier2::SessionPrx routerSession = router->createSession(login.user, login.password);
         if (routerSession) {
-            // Unmarshalled with the communicator's defaults: bounded like the router.
-            routerSession = routerSession->ice_invocationTimeout(router->ice_getInvocationTimeout());
+            // Unmarshalled with the communicator's defaults: the session lives
+            // behind this router (not the default one) and is bounded like it.
+            routerSession =
+                routerSession->ice_router(router)->ice_invocationTimeout(router->ice_getInvocationTimeout());
         }
         session = IceGrid::SessionPrx::checkedCast(routerSession);
         session->keepAlive();
