@@ -152,7 +152,7 @@ RouterLogin ReadRouterLogin(const Ice::PropertiesPtr& props, const std::string& 
     return login;
 }
 
-Ice::ObjectPrx RouterProxyFor(const Ice::CommunicatorPtr& ic, const std::string& id, const Ice::ObjectPrx& led) {
+Ice::ObjectPrx RouterProxyFor(const Ice::CommunicatorPtr& ic, const std::string& id, const std::string& led) {
     const Ice::PropertiesPtr props = ic->getProperties();
     std::string key = id + ".Router";
     Ice::ObjectPrx router;
@@ -167,8 +167,11 @@ Ice::ObjectPrx RouterProxyFor(const Ice::CommunicatorPtr& ic, const std::string&
     }
     // Otherwise a router of its own would be reached through the default one.
     router = router->ice_router(nullptr);
-    if (led && props->getProperty(key + ".InvocationTimeout").empty()) {
-        router = router->ice_invocationTimeout(led->ice_getInvocationTimeout());
+    if (props->getProperty(key + ".InvocationTimeout").empty()) {
+        const Ice::ObjectPrx carried = ic->propertyToProxy(led);
+        if (carried) {
+            router = router->ice_invocationTimeout(carried->ice_getInvocationTimeout());
+        }
     }
     return router;
 }

@@ -42,10 +42,9 @@ std::string bornHostOf(const Ice::ConnectionPtr& connection) {
 const char* masked(const std::string& password) { return password.empty() ? "" : "******"; }
 
 // The router the agent is reached through (checked: a wrong object fails the
-// build here); null when there is none. Its calls are bounded like `agent`'s.
-Glacier2::RouterPrx agentRouter(const Ice::CommunicatorPtr& ic, const RouterLogin& login, const std::string& agentID,
-                                const Ice::ObjectPrx& agent) {
-    const Ice::ObjectPrx proxy = RouterProxyFor(ic, agentID, agent);
+// build here); null when there is none. Its calls are bounded like the agent's.
+Glacier2::RouterPrx agentRouter(const Ice::CommunicatorPtr& ic, const RouterLogin& login, const std::string& agentID) {
+    const Ice::ObjectPrx proxy = RouterProxyFor(ic, agentID, agentID);
     if (!proxy) {
         return Glacier2::RouterPrx();
     }
@@ -127,9 +126,9 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
         Ice::PropertiesPtr props = ic->getProperties();
 
         const RouterLogin login = ReadRouterLogin(props, _agentID);
-        // Made before the router step (no remote call), whose calls it bounds.
+        // Parsed before the router step: a malformed agent proxy costs no router call.
         const Ice::ObjectPrx configured = ic->propertyToProxy(_agentID);
-        const Glacier2::RouterPrx router = agentRouter(ic, login, _agentID, configured);
+        const Glacier2::RouterPrx router = agentRouter(ic, login, _agentID);
         if (router) {
             {
                 MutexLock lock(_agentHandleMutex);
