@@ -80,6 +80,20 @@ void PrepareInitProperties(const Ice::PropertiesPtr& props) {
     props->setProperty("Ice.Warn.UnknownProperties", "0");
 }
 
+// Writes the proxy property `from` into `to` with its sub-keys (a router's User
+// and Password, Ice's proxy sub-keys), each unless `to` has it already: an
+// inherited route is used as configured.
+void InheritProxyProperty(const Ice::PropertiesPtr& props, const std::string& from, const std::string& to) {
+    props->setProperty(to, props->getProperty(from));
+    for (const auto& entry : props->getPropertiesForPrefix(from + ".")) {
+        std::string subKey = entry.first;
+        subKey.replace(0, from.size(), to);
+        if (props->getProperty(subKey).empty()) {
+            props->setProperty(subKey, entry.second);
+        }
+    }
+}
+
 std::string HomeDirectory() {
     if (const char* home = getenv("HOME")) {
         return home;
@@ -385,10 +399,10 @@ void KOVAClientAdapter::checkSeparateResources(const Ice::PropertiesPtr& props) 
             }
             if (!sLoc.empty()) {
                 rLoc = sLoc;
-                props->setProperty(rid + ".Locator", sLoc);
+                InheritProxyProperty(props, server + ".Locator", rid + ".Locator");
             } else if (!sRouter.empty()) {
                 rRouter = sRouter;
-                props->setProperty(rid + ".Router", sRouter);
+                InheritProxyProperty(props, server + ".Router", rid + ".Router");
             } else {
                 rRouter = dRouter;
             }
