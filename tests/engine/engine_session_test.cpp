@@ -79,18 +79,15 @@ TEST_F(EngineSessionTest, AgentRouterCreatesOneIceGridSessionAndRoutesCalls) {
 TEST_F(EngineSessionTest, DefaultRouterServesAgentWithoutRouterOfItsOwnAndRoutesNoRouter) {
     const std::string router = SharedInfrastructure::get().routerProxy();
     const std::string dead = "Dead/router:tcp -h 127.0.0.1 -p " + std::to_string(fixtures::freeLoopbackPort());
-    const struct {
-        bool own;
-        std::string defaultRouter;
-    } rows[] = {{false, router}, {true, router}, {true, dead}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE((row.own ? "a router of its own too, default " : "the default router only, ") + row.defaultRouter);
+    const std::vector<std::pair<bool, std::string>> rows{{false, router}, {true, router}, {true, dead}};
+    for (const auto& [own, defaultRouter] : rows) {
+        SCOPED_TRACE((own ? "a router of its own too, default " : "the default router only, ") + defaultRouter);
         const long sessionsBefore = acceptedSessions();
         std::vector<std::string> items =
-            routerItems("Ice.Default.Router", row.defaultRouter, SharedInfrastructure::kPassword);
+            routerItems("Ice.Default.Router", defaultRouter, SharedInfrastructure::kPassword);
         const std::vector<std::string> agent =
-            row.own ? routedAgentItems("Plain", agent_->agentProxyString(), router, SharedInfrastructure::kPassword)
-                    : std::vector<std::string>{"Plain=" + agent_->agentProxyString()};
+            own ? routedAgentItems("Plain", agent_->agentProxyString(), router, SharedInfrastructure::kPassword)
+                : std::vector<std::string>{"Plain=" + agent_->agentProxyString()};
         items.insert(items.end(), agent.begin(), agent.end());
         KOVA::KOVAClientLibImplPtr engine = engineFor("Plain", items);
 
