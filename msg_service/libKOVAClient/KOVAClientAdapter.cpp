@@ -80,6 +80,20 @@ void PrepareInitProperties(const Ice::PropertiesPtr& props) {
     props->setProperty("Ice.Warn.UnknownProperties", "0");
 }
 
+// Writes the proxy property `from` into `to` with its sub-keys (a router's User
+// and Password, Ice's proxy sub-keys), each unless `to` has it already: an
+// inherited route is used as configured.
+void InheritProxyProperty(const Ice::PropertiesPtr& props, const std::string& from, const std::string& to) {
+    props->setProperty(to, props->getProperty(from));
+    for (const auto& entry : props->getPropertiesForPrefix(from + ".")) {
+        std::string subKey = entry.first;
+        subKey.replace(0, from.size(), to);
+        if (props->getProperty(subKey).empty()) {
+            props->setProperty(subKey, entry.second);
+        }
+    }
+}
+
 std::string HomeDirectory() {
     if (const char* home = getenv("HOME")) {
         return home;
@@ -152,7 +166,7 @@ RouterLogin ReadRouterLogin(const Ice::PropertiesPtr& props, const std::string& 
     return login;
 }
 
-Ice::ObjectPrx RouterProxyFor(const Ice::CommunicatorPtr& ic, const std::string& id, const Ice::ObjectPrx& led) {
+Ice::ObjectPrx RouterProxyFor(const Ice::CommunicatorPtr& ic, const std::string& id, const std::string& led) {
     const Ice::PropertiesPtr props = ic->getProperties();
     std::string key = id + ".Router";
     Ice::ObjectPrx router;
@@ -167,8 +181,11 @@ Ice::ObjectPrx RouterProxyFor(const Ice::CommunicatorPtr& ic, const std::string&
     }
     // Otherwise a router of its own would be reached through the default one.
     router = router->ice_router(nullptr);
-    if (led && props->getProperty(key + ".InvocationTimeout").empty()) {
-        router = router->ice_invocationTimeout(led->ice_getInvocationTimeout());
+    if (props->getProperty(key + ".InvocationTimeout").empty()) {
+        const Ice::ObjectPrx carried = ic->propertyToProxy(led);
+        if (carried) {
+            router = router->ice_invocationTimeout(carried->ice_getInvocationTimeout());
+        }
     }
     return router;
 }
@@ -382,10 +399,10 @@ void KOVAClientAdapter::checkSeparateResources(const Ice::PropertiesPtr& props) 
             }
             if (!sLoc.empty()) {
                 rLoc = sLoc;
-                props->setProperty(rid + ".Locator", sLoc);
+                InheritProxyProperty(props, server + ".Locator", rid + ".Locator");
             } else if (!sRouter.empty()) {
                 rRouter = sRouter;
-                props->setProperty(rid + ".Router", sRouter);
+                InheritProxyProperty(props, server + ".Router", rid + ".Router");
             } else {
                 rRouter = dRouter;
             }

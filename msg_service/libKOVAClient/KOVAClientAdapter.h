@@ -85,10 +85,11 @@ RouterLogin ReadRouterLogin(const Ice::PropertiesPtr& props, const std::string& 
 // `<id>.Router` is read as a proxy property, so its own sub-keys apply
 // (`<id>.Router.InvocationTimeout`, ...), as Ice applies those of
 // `Ice.Default.Router` to the default router. A router is never routed itself.
-// Without an invocation timeout key of its own it takes the one of `led`, the
-// proxy whose calls it carries (when there is one): opening a router session
-// waits no longer than those calls would.
-Ice::ObjectPrx RouterProxyFor(const Ice::CommunicatorPtr& ic, const std::string& id, const Ice::ObjectPrx& led);
+// Without an invocation timeout key of its own it takes the one of the proxy
+// property `led`, whose calls it carries (when it is set): opening a router
+// session waits no longer than those calls would. `led` is parsed only then,
+// so a caller without a router never reads it.
+Ice::ObjectPrx RouterProxyFor(const Ice::CommunicatorPtr& ic, const std::string& id, const std::string& led);
 
 // Destroys a communicator that a renewal replaced (internal to the adapter).
 class RetiredCommunicator;

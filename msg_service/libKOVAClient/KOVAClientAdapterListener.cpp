@@ -191,8 +191,7 @@ void KOVAClientAdapter::run(const KOVAPushCallback& cb, std::promise<bool>* acti
         const RouterLogin login = ReadRouterLogin(props, _adapterID);
         // The activating caller waits for this thread: the router step is
         // bounded by the invocation timeout of the default agent's calls.
-        _router =
-            Glacier2::RouterPrx::uncheckedCast(RouterProxyFor(ic, _adapterID, ic->propertyToProxy(_serverAdapterID)));
+        _router = Glacier2::RouterPrx::uncheckedCast(RouterProxyFor(ic, _adapterID, _serverAdapterID));
 
         const bool routed = _router;
         // Pushes that arrive over our own outgoing connections (routed or

@@ -42,10 +42,9 @@ std::string bornHostOf(const Ice::ConnectionPtr& connection) {
 const char* masked(const std::string& password) { return password.empty() ? "" : "******"; }
 
 // The router the agent is reached through (checked: a wrong object fails the
-// build here); null when there is none. Its calls are bounded like `agent`'s.
-Glacier2::RouterPrx agentRouter(const Ice::CommunicatorPtr& ic, const RouterLogin& login, const std::string& agentID,
-                                const Ice::ObjectPrx& agent) {
-    const Ice::ObjectPrx proxy = RouterProxyFor(ic, agentID, agent);
+// build here); null when there is none. Its calls are bounded like the agent's.
+Glacier2::RouterPrx agentRouter(const Ice::CommunicatorPtr& ic, const RouterLogin& login, const std::string& agentID) {
+    const Ice::ObjectPrx proxy = RouterProxyFor(ic, agentID, agentID);
     if (!proxy) {
         return Glacier2::RouterPrx();
     }
@@ -68,8 +67,10 @@ IceGrid::SessionPrx openIceGridSession(const Glacier2::RouterPrx& router, const 
     try {
         Glacier2::SessionPrx routerSession = router->createSession(login.user, login.password);
         if (routerSession) {
-            // Unmarshalled with the communicator's defaults: bounded like the router.
-            routerSession = routerSession->ice_invocationTimeout(router->ice_getInvocationTimeout());
+            // Unmarshalled with the communicator's defaults: the session lives
+            // behind this router (not the default one) and is bounded like it.
+            routerSession =
+                routerSession->ice_router(router)->ice_invocationTimeout(router->ice_getInvocationTimeout());
         }
         session = IceGrid::SessionPrx::checkedCast(routerSession);
         session->keepAlive();
@@ -125,9 +126,9 @@ KOVAAgentPrx KOVAClientLibImpl::initKOVAAgentSession(bool force) {
         Ice::PropertiesPtr props = ic->getProperties();
 
         const RouterLogin login = ReadRouterLogin(props, _agentID);
-        // Made before the router step (no remote call), whose calls it bounds.
+        // Parsed before the router step: a malformed agent proxy costs no router call.
         const Ice::ObjectPrx configured = ic->propertyToProxy(_agentID);
-        const Glacier2::RouterPrx router = agentRouter(ic, login, _agentID, configured);
+        const Glacier2::RouterPrx router = agentRouter(ic, login, _agentID);
         if (router) {
             {
                 MutexLock lock(_agentHandleMutex);

@@ -102,13 +102,17 @@ TEST(SeparateResources, RouterEqualToDefaultRouterShares) {
 }
 
 TEST(SeparateResources, DefaultAgentRouterIsInheritedWhenThereIsNoLocator) {
-    KOVA::KOVAClientAdapterPtr a = Build({S() + "=" + kAgentX, S() + ".Router=" + kRouterG,
-                                          "c1SeparateRes.List=rNone,rOther", std::string("rOther=") + kAgentY});
+    KOVA::KOVAClientAdapterPtr a =
+        Build({S() + "=" + kAgentX, S() + ".Router=" + kRouterG, S() + ".Router.User=u", S() + ".Router.Password=p",
+               "c1SeparateRes.List=rNone,rOther", std::string("rOther=") + kAgentY, "rOther.Router.Password=own"});
     EXPECT_EQ(ItemKeys(a), (std::vector<std::string>{"rOther"}));
     EXPECT_EQ(Prop(a, "rNone"), kAgentX);
     EXPECT_EQ(Prop(a, "rNone.Router"), kRouterG);
     EXPECT_EQ(Prop(a, "rNone.Locator"), "");
     EXPECT_EQ(Prop(a, "rOther.Router"), kRouterG);
+    // With the router's sub-keys, except those the resource sets itself.
+    EXPECT_EQ(Prop(a, "rOther.Router.User"), "u");
+    EXPECT_EQ(Prop(a, "rOther.Router.Password"), "own");
 }
 
 TEST(SeparateResources, DefaultRouterAloneIsAFallbackRouteButWritesNothing) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine_fixture.h"
+#include "free_port.h"
 #include "infrastructure_environment.h"
 #include "shared_infrastructure.h"
 #include "standin_agent.h"
@@ -73,13 +74,17 @@ TEST_F(EngineSessionTest, AgentRouterCreatesOneIceGridSessionAndRoutesCalls) {
 }
 
 // The default router serves an agent without a router of its own; a router of
-// its own is reached directly, not through the default one.
+// its own, and the session opened there, are reached directly, not through the
+// default one (which may be dead).
 TEST_F(EngineSessionTest, DefaultRouterServesAgentWithoutRouterOfItsOwnAndRoutesNoRouter) {
     const std::string router = SharedInfrastructure::get().routerProxy();
-    for (const bool own : {false, true}) {
-        SCOPED_TRACE(own ? "a router of its own too" : "the default router only");
+    const std::string dead = "Dead/router:tcp -h 127.0.0.1 -p " + std::to_string(fixtures::freeLoopbackPort());
+    const std::vector<std::pair<bool, std::string>> rows{{false, router}, {true, router}, {true, dead}};
+    for (const auto& [own, defaultRouter] : rows) {
+        SCOPED_TRACE((own ? "a router of its own too, default " : "the default router only, ") + defaultRouter);
         const long sessionsBefore = acceptedSessions();
-        std::vector<std::string> items = routerItems("Ice.Default.Router", router, SharedInfrastructure::kPassword);
+        std::vector<std::string> items =
+            routerItems("Ice.Default.Router", defaultRouter, SharedInfrastructure::kPassword);
         const std::vector<std::string> agent =
             own ? routedAgentItems("Plain", agent_->agentProxyString(), router, SharedInfrastructure::kPassword)
                 : std::vector<std::string>{"Plain=" + agent_->agentProxyString()};
@@ -88,6 +93,7 @@ TEST_F(EngineSessionTest, DefaultRouterServesAgentWithoutRouterOfItsOwnAndRoutes
 
         ASSERT_TRUE(engine->Ping());
         EXPECT_TRUE(Probe::routed(*engine));
+        EXPECT_TRUE(Probe::hasSession(*engine));
         EXPECT_EQ(sessionsBefore + 1, acceptedSessions());
         EXPECT_EQ(0, produce(*engine));
     }

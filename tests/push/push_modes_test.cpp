@@ -220,6 +220,11 @@ TEST_F(PushModesTest, WrongRouterPasswordLeavesTheListenerUnserved) {
     EXPECT_FALSE(client.adapter()->getListenerProxy());
 }
 
+TEST_F(PushModesTest, AListenerWithoutRouterNeverReadsTheDefaultAgentProxy) {
+    PushClient client(clientItems("KOVAAgent:tcp -p not-a-port", {"px.Endpoints=tcp -h 127.0.0.1"}));
+    EXPECT_TRUE(client.activate());
+}
+
 TEST_F(PushModesTest, LaterActivationsKeepTheFirstCallbackAndForceWithoutRouterChangesNothing) {
     PushClient client(clientItems(agent.agentProxyString(), {"px.Endpoints=tcp -h 127.0.0.1"}));
     ASSERT_TRUE(client.activate());
