@@ -98,6 +98,7 @@ void olderFormsScenario(const ScenarioArgs& args) {
              return client->BatchProduce("older", {"a", "b", "c"}, cb, nullptr, KOVA::COMMON::E_ZSTD, true, kPlain);
          }},
     };
+    std::vector<std::pair<std::string, engine::CodeRecorder>> asyncRows;  // looked at again after the last row
     for (const auto& form : forms) {
         const bool async = form.first.compare(0, 5, "async") == 0;
         for (const int agentCode : {0, 9}) {
@@ -112,8 +113,12 @@ void olderFormsScenario(const ScenarioArgs& args) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a second call
                 check(completions.count() == 1 && completions.code(0) == agentCode,
                       row + ": one callback with the agent's code");
+                asyncRows.emplace_back(row, completions);
             }
         }
+    }
+    for (const auto& [row, completions] : asyncRows) {
+        check(completions.count() == 1, row + ": no second callback while the later rows ran");
     }
 }
 
