@@ -21,6 +21,7 @@
 
 #include "KOVAClientLib.h"
 #include "agent_process.h"
+#include "callback_recorders.h"
 #include "client_items.h"
 #include "forked_child.h"
 #include "temp_dir.h"
@@ -214,10 +215,9 @@ TEST_F(ClientLifetimeTest, AForkedChildLeavesTheParentsClientAlone) {
                                 life->Consume("life-fork", sid, pull, nullptr, 1, {}, 0),
                                 life->RegisterPushConsumer("life-fork", push, nullptr),
                                 KOVA::KOVAClientLib::GetInstance(std::vector<std::string>{}, "life").get() != nullptr);
-                    int asyncCode = -1;
-                    pulled->AsyncCommit(
-                        pulledSid, 0, 1, [](int code, void* out) { *static_cast<int*>(out) = code; }, &asyncCode);
-                    std::printf(" status %d %d %d", pulled->Commit(pulledSid, 0, 1), asyncCode,
+                    engine::CodeRecorder commits;
+                    pulled->AsyncCommit(pulledSid, 0, 1, commits.callback(), nullptr);
+                    std::printf(" status %d %d %d", pulled->Commit(pulledSid, 0, 1), commits.code(0),
                                 pulled->Consume("life-fork", sid, 1, {}, 0)->Status());
                     return 0;
                 },
@@ -278,22 +278,27 @@ TEST_F(ClientLifetimeTest, AStoredAsynchronousProduceCallsBackOutsideTheCallersL
                                          "life.Fail.CacheDir=" + store.path().string() + "/",
                                          "life.Fail.CacheMatch=" + match.str(), "life.Fail.EnableSucc=1"}),
                 "life");
-            std::mutex callerLock;
-            std::atomic<int> calls{0};
-            KOVA::AsyncProduceCallback cb = [&](int, void*) {
-                std::lock_guard<std::mutex> lock(callerLock);
-                ++calls;
+            // Owned by the callback: the client outlives this frame and
+            // settles what it still owes at exit.
+            struct Caller {
+                std::mutex lock;
+                std::atomic<int> calls{0};
+            };
+            const auto caller = std::make_shared<Caller>();
+            KOVA::AsyncProduceCallback cb = [caller](int, void*) {
+                std::lock_guard<std::mutex> lock(caller->lock);
+                ++caller->calls;
             };
             int code = -2;
             bool issued = false;
             {
-                std::lock_guard<std::mutex> lock(callerLock);
+                std::lock_guard<std::mutex> lock(caller->lock);
                 code = life->Produce("down", "", oneMessage(), cb, nullptr, {}, 0);
                 issued = life->Produce("down", "m", cb, nullptr, KOVA::COMMON::E_RAW, false, {});
             }
-            engine::eventually([&] { return calls >= 2; }, seconds(10));
+            engine::eventually([&] { return caller->calls >= 2; }, seconds(10));
             std::this_thread::sleep_for(milliseconds(100));  // room for a second call
-            std::printf("%d %d %d", code, issued, calls.load());
+            std::printf("%d %d %d", code, issued, caller->calls.load());
             return 0;
         },
         seconds(30));

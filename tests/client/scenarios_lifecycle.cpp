@@ -60,11 +60,13 @@ void threadsScenario(const ScenarioArgs& args) {
 void backOffScenario(const ScenarioArgs& args) {
     ScenarioArgs unreachable(args);
     unreachable["agent"] = engine::kUnreachableAgent;
-    KOVA::KOVAClientManager manager(clientItems(unreachable, "backoff"), "backoff", false, nullptr);
+    // Declared before the manager: its re-produce thread runs the sleeper
+    // until the manager's destructor has joined it.
     std::mutex mutex;
     std::vector<int> slept;
     std::atomic<bool> accept{false}, threw{false};
     const size_t refusals = 12;
+    KOVA::KOVAClientManager manager(clientItems(unreachable, "backoff"), "backoff", false, nullptr);
     manager.setReProduceSleeper([&](std::chrono::seconds length) {
         {
             std::lock_guard<std::mutex> lock(mutex);

@@ -1,13 +1,12 @@
 // Scenarios of the fail-store policy and of re-producing stored batches.
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <future>
 #include <thread>
 #include <utility>
 
 #include "KOVAStoreFile.h"
 #include "batches.h"
+#include "callback_recorders.h"
 #include "scenario_support.h"
 
 namespace kova::test::client {
@@ -31,9 +30,10 @@ KOVA::KOVAClientLibPtr restingClient(const ScenarioArgs& args) {
 void storeWithoutFailStoreScenario(const ScenarioArgs& args) {
     KOVA::KOVAClientLibPtr client = requireClient(args);
     check(client->Produce("sf-nostore", "", messages({"a"}), kStoreAsked, 0) == 201, "synchronous: 201");
-    int called = -1;
-    KOVA::AsyncProduceCallback cb = [&called](int code, void*) { called = code; };
-    check(client->Produce("sf-nostore", "", messages({"b"}), cb, nullptr, kStoreAsked, 0) == 0 && called == 201,
+    engine::CodeRecorder completions;
+    KOVA::AsyncProduceCallback cb = completions.callback();
+    check(client->Produce("sf-nostore", "", messages({"b"}), cb, nullptr, kStoreAsked, 0) == 0 &&
+              completions.count() == 1 && completions.code(0) == 201,
           "asynchronous: 0, called back before returning with 201");
 }
 
@@ -42,11 +42,10 @@ void storeFillScenario(const ScenarioArgs& args) {
     KOVA::KOVAClientLibPtr client = restingClient(args);
     check(client->Produce("sf-key", "", messages({"by-key"}), kStoreAsked, 0) == 200, "\"STORE\": stored");
     check(client->Produce("sf-refused", "", messages({"refused"}), kPlain, 0) == 200, "refused batch stored");
-    std::promise<int> outcome;
-    KOVA::AsyncProduceCallback cb = [&outcome](int code, void*) { outcome.set_value(code); };
+    engine::CodeRecorder completions;
+    KOVA::AsyncProduceCallback cb = completions.callback();
     check(client->Produce("sf-async", "", messages({"async"}), cb, nullptr, kPlain, 0) == 0, "asynchronous issued");
-    std::future<int> code = outcome.get_future();
-    check(code.wait_for(std::chrono::seconds(20)) == std::future_status::ready && code.get() == 200,
+    check(completions.waitFor(1, std::chrono::seconds(20)) && completions.code(0) == 200,
           "a refused asynchronous batch is stored and called back with the store-success code");
     announce("STORED");
 }
@@ -99,24 +98,27 @@ void olderFormsScenario(const ScenarioArgs& args) {
              return client->BatchProduce("older", {"a", "b", "c"}, cb, nullptr, KOVA::COMMON::E_ZSTD, true, kPlain);
          }},
     };
+    std::vector<std::pair<std::string, engine::CodeRecorder>> asyncRows;  // looked at again after the last row
     for (const auto& form : forms) {
         const bool async = form.first.compare(0, 5, "async") == 0;
         for (const int agentCode : {0, 9}) {
-            std::atomic<int> calls{0};
-            std::atomic<int> lastCode{-1};
-            KOVA::AsyncProduceCallback cb = [&calls, &lastCode](int code, void*) {
-                lastCode = code;
-                ++calls;
-            };
-            const bool result = form.second(cb);
+            // Each row its own recorder: a late second call lands in this
+            // row's record, which the callback keeps alive.
+            engine::CodeRecorder completions;
+            const bool result = form.second(completions.callback());
             const std::string row = form.first + " answered " + std::to_string(agentCode);
             check(result == (async || agentCode == 0), row + ": result");
             if (async) {
-                check(eventually([&] { return calls > 0; }), row + ": called back");
+                check(completions.waitFor(1, std::chrono::seconds(20)), row + ": called back");
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a second call
-                check(calls == 1 && lastCode == agentCode, row + ": one callback with the agent's code");
+                check(completions.count() == 1 && completions.code(0) == agentCode,
+                      row + ": one callback with the agent's code");
+                asyncRows.emplace_back(row, completions);
             }
         }
+    }
+    for (const auto& [row, completions] : asyncRows) {
+        check(completions.count() == 1, row + ": no second callback while the later rows ran");
     }
 }
 

@@ -54,13 +54,13 @@ TEST(EngineTeardownTest, AnIoContextDroppedWithAProduceInFlightReleasesNothingOn
         [] {
             standin::StandinAgent agent;
             agent.start();
+            std::promise<void> pulled;  // outlives the engine, whose Ice thread sets it
             std::shared_ptr<Engine> engine = engineFor(agent);
             std::weak_ptr<Engine> watch = engine;
             auto service = std::make_shared<boost::asio::io_context>();
             service->stop();
             // A failed pull (16 after its 1 ms wait) calls back on the Ice
             // thread, which then lets go of the engine reference it took.
-            std::promise<void> pulled;
             KOVA::PullConsumerCallback cb = [&pulled](const std::string&, const std::string&, KOVA::ConsumeStatusPtr,
                                                       void*) { pulled.set_value(); };
             std::string sid;
@@ -88,13 +88,13 @@ TEST(EngineTeardownTest, AnEngineWithoutIoContextIsNotReleasedOnTheIceThread) {
         [] {
             standin::StandinAgent agent;
             agent.start();
+            std::promise<void> called;  // outlives the client, whose Ice thread sets it
             KOVA::KOVAClientAdapterPtr adapter = adapterFor(agent);
             // Destroying it again waits for the destroy in progress to end.
             const Ice::CommunicatorPtr ic = adapter->getCommunicator();
             auto holder = std::make_shared<std::shared_ptr<Engine>>(std::make_shared<Engine>("Agent", adapter));
             adapter = nullptr;
             std::weak_ptr<Engine> watch = *holder;
-            std::promise<void> called;
             KOVA::PullConsumerCallback cb = [holder, &called](const std::string&, const std::string&,
                                                               KOVA::ConsumeStatusPtr, void*) {
                 holder->reset();
@@ -135,12 +135,12 @@ TEST(EngineTeardownTest, CloseOrTheLastReleaseFromAPushCallbackEndsInBothListene
                     standin::StandinAgent agent;
                     agent.start();
                     const size_t baseline = fixtures::threadNames().size();
+                    std::promise<void> done;  // outlives the adapter and engine that call `ending`
                     KOVA::KOVAClientAdapterPtr owner =
                         adapterFor(agent, named ? std::vector<std::string>{"td.Endpoints=tcp -h 127.0.0.1"}
                                                 : std::vector<std::string>{});
                     auto engine = std::make_shared<std::shared_ptr<Engine>>(std::make_shared<Engine>("Agent", owner));
                     KOVA::KOVAClientAdapter* adapter = owner.get();
-                    std::promise<void> done;
                     const KOVA::KOVAPushCallback ending =
                         [adapter, engine, release, &done](const std::string&, const std::string&, const std::string&,
                                                           const std::vector<KOVAMsg::KOVAMessage>&,

@@ -157,10 +157,9 @@ TEST_F(FailedPullCommitTest, FailedPullCommitsNothingAndRefusesAFollowUpPull) {
     ASSERT_EQ(16, failed->Status());
     EXPECT_EQ(0, failed->Delay());
     EXPECT_EQ(0, failed->Commit("sid", 0, 5));
-    std::promise<int> result;
-    failed->AsyncCommit(
-        "sid", 0, 5, [&result](int code, void*) { result.set_value(code); }, nullptr);
-    ASSERT_EQ(std::future_status::ready, result.get_future().wait_for(0s)) << "called back at once";
+    const engine::CodeRecorder result;
+    failed->AsyncCommit("sid", 0, 5, result.callback(), nullptr);
+    ASSERT_EQ(1u, result.count()) << "called back at once";
 
     const ClientLogMark log;
     std::string sid = "s";
@@ -190,10 +189,10 @@ TEST(HandBuiltStatusTest, CommitWithoutCallbackAgentReports100AndTakesTheAdvance
     reply.commit.offset = 7;
     KOVAMsg::KOVABatchMessage records = batchOf(2);
     KOVA::ConsumeStatusPtr batch = KOVA::GetLocalStatusFromConsumeResult(reply, records, nullptr, -1);
-    std::promise<int> async;
-    batch->AsyncCommit(
-        "sid", 0, -1, [&async](int code, void*) { async.set_value(code); }, nullptr);
-    EXPECT_EQ(100, async.get_future().get());
+    const engine::CodeRecorder async;
+    batch->AsyncCommit("sid", 0, -1, async.callback(), nullptr);
+    ASSERT_TRUE(async.waitFor(1));
+    EXPECT_EQ(100, async.code(0));
     EXPECT_EQ(100, batch->Commit("sid", 0, 1));
     EXPECT_EQ(7, batch->CommitState()->_commitInfo.offset);
     EXPECT_EQ(2, batch->CommitState()->_size);

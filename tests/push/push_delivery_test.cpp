@@ -120,7 +120,7 @@ TEST_F(PushDeliveryTest, RawBytesAndUnknownResourcesAreRefusedWithNotExist) {
 TEST_F(PushDeliveryTest, APushThatOvertakesTheRegistrationReplyIsRefused) {
     agent.script().nextSleep(AgentOp::RegisterWithProxy, std::chrono::milliseconds(300));
     std::thread registering([&] { EXPECT_EQ(0, client.registerConsumer("r1", consumer)); });
-    ASSERT_TRUE(agent.waitForCalls(AgentOp::RegisterWithProxy, 1, std::chrono::seconds(10)));
+    EXPECT_TRUE(agent.waitForCalls(AgentOp::RegisterWithProxy, 1, std::chrono::seconds(10)));  // joined below
     // The agent holds the reply: the client has not stored the consumer yet.
     EXPECT_EQ(8, serviceSideListener()->ConsumeMessage("r1", "s", "c", batchOf({"early"})));
     registering.join();
@@ -223,11 +223,11 @@ TEST(PushStuckAgentTest, APauseThatIsNeverAnsweredGivesUpAfterTheInvocationTimeo
 TEST(PushCallbackThreadTest, ACallbackThatCallsTheAgentCompletesWithOneClientThread) {
     StandinAgent agent;
     agent.start();
+    std::atomic<bool> onClientThread{false};  // outlives the client, whose push threads write it
     PushClient client(clientItems(agent.agentProxyString(),
                                   {"Ice.ThreadPool.Client.SizeMax=1", "Ice.Default.InvocationTimeout=3000"}));
     ASSERT_TRUE(client.activate());
     ASSERT_TRUE(client.adapter()->share());
-    std::atomic<bool> onClientThread{false};
     KOVA::PushConsumerCallback pausing = [&client, &onClientThread](void*, const std::string& rid, const std::string&,
                                                                     KOVA::IMessage&&) {
         onClientThread = KOVA::OnClientThread();
@@ -254,9 +254,9 @@ INSTANTIATE_TEST_SUITE_P(Modes, PushModesTest, ::testing::Values(true, false),
 TEST_P(PushModesTest, ACallbackThatThrowsIsAnsweredWithAnException) {
     StandinAgent agent;
     agent.start();
+    std::atomic<int> calls{0};  // outlives the adapter, whose threads count into it
     KOVA::KOVAClientAdapterPtr adapter =
         new KOVA::KOVAClientAdapter(clientItems(agent.agentProxyString(), listenerItems(GetParam())), "px");
-    std::atomic<int> calls{0};
     ASSERT_TRUE(adapter->ActiveAdapter(
         [&calls](const std::string&, const std::string&, const std::string&, const std::vector<KOVAMsg::KOVAMessage>&,
                  const Ice::Current&) -> int {

@@ -168,23 +168,24 @@ TEST_F(PushModesTest, RebuildsBehindARouterLeaveEverySettingAsItWas) {
 TEST_F(PushModesTest, APushThatActivatesDuringARouterRenewalDoesNotBlockTheRenewal) {
     // A push callback that registers further consumers activates the adapter
     // from a dispatch of the communicator that a renewal is destroying.
-    SharedInfrastructure& infra = SharedInfrastructure::get();
-    PushClient client(clientItems(agent.agentProxyString(),
-                                  defaultRouterItems(infra.routerProxy(), SharedInfrastructure::kPassword)));
-    const KOVA::KOVAClientAdapterPtr adapter = client.adapter();
+    // Declared before the client, whose push threads run `hooked`.
     std::promise<void> inPush;
     std::promise<void> resume;
     std::shared_future<void> resumed = resume.get_future().share();
     std::atomic<int> activatedInPush{-1};
-    const KOVA::KOVAPushCallback forward = client.forwardingCallback();
     std::atomic<bool> first{true};
-    KOVA::KOVAPushCallback hooked = [&, forward](const std::string& rid, const std::string& sid, const std::string& cid,
-                                                 const std::vector<KOVAMsg::KOVAMessage>& msgs,
-                                                 const Ice::Current& current) {
+    SharedInfrastructure& infra = SharedInfrastructure::get();
+    PushClient client(clientItems(agent.agentProxyString(),
+                                  defaultRouterItems(infra.routerProxy(), SharedInfrastructure::kPassword)));
+    const KOVA::KOVAClientAdapterPtr adapter = client.adapter();
+    const KOVA::KOVAPushCallback forward = client.forwardingCallback();
+    KOVA::KOVAPushCallback hooked = [&inPush, &resumed, &activatedInPush, &first, forward, listener = adapter.get()](
+                                        const std::string& rid, const std::string& sid, const std::string& cid,
+                                        const std::vector<KOVAMsg::KOVAMessage>& msgs, const Ice::Current& current) {
         if (first.exchange(false)) {
             inPush.set_value();
             resumed.wait_for(std::chrono::seconds(20));
-            activatedInPush = adapter->ActiveAdapter(forward, false) ? 1 : 0;
+            activatedInPush = listener->ActiveAdapter(forward, false) ? 1 : 0;
         }
         return forward(rid, sid, cid, msgs, current);
     };
@@ -226,10 +227,10 @@ TEST_F(PushModesTest, AListenerWithoutRouterNeverReadsTheDefaultAgentProxy) {
 }
 
 TEST_F(PushModesTest, LaterActivationsKeepTheFirstCallbackAndForceWithoutRouterChangesNothing) {
+    int strayCalls = 0;  // outlives the client, which must never call `stray`
     PushClient client(clientItems(agent.agentProxyString(), {"px.Endpoints=tcp -h 127.0.0.1"}));
     ASSERT_TRUE(client.activate());
     const std::string proxyBefore = client.adapter()->getListenerProxy()->ice_toString();
-    int strayCalls = 0;
     KOVA::KOVAPushCallback stray = [&strayCalls](const std::string&, const std::string&, const std::string&,
                                                  const std::vector<KOVAMsg::KOVAMessage>&, const Ice::Current&) {
         ++strayCalls;
