@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -36,24 +37,39 @@ using std::chrono::seconds;
 
 const int kExitCode = 7;
 const int kHeldProduces = 3;
+const int kTriggerCallbacks = 4;
 
 std::vector<KOVA::OMessage> oneMessage() { return {KOVA::OMessage("m", KOVA::COMMON::E_RAW)}; }
 
-// The held produces' callbacks, checked once the client has stopped: the
-// code of a callback that ran exactly once, else "x<count>".
+// The held produces' callbacks and those a trigger issued, checked once the
+// client has stopped: the code of a callback that ran exactly once, else
+// "x<count>".
 struct HeldCallback {
     std::atomic<int> count{0};
     std::atomic<int> code{-1};
 };
 HeldCallback g_held[kHeldProduces];
+HeldCallback g_triggered[kTriggerCallbacks];
+std::atomic<int> g_triggeredIssued{0};
+
+void recordCode(int code, void* slot) {
+    static_cast<HeldCallback*>(slot)->code = code;
+    ++static_cast<HeldCallback*>(slot)->count;
+}
 
 void reportHeldCallbacks() {
-    for (auto& held : g_held) {
+    auto report = [](const HeldCallback& held) {
         if (held.count == 1) {
             std::printf("%d,", held.code.load());
         } else {
             std::printf("x%d,", held.count.load());
         }
+    };
+    for (auto& held : g_held) {
+        report(held);
+    }
+    for (int i = 0; i < g_triggeredIssued; ++i) {
+        report(g_triggered[i]);
     }
 }
 
@@ -96,8 +112,10 @@ fixtures::AgentProcess* ClientLifetimeTest::agent_ = nullptr;
 // still owed (produces the agent holds, failing at exit) runs exactly once.
 struct ExitCase {
     const char* name;
-    const char* agentScript;  // a command for the agent, or empty
+    const char* agentScript;  // commands for the agent, separated by ';'
     void (*trigger)(const KOVA::KOVAClientLibPtr&);
+    // What the trigger's own callbacks got, at pool size 1 and 4.
+    const char* triggered[2] = {"", ""};
 };
 
 // Names the case in test listings instead of its bytes.
@@ -136,6 +154,44 @@ const ExitCase kExitCases[] = {
          client->RegisterPushConsumer(rid, cb, nullptr);
          client->Produce(rid, "", oneMessage(), {}, 0);
      }},
+    // The commit's reply is held too: with one Ice thread only the stop can call it back.
+    {"IceThreadFailedPullCallbackCommitHeld",
+     "code consume 0 3;hold commit",
+     [](const KOVA::KOVAClientLibPtr& client) {
+         client->Produce("life-held-commit", "", oneMessage(), {}, 0);
+         std::string sid;
+         KOVA::ConsumeStatusPtr status = client->Consume("life-held-commit", sid, 1, {}, 0);
+         status->AsyncCommit(sid, 0, -1, recordCode, &g_triggered[g_triggeredIssued++]);
+         KOVA::PullConsumerCallback cb = [](const std::string&, const std::string&, KOVA::ConsumeStatusPtr, void*) {
+             std::exit(kExitCode);
+         };
+         client->Consume("life-exit", sid, cb, nullptr, 1, {}, 0);
+     },
+     {"100,", "0,"}},
+    // Answered produces: the first callback exits once the others are queued
+    // behind it, and the second is still running on the stand-in pool thread
+    // when the stop stops waiting for progress. Each completion that arrived
+    // before the exit is run as it arrived, and nothing is stored.
+    {"AnsweredProducesQueuedBehindExitingCallback",
+     "",
+     [](const KOVA::KOVAClientLibPtr& client) {
+         for (auto& slot : g_triggered) {
+             KOVA::AsyncProduceCallback cb = [](int code, void* held) {
+                 static std::atomic<int> started{0};
+                 recordCode(code, held);
+                 const int order = ++started;
+                 if (order == 1) {
+                     std::this_thread::sleep_for(milliseconds(300));
+                     std::exit(kExitCode);
+                 } else if (order == 2) {
+                     std::this_thread::sleep_for(seconds(1));
+                 }
+             };
+             ++g_triggeredIssued;
+             client->Produce("life-exit", "", oneMessage(), cb, &slot, {}, 0);
+         }
+     },
+     {"0,0,0,0,", "0,0,0,0,"}},
 };
 
 // With one Ice client thread the exiting callback may hold the only thread
@@ -146,8 +202,9 @@ class ExitFromCallbackTest : public ClientLifetimeTest,
 TEST_P(ExitFromCallbackTest, EndsTheProcess) {
     const ExitCase& c = std::get<0>(GetParam());
     const std::string poolSize = std::to_string(std::get<1>(GetParam()));
-    if (*c.agentScript) {
-        agent_->command(c.agentScript);
+    std::istringstream script(c.agentScript);
+    for (std::string command; std::getline(script, command, ';');) {
+        agent_->command(command);
     }
     agent_->command("hold produce " + std::to_string(kHeldProduces));
     fixtures::TempDir store("life-exit-store");
@@ -160,10 +217,7 @@ TEST_P(ExitFromCallbackTest, EndsTheProcess) {
                         "life.Fail.CacheDir=" + store.str() + "/", "life.Fail.CacheMatch=" + match.str(),
                         "life.Fail.EnableSucc=0"});
             for (auto& held : g_held) {
-                KOVA::AsyncProduceCallback cb = [](int code, void* slot) {
-                    static_cast<HeldCallback*>(slot)->code = code;
-                    ++static_cast<HeldCallback*>(slot)->count;
-                };
+                KOVA::AsyncProduceCallback cb = recordCode;
                 life->Produce("life-held", "", oneMessage(), cb, &held, {}, 0);
             }
             // Parked before the trigger's produce arrives, which the agent would park instead.
@@ -181,7 +235,7 @@ TEST_P(ExitFromCallbackTest, EndsTheProcess) {
     EXPECT_TRUE(child.finished) << "still running after the bound";
     EXPECT_EQ(child.exitCode, kExitCode) << child.output;
     // Each held batch failed at exit, was stored and reported once as stored.
-    EXPECT_EQ(child.output, "200,200,200,");
+    EXPECT_EQ(child.output, std::string("200,200,200,") + c.triggered[poolSize == "1" ? 0 : 1]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Callbacks, ExitFromCallbackTest,
