@@ -154,7 +154,8 @@ const ExitCase kExitCases[] = {
          client->RegisterPushConsumer(rid, cb, nullptr);
          client->Produce(rid, "", oneMessage(), {}, 0);
      }},
-    // The commit's reply is held too: with one Ice thread only the stop can call it back.
+    // The commit's reply is held too: with one Ice thread (the exiting one)
+    // only the stop can call it back (100); with four, its failure does (0).
     {"IceThreadFailedPullCallbackCommitHeld",
      "code consume 0 3;hold commit",
      [](const KOVA::KOVAClientLibPtr& client) {
@@ -169,9 +170,10 @@ const ExitCase kExitCases[] = {
      },
      {"100,", "0,"}},
     // Answered produces: the first callback exits once the others are queued
-    // behind it, and the second is still running on the stand-in pool thread
-    // when the stop stops waiting for progress. Each completion that arrived
-    // before the exit is run as it arrived, and nothing is stored.
+    // behind it, and the second then runs on the stand-in pool thread for
+    // longer than the stop waits without progress. Each completion that
+    // arrived before the exit runs with its own answer, and nothing is stored
+    // (a stored batch would be reported 200).
     {"AnsweredProducesQueuedBehindExitingCallback",
      "",
      [](const KOVA::KOVAClientLibPtr& client) {
