@@ -113,7 +113,7 @@ fixtures::AgentProcess* ClientLifetimeTest::agent_ = nullptr;
 struct ExitCase {
     const char* name;
     const char* agentScript;  // commands for the agent, separated by ';'
-    void (*trigger)(const KOVA::KOVAClientLibPtr&);
+    void (*trigger)(const KOVA::KOVAClientLibPtr&, fixtures::AgentProcess&);
     // What the trigger's own callbacks got, at pool size 1 and 4.
     const char* triggered[2] = {"", ""};
 };
@@ -123,12 +123,12 @@ void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
 
 const ExitCase kExitCases[] = {
     {"KovaAsyncProduceCallback", "",
-     [](const KOVA::KOVAClientLibPtr& client) {
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess&) {
          KOVA::AsyncProduceCallback cb = [](int, void*) { std::exit(kExitCode); };
          client->Produce("life-exit", "", oneMessage(), cb, nullptr, {}, 0);
      }},
     {"IceThreadFailedPullCallback", "code consume 3",
-     [](const KOVA::KOVAClientLibPtr& client) {
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess&) {
          std::string sid;
          KOVA::PullConsumerCallback cb = [](const std::string&, const std::string&, KOVA::ConsumeStatusPtr, void*) {
              std::exit(kExitCode);
@@ -136,7 +136,7 @@ const ExitCase kExitCases[] = {
          client->Consume("life-exit", sid, cb, nullptr, 1, {}, 0);
      }},
     {"IceThreadCommitCallback", "",
-     [](const KOVA::KOVAClientLibPtr& client) {
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess&) {
          client->Produce("life-commit", "", oneMessage(), {}, 0);
          std::string sid;
          KOVA::ConsumeStatusPtr status = client->Consume("life-commit", sid, 1, {}, 0);
@@ -144,7 +144,7 @@ const ExitCase kExitCases[] = {
              sid, 0, -1, [](int, void*) { std::exit(kExitCode); }, nullptr);
      }},
     {"PushPoolPushCallback", "",
-     [](const KOVA::KOVAClientLibPtr& client) {
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess&) {
          KOVA::PushConsumerCallback cb = [](void*, const std::string&, const std::string&, KOVA::IMessage&&) {
              std::exit(kExitCode);
              return 0;
@@ -158,7 +158,7 @@ const ExitCase kExitCases[] = {
     // only the stop can call it back (100); with four, its failure does (0).
     {"IceThreadFailedPullCallbackCommitHeld",
      "code consume 0 3;hold commit",
-     [](const KOVA::KOVAClientLibPtr& client) {
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess&) {
          client->Produce("life-held-commit", "", oneMessage(), {}, 0);
          std::string sid;
          KOVA::ConsumeStatusPtr status = client->Consume("life-held-commit", sid, 1, {}, 0);
@@ -176,22 +176,36 @@ const ExitCase kExitCases[] = {
     // (a stored batch would be reported 200).
     {"AnsweredProducesQueuedBehindExitingCallback",
      "",
-     [](const KOVA::KOVAClientLibPtr& client) {
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess& agent) {
+         static std::atomic<bool> othersQueued{false};
+         const std::string rid = "life-answered-" + std::to_string(getpid());
          for (auto& slot : g_triggered) {
              KOVA::AsyncProduceCallback cb = [](int code, void* held) {
                  static std::atomic<int> started{0};
                  recordCode(code, held);
                  const int order = ++started;
+                 while (order == 1 && !othersQueued) {
+                     std::this_thread::sleep_for(milliseconds(1));
+                 }
                  if (order == 1) {
-                     std::this_thread::sleep_for(milliseconds(300));
                      std::exit(kExitCode);
                  } else if (order == 2) {
                      std::this_thread::sleep_for(seconds(1));
                  }
              };
              ++g_triggeredIssued;
-             client->Produce("life-exit", "", oneMessage(), cb, &slot, {}, 0);
+             client->Produce(rid, "", oneMessage(), cb, &slot, {}, 0);
          }
+         // Once the agent has answered all four, the client reads the replies at once.
+         for (int answered = 0; answered < kTriggerCallbacks; std::this_thread::sleep_for(milliseconds(5))) {
+             answered = 0;
+             for (const std::string& line : agent.command("calls produce")) {
+                 auto call = fixtures::parseFields(line);
+                 answered += call["rid"] == rid && call["outcome"] == "answered";
+             }
+         }
+         std::this_thread::sleep_for(milliseconds(300));
+         othersQueued = true;
      },
      {"0,0,0,0,", "0,0,0,0,"}},
 };
@@ -227,7 +241,7 @@ TEST_P(ExitFromCallbackTest, EndsTheProcess) {
             while (agent_->command("held").front() != "OK " + std::to_string(kHeldProduces)) {
                 std::this_thread::sleep_for(milliseconds(5));
             }
-            c.trigger(life);
+            c.trigger(life, *agent_);
             for (;;) {
                 std::this_thread::sleep_for(seconds(1));
             }
