@@ -62,7 +62,7 @@ auto QueuedCompletion(Handler handler) {
 // ---- The stop's side ---------------------------------------------------------
 int OwedCallbackCount();
 int QueuedCompletionCount();
-// Grows whenever an owed callback is claimed, a completion is queued or done,
+// Grows whenever an owed callback is claimed, a completion is queued or starts,
 // or NoteStopProgress is called: the stop tells a slow finish from none.
 uint64_t StopProgress();
 void NoteStopProgress();
