@@ -8,6 +8,7 @@ add_library(kova_model STATIC
   ${KOVA_MODEL_DIR}/KOVACommon/ClientGate.cpp
   ${KOVA_MODEL_DIR}/KOVACommon/EncodingNames.cpp
   ${KOVA_MODEL_DIR}/KOVACommon/LocalConsumeStatus.cpp
+  ${KOVA_MODEL_DIR}/KOVACommon/OwedCallbacks.cpp
   ${KOVA_MODEL_DIR}/KOVACommon/ProduceConversion.cpp
   ${KOVA_MODEL_DIR}/KOVACommon/ConsumeResultConversion.cpp
   ${KOVA_MODEL_DIR}/libKOVAClient/KOVAIMessage.cpp

@@ -64,14 +64,18 @@
 // handshake (the calls outstanding on them fail at once); step 1; steps 2 and
 // 3; the communicator's destroy is started on a thread of its own; when the
 // exiting thread is one of the asynchronous pool's, another thread takes its
-// place; then it waits (at most 5 s, and no longer than 0.5 s without any
-// owed callback starting or any call ending) for the other callbacks still
-// owed and the calls in progress; a callback still owed after that is run on
-// the exiting thread itself, with 100 (an asynchronous produce: stored first
-// when the fail-store is on, then the store-success code; a pull: a status of
-// 100), since no other thread may be left to run it (with one Ice client
-// thread, the exiting callback may hold it); then the asynchronous pool is
-// stopped, the client's other threads are waited for (within the same 5 s),
+// place; then it waits (at most 5 s; and, unless completions are queued on
+// the asynchronous pool, which runs them with their own answers, no longer
+// than 0.5 s without any owed callback starting, any call ending or any
+// completion reaching that pool) for the other callbacks still owed and the
+// calls in progress; then the asynchronous pool is stopped (its threads end
+// with the callback in hand) and the client's other threads are waited for
+// (within the same 5 s); a callback still owed after that is run on the
+// exiting thread itself, with 100 (an asynchronous produce: stored first when
+// the fail-store is on, then the store-success code; a pull: a status of 100;
+// a commit: 100), since no other thread may be left to run it (with one Ice
+// client thread, the exiting callback may hold it); so is one that a call
+// still in progress owes on its way out, as long as such calls keep ending;
 // and the client is left unreleased.
 //
 // What code may do, by where it runs:
@@ -85,9 +89,10 @@
 //   still owed runs exactly once (with 100, and its batch stored, where no
 //   other thread could complete it), and the process ends within a few
 //   seconds (Ice may warn on standard error that a communicator was not
-//   destroyed). Engines are never released on an Ice thread of their own
-//   communicator, so a callback may also drop the last handle it holds to
-//   anything of the client.
+//   destroyed). A callback run during that stop, on the exiting thread or
+//   on another, must not call exit() again. Engines are never released on
+//   an Ice thread of their own communicator, so a callback may also drop
+//   the last handle it holds to anything of the client.
 //
 //   A forked child: the client belongs to the process that built it. A
 //   child made by fork() inherits it without any of its threads, so there
@@ -198,7 +203,8 @@
 //
 // CommitCallback (KOVAConsumeStatus.h) runs on an Ice client thread, or on
 // the calling thread when nothing is sent (also during exit and in a forked
-// child, with 100).
+// child, with 100). At exit, one that no other thread completed runs on the
+// exiting thread, with 100.
 //
 // =============================================================================
 // Thread safety and ownership

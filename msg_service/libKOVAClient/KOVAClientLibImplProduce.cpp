@@ -7,6 +7,7 @@
 #include "KOVACallerCallback.h"
 #include "KOVAClientLibImpl.h"
 #include "KOVALog.h"
+#include "OwedCallbacks.h"
 
 namespace KOVA {
 
@@ -34,9 +35,10 @@ struct ProduceCompletion {
 };
 
 // The caller's callback always runs on the completion io_context, never on the
-// Ice thread that saw the reply. The posted handler carries only the callback
-// and cookie: were it to hold the io_context too, a handler left queued on a
-// stopped io_context would keep that io_context alive for ever.
+// Ice thread that saw the reply. The posted handler carries only the callback,
+// the cookie and its queued mark: were it to hold the io_context too, a
+// handler left queued on a stopped io_context would keep that io_context
+// alive for ever.
 // The completion threads belong to the caller's io_context (the manager's
 // pool).
 void callBack(const AsyncProduceCallback& ocb, int code, void* ck) {
@@ -45,7 +47,8 @@ void callBack(const AsyncProduceCallback& ocb, int code, void* ck) {
 }
 
 void deliver(const std::shared_ptr<ProduceCompletion>& completion, int code) {
-    boost::asio::post(*completion->service, std::bind(callBack, completion->ocb, code, completion->ck));
+    boost::asio::post(*completion->service,
+                      QueuedCompletion(std::bind(callBack, completion->ocb, code, completion->ck)));
 }
 
 // Ice names without the leading "::" of ice_id().

@@ -8,6 +8,7 @@
 #include "KOVAClientLibImpl.h"
 #include "KOVAIceFailure.h"
 #include "KOVALog.h"
+#include "OwedCallbacks.h"
 
 namespace KOVA {
 
@@ -174,7 +175,7 @@ void KOVAClientLibImpl::PullConsumeSuccess(_AsyncPullConsumerNode* issued, const
     }
     // A handler that never runs (stopped io_context) still frees the node.
     std::shared_ptr<_AsyncPullConsumerNode> posted(std::move(node));
-    boost::asio::post(*service, [posted, status]() { asyncDispatch(*posted, status); });
+    boost::asio::post(*service, QueuedCompletion([posted, status]() { asyncDispatch(*posted, status); }));
 }
 
 void KOVAClientLibImpl::PullConsumeException(_AsyncPullConsumerNode* issued, const Ice::Exception& e) {

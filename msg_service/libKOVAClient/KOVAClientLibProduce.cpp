@@ -89,7 +89,7 @@ void callBackLater(KOVAClientManager& manager, const AsyncProduceCallback& cb, i
     std::shared_ptr<boost::asio::io_context> pool = manager.getAsyncPullService();
     if (pool) {
         const AsyncProduceCallback owed = OwedProduceCallback(cb, cookie, code);
-        boost::asio::post(*pool, [owed, code, cookie] { CallProduceCallback(owed, code, cookie); });
+        boost::asio::post(*pool, QueuedCompletion([owed, code, cookie] { CallProduceCallback(owed, code, cookie); }));
     } else if (ClientStopping()) {
         OweUntilStop(cb, code, cookie);
     } else {
@@ -134,7 +134,7 @@ int issueAsync(KOVAClientManager& manager, const std::string& rid, const std::st
                const KOVAMsg::KOVABatchMessage& batch, const COMMON::KOVAProperties& properties,
                const AsyncProduceCallback& cb, void* cookie, bool& stored) {
     stored = false;
-    std::shared_ptr<OwedCallback> owed;
+    OwedCallbackPtr owed;
     const AsyncProduceCallback completion =
         OwedProduceCallback(completionFor(manager, rid, batch, properties, cb), cookie, COMMON::INTERNAL_ERROR, &owed);
     KOVAClientLibImplPtr engine = manager.getClientHandleByRes(rid);
@@ -142,7 +142,7 @@ int issueAsync(KOVAClientManager& manager, const std::string& rid, const std::st
     if (engine) {
         code = engine->Produce(rid, sid, batch, properties, completion, cookie, manager.getAsyncPullService());
     }
-    if (code != 0 && !TakeOver(owed)) {
+    if (code != 0 && !Claim(owed)) {
         // The stop settled it meanwhile (storing the batch first when it
         // could): its one callback has run.
         return 0;

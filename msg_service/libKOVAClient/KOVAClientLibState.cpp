@@ -7,15 +7,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include "KOVACallerCallback.h"
 #include "KOVAClientThreads.h"
 #include "KOVALog.h"
-#include "KOVAMutex.h"
 
 namespace KOVA {
 
@@ -33,8 +31,9 @@ const std::chrono::seconds kClientThreadStopBound(5);
 const std::chrono::seconds kCallsInFlightBound(10);
 // Once the connections are closed, the calls still outstanding fail within
 // milliseconds wherever a thread is free to complete them. When nothing owed
-// has settled and no call has ended for this long, no other thread is getting
-// to them: the stopping thread settles them itself.
+// has settled, no completion has been queued or run and no call has ended for
+// this long, no other thread is getting to them: the stopping thread settles
+// them itself.
 const std::chrono::milliseconds kNoProgressSpell(500);
 
 std::atomic<KOVAClientManager*> g_liveManager{nullptr};
@@ -44,10 +43,6 @@ std::atomic<int> g_callsInFlight{0};
 // The calls in flight on this thread: a stop run from inside one (a callback
 // that a call ran in place) must not wait for them.
 thread_local int tCallsHere = 0;
-std::atomic<int> g_owedCallbacks{0};
-// Grows whenever an owed callback settles or a call ends: the stop on a
-// client thread watches it to tell a slow finish from none at all.
-std::atomic<uint64_t> g_progress{0};
 std::atomic<int> g_getInstanceInProgress{0};
 // What is not freed at exit: the parent's client in a forked child, a client
 // whose stop could not wait for everything, and the facade object. Held from
@@ -58,91 +53,19 @@ std::atomic<KOVAClientLibPtr*> g_keptFacade{nullptr};
 
 void keepAtExit(KOVAClientManagerPtr manager) { g_keptAtExit = new KOVAClientManagerPtr(std::move(manager)); }
 
-}  // namespace
-
-// One callback owed to a caller. Whoever claims it first runs it: its
-// wrapper when the call completes, or the stop (atStop). Registered in the
-// owed table for its whole life; a parked one (no wrapper holds it) is owned
-// by the table until the stop settles it.
-class OwedCallback {
-public:
-    explicit OwedCallback(std::function<void()> atStop) : _atStop(std::move(atStop)) { ++g_owedCallbacks; }
-    ~OwedCallback();
-    OwedCallback(const OwedCallback&) = delete;
-    OwedCallback& operator=(const OwedCallback&) = delete;
-
-    bool claim() {
-        if (_claimed.exchange(true)) {
-            return false;
-        }
-        --g_owedCallbacks;
-        ++g_progress;
-        return true;
-    }
-    void settleAtStop() {
-        if (claim()) {
-            _atStop();
-        }
-    }
-    uint64_t id = 0;
-
-private:
-    std::atomic<bool> _claimed{false};
-    const std::function<void()> _atStop;
-};
-
-namespace {
-
-// The owed table, in the order the callbacks were owed. Its mutex is taken by
-// nothing else and never across a callback.
-Mutex g_owedMutex;
-uint64_t g_nextOwedId GUARDED_BY(g_owedMutex) = 0;
-struct OwedEntry {
-    std::weak_ptr<OwedCallback> owed;
-    std::shared_ptr<OwedCallback> parked;
-};
-std::map<uint64_t, OwedEntry>& owedTable() REQUIRES(g_owedMutex) {
-    // Never destroyed: callbacks may still be owed while statics go.
-    static auto* table = new std::map<uint64_t, OwedEntry>();
-    return *table;
-}
-
-std::shared_ptr<OwedCallback> owe(std::function<void()> atStop, bool parked) {
-    auto owed = std::make_shared<OwedCallback>(std::move(atStop));
-    MutexLock lock(g_owedMutex);
-    owed->id = ++g_nextOwedId;
-    owedTable()[owed->id] = OwedEntry{owed, parked ? owed : nullptr};
-    return owed;
-}
-
-// Runs every callback still owed, here, with its after-exit answer.
-void settleOwedCallbacks() {
-    std::vector<std::shared_ptr<OwedCallback>> owed;
-    {
-        MutexLock lock(g_owedMutex);
-        for (auto& entry : owedTable()) {
-            if (std::shared_ptr<OwedCallback> live = entry.second.owed.lock()) {
-                owed.push_back(std::move(live));
-            }
-            entry.second.parked.reset();
-        }
-    }
-    for (const auto& callback : owed) {
-        callback->settleAtStop();
-    }
-}
-
-// Waits until `done`, the deadline, or a spell without progress.
-void waitForOthers(const std::function<bool()>& done, Clock::time_point deadline) {
-    uint64_t seen = g_progress.load();
+// Waits until `done`, the deadline, or a spell without progress. While the
+// pool still runs and has completions queued (`poolRuns`), those are progress
+// to come: the wait goes on, up to the deadline.
+void waitForOthers(const std::function<bool()>& done, Clock::time_point deadline, bool poolRuns) {
+    uint64_t seen = StopProgress();
     Clock::time_point lastProgress = Clock::now();
     WaitBounded(
         [&] {
             if (done()) {
                 return true;
             }
-            const uint64_t now = g_progress.load();
-            if (now != seen) {
+            const uint64_t now = StopProgress();
+            if (now != seen || (poolRuns && QueuedCompletionCount() > 0)) {
                 seen = now;
                 lastProgress = Clock::now();
             }
@@ -151,17 +74,35 @@ void waitForOthers(const std::function<bool()>& done, Clock::time_point deadline
         deadline);
 }
 
+// Runs every callback still owed on this thread. A call still in flight may
+// owe one more on its way out: as long as such calls end, they are waited for
+// and what they owe is settled too.
+void settleOwedAndLate(int mine, Clock::time_point deadline) {
+    auto callsDone = [mine] { return g_callsInFlight.load() == mine; };
+    for (;;) {
+        SettleOwedCallbacks();
+        if (callsDone()) {
+            return;
+        }
+        const uint64_t before = StopProgress();
+        waitForOthers(callsDone, deadline, false);
+        if (StopProgress() == before) {
+            return;
+        }
+    }
+}
+
 void stopClient(KOVAClientManagerPtr manager) {
     MarkClientStopping();
     const int mine = tCallsHere;
-    auto othersDone = [mine] { return g_callsInFlight.load() == mine && g_owedCallbacks.load() == 0; };
     if (OnClientThread()) {
+        const Clock::time_point deadline = Clock::now() + kClientThreadStopBound;
         manager->StopOnClientThread(
-            [othersDone] {
-                waitForOthers(othersDone, Clock::now() + kClientThreadStopBound);
-                settleOwedCallbacks();
+            [mine, deadline] {
+                waitForOthers([mine] { return g_callsInFlight.load() == mine && OwedCallbackCount() == 0; }, deadline,
+                              true);
             },
-            Clock::now() + kClientThreadStopBound);
+            [mine, deadline] { settleOwedAndLate(mine, deadline); }, deadline);
         // Releasing the engines and the adapter here could wait for this very
         // thread; the process is ending anyway.
         keepAtExit(std::move(manager));
@@ -171,14 +112,15 @@ void stopClient(KOVAClientManagerPtr manager) {
     if (!WaitBounded([mine] { return g_callsInFlight.load() == mine; }, Clock::now() + kCallsInFlightBound)) {
         LOG_WARN("Stop of the client: %d call(s) still in flight, the client is not freed",
                  g_callsInFlight.load() - mine);
-        manager->FinishWorkWithin(Clock::now() + kClientThreadStopBound);
-        settleOwedCallbacks();
+        const Clock::time_point deadline = Clock::now() + kClientThreadStopBound;
+        manager->FinishWorkWithin(deadline);
+        settleOwedAndLate(mine, deadline);
         keepAtExit(std::move(manager));
         return;
     }
     manager->FinishWork();
     // What no thread completed: a callback the facade put off while stopping.
-    settleOwedCallbacks();
+    settleOwedAndLate(mine, Clock::now() + kClientThreadStopBound);
     manager.reset();
 }
 
@@ -206,12 +148,6 @@ struct ClientStatics {
 
 }  // namespace
 
-OwedCallback::~OwedCallback() {
-    claim();
-    MutexLock lock(g_owedMutex);
-    owedTable().erase(id);
-}
-
 ClientCall::ClientCall() : _manager(nullptr) {
     // Counted before the gate is read, and the stop closes the gate before it
     // reads the count: either this call sees the stop, or the stop waits for
@@ -231,7 +167,7 @@ ClientCall::ClientCall() : _manager(nullptr) {
 ClientCall::~ClientCall() {
     if (_manager) {
         --tCallsHere;
-        ++g_progress;
+        NoteStopProgress();
         g_callsInFlight.fetch_sub(1);
     }
 }
@@ -246,19 +182,16 @@ void CallProduceCallback(const AsyncProduceCallback& cb, int code, void* cookie)
 }
 
 AsyncProduceCallback OwedProduceCallback(AsyncProduceCallback completion, void* cookie, int codeAtStop,
-                                         std::shared_ptr<OwedCallback>* claimed) {
+                                         OwedCallbackPtr* claimed) {
     if (!completion) {
         return completion;
     }
-    auto owed = owe([completion, cookie, codeAtStop] { CallProduceCallback(completion, codeAtStop, cookie); }, false);
+    auto held = std::make_shared<const AsyncProduceCallback>(std::move(completion));
+    OwedCallbackPtr owed = Owe([held, cookie, codeAtStop] { CallProduceCallback(*held, codeAtStop, cookie); });
     if (claimed) {
         *claimed = owed;
     }
-    return [owed, completion](int code, void* ck) {
-        if (owed->claim()) {
-            completion(code, ck);
-        }
-    };
+    return OwedCall(std::move(owed), std::move(held));
 }
 
 PullConsumerCallback OwedPullCallback(PullConsumerCallback cb, const std::string& rid, const std::string& sid,
@@ -266,27 +199,20 @@ PullConsumerCallback OwedPullCallback(PullConsumerCallback cb, const std::string
     if (!cb) {
         return cb;
     }
-    auto owed = owe(
-        [cb, rid, sid, cookie] {
-            ConsumeStatusPtr failed = new ConsumeStatus(COMMON::INTERNAL_ERROR, nullptr);
-            CallCallerCallback(
-                cb, [&rid] { return "Pull callback threw for rid:" + rid; }, rid, sid, failed, cookie);
-        },
-        false);
-    return [owed, cb](const std::string& r, const std::string& s, ConsumeStatusPtr status, void* ck) {
-        if (owed->claim()) {
-            cb(r, s, std::move(status), ck);
-        }
-    };
+    auto held = std::make_shared<const PullConsumerCallback>(std::move(cb));
+    OwedCallbackPtr owed = Owe([held, rid, sid, cookie] {
+        ConsumeStatusPtr failed = new ConsumeStatus(COMMON::INTERNAL_ERROR, nullptr);
+        CallCallerCallback(
+            *held, [&rid] { return "Pull callback threw for rid:" + rid; }, rid, sid, failed, cookie);
+    });
+    return OwedCall(std::move(owed), std::move(held));
 }
-
-bool TakeOver(const std::shared_ptr<OwedCallback>& owed) { return !owed || owed->claim(); }
 
 void OweUntilStop(AsyncProduceCallback cb, int code, void* cookie) {
     if (!cb) {
         return;
     }
-    owe([cb, code, cookie] { CallProduceCallback(cb, code, cookie); }, true);
+    Owe([cb, code, cookie] { CallProduceCallback(cb, code, cookie); }, true);
 }
 
 void AdoptClient(const KOVAClientManagerPtr& manager, const KOVAClientLibPtr& instance) {

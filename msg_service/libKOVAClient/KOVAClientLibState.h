@@ -16,9 +16,8 @@
 //
 // Thread-safety: everything here may be used from any thread at any time,
 // also before main and during or after exit: the state is atomics,
-// constant-initialised thread-locals and the owed-callback table (under a
-// constant-initialised mutex, taken by no other code), none of which is
-// destroyed at exit.
+// constant-initialised thread-locals and the owed callbacks
+// (OwedCallbacks.h), none of which is destroyed at exit.
 // Ownership: the client's statics (set up by AdoptClient) own the manager; a
 // ClientCall's manager pointer is a plain view.
 #pragma once
@@ -29,6 +28,7 @@
 #include "ClientGate.h"
 #include "KOVAClientLib.h"
 #include "KOVAClientManager.h"
+#include "OwedCallbacks.h"
 
 namespace KOVA {
 
@@ -49,31 +49,26 @@ private:
     KOVAClientManager* _manager;
 };
 
-// The caller's asynchronous callbacks, owed from the moment they are handed
-// out until they start, or until they are dropped uncalled (the call they
-// belong to was not issued). Each runs exactly once: the wrapper returned
-// runs the callback only if nobody settled it before. The stop at exit
-// settles whatever is still owed once no other thread gets to it (the
-// stopping thread may be the only one that could have completed it) and runs
-// it there with the answer given here: a produce's completion with 100 (which
-// stores the batch first when the fail-store is on), a pull's callback with a
-// status of 100. Empty stays empty.
+// The caller's asynchronous callbacks, owed (OwedCallbacks.h) from the moment
+// they are handed out. The wrapper returned runs the callback only if nobody
+// settled it before. What the stop at exit settles (once no other thread
+// gets to it: the stopping thread may be the only one that could have
+// completed it) runs there with the answer given here: a produce's
+// completion with `codeAtStop` (which stores the batch first when the
+// fail-store is on), a pull's callback with a status of 100. Empty stays
+// empty.
 //
 // `completion` runs the produce's completion (the caller's callback, after
-// the fail-store step). `claimed`, when given, receives the hold on it that
-// TakeOver() needs.
-class OwedCallback;
+// the fail-store step), held once: the wrapper and the answer at the stop
+// share it. `claimed`, when given, receives the owed callback, for Claim().
 AsyncProduceCallback OwedProduceCallback(AsyncProduceCallback completion, void* cookie, int codeAtStop,
-                                         std::shared_ptr<OwedCallback>* claimed = nullptr);
+                                         OwedCallbackPtr* claimed = nullptr);
 PullConsumerCallback OwedPullCallback(PullConsumerCallback cb, const std::string& rid, const std::string& sid,
                                       void* cookie);
 // Runs a produce callback on the facade's own account (in place, or at the
 // stop); like the completion threads, it lets no exception of the caller's
 // through.
 void CallProduceCallback(const AsyncProduceCallback& cb, int code, void* cookie);
-// Settles `owed` here, as its wrapper would (false: already settled
-// elsewhere, and its callback has run or runs there).
-bool TakeOver(const std::shared_ptr<OwedCallback>& owed);
 // A produce's callback that is owed `code` but has no thread to run on while
 // the client stops (no asynchronous pool): the stop runs it, never the
 // calling thread.

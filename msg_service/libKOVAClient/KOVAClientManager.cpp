@@ -209,15 +209,16 @@ void KOVAClientManager::FinishWorkWithin(std::chrono::steady_clock::time_point d
     WaitBounded([this, self] { return _runningThreads.load() == self; }, deadline);
 }
 
-void KOVAClientManager::StopOnClientThread(const std::function<void()>& settleOthers,
+void KOVAClientManager::StopOnClientThread(const std::function<void()>& waitForOthers,
+                                           const std::function<void()>& settle,
                                            std::chrono::steady_clock::time_point deadline) {
     abortConnections();
     BeginStop();
     keepPoolRunningWithoutSelf();
+    waitForOthers();
     // The pool cannot drain on its own: the handler this thread may be in
-    // counts as work for ever. Once every owed callback has been settled,
-    // what is still queued is the engine's own, and stopping the pool drops it.
-    settleOthers();
+    // counts as work for ever. Stopped, its threads end with the handler in
+    // hand, so that no callback the pool runs overlaps one settled here.
     std::shared_ptr<boost::asio::io_context> pool;
     {
         MutexLock lock(_kovaManagerMutex);
@@ -229,6 +230,7 @@ void KOVAClientManager::StopOnClientThread(const std::function<void()>& settleOt
     // The rest of exit destroys statics that these threads may still use.
     const int self = isOwnThread() ? 1 : 0;
     WaitBounded([this, self] { return _runningThreads.load() == self; }, deadline);
+    settle();
 }
 
 void KOVAClientManager::keepPoolRunningWithoutSelf() {

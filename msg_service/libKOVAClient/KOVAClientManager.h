@@ -125,12 +125,14 @@ public:
     // The stop on one of the client's own threads, which it must neither join
     // nor wait for: the connections are closed at once, BeginStop(); when
     // this thread is one of the asynchronous pool's, a stand-in thread keeps
-    // the pool running; then `settleOthers` (the facade waits there for the
-    // callbacks owed and the calls in flight, and settles what no other
-    // thread gets to), then the asynchronous pool is stopped and every other
-    // thread of the manager waited for until `deadline`. Joins nothing; the
-    // manager must not be destroyed afterwards.
-    void StopOnClientThread(const std::function<void()>& settleOthers, std::chrono::steady_clock::time_point deadline)
+    // the pool running; then `waitForOthers` (the facade waits there for the
+    // callbacks owed and the calls in flight), then the asynchronous pool is
+    // stopped and every other thread of the manager waited for until
+    // `deadline`, and last `settle` (the facade settles what no other thread
+    // got to, with no pool thread running a callback beside it). Joins
+    // nothing; the manager must not be destroyed afterwards.
+    void StopOnClientThread(const std::function<void()>& waitForOthers, const std::function<void()>& settle,
+                            std::chrono::steady_clock::time_point deadline)
         EXCLUDES(_kovaManagerMutex, _reProduceWaitMutex);
 
     // Replaces the re-produce loop's waits (tests record the back-off). Call

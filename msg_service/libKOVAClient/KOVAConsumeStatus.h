@@ -70,8 +70,9 @@ public:
     // 0, 41 or 100 (no callback agent, nothing advanced) before this returns
     // when nothing is sent, 0 as well when issuing
     // throws; otherwise later, on an Ice thread, the agent's code or 0 for an
-    // Ice exception. The advance is never taken back here, whatever the agent
-    // answers. Only copies of cb and ck are kept, not this status.
+    // Ice exception (at exit, when no Ice thread completes it, on the exiting
+    // thread with 100). The advance is never taken back here, whatever the
+    // agent answers. Only copies of cb and ck are kept, not this status.
     void AsyncCommit(const std::string& sid, int status, int succSize, CommitCallback cb, void* ck);
     // Pulls again from the callback agent that served this batch (not through an
     // engine), through the same router if its proxy has one (learnt locally,

@@ -1,17 +1,20 @@
 // ConsumeStatus::AsyncCommit and its completion.
+#include <memory>
+
 #include "ClientGate.h"
 #include "KOVAAmiCallback.h"
 #include "KOVACallerCallback.h"
 #include "KOVAConsumeStatus.h"
 #include "KOVAConsumeStatusCommitRule.h"
+#include "OwedCallbacks.h"
 
 namespace KOVA {
 
 namespace {
 
-// Runs on the Ice thread that completes the commit (or in AsyncCommit when
-// nothing is sent). It holds copies of the callback and cookie only, never the
-// ConsumeStatus, which may be gone by now.
+// Runs on the Ice thread that completes the commit, in AsyncCommit when
+// nothing is sent, or at the stop at exit. It holds copies of the callback and
+// cookie only, never the ConsumeStatus, which may be gone by now.
 void commitComplete(const CommitCallback& cb, void* ck, int result) {
     CallCallerCallback(
         cb, [&] { return "Commit callback threw for code:" + std::to_string(result); }, result, ck);
@@ -48,14 +51,21 @@ void ConsumeStatus::AsyncCommit(const std::string& sid, int status, int succSize
             commitComplete(cb, ck, COMMON::INTERNAL_ERROR);
             return;
         }
+        // Owed until it runs: when every Ice thread is held (a callback
+        // calling exit()), only the stop can call it back.
+        CommitCallback owed = cb;
+        if (cb) {
+            auto held = std::make_shared<const CommitCallback>(std::move(cb));
+            owed = OwedCall(Owe([held, ck] { commitComplete(*held, ck, COMMON::INTERNAL_ERROR); }), held);
+        }
         try {
             state->_commitPrx->begin_Commit(
                 sid, status, state->_commitInfo,
-                newCallbackAgentCommitCallback([cb, ck](Ice::Int result) { commitComplete(cb, ck, result); },
-                                               [cb, ck](const Ice::Exception& e) { commitFailed(cb, ck, e); }));
+                newCallbackAgentCommitCallback([owed, ck](Ice::Int result) { commitComplete(owed, ck, result); },
+                                               [owed, ck](const Ice::Exception& e) { commitFailed(owed, ck, e); }));
         } catch (const Ice::Exception& e) {
             commit_rule::LogCommitException(e, *state);
-            commitComplete(cb, ck, COMMON::SUCCESS);
+            commitComplete(owed, ck, COMMON::SUCCESS);
         }
     }
     LOG_DEBUG("commit over for sid:%s ,status:0, commitinfo:%s", sid.c_str(), commit_rule::Describe(state).c_str());

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -37,24 +38,39 @@ using std::chrono::seconds;
 
 const int kExitCode = 7;
 const int kHeldProduces = 3;
+const int kTriggerCallbacks = 4;
 
 std::vector<KOVA::OMessage> oneMessage() { return {KOVA::OMessage("m", KOVA::COMMON::E_RAW)}; }
 
-// The held produces' callbacks, checked once the client has stopped: the
-// code of a callback that ran exactly once, else "x<count>".
+// The held produces' callbacks and those a trigger issued, checked once the
+// client has stopped: the code of a callback that ran exactly once, else
+// "x<count>".
 struct HeldCallback {
     std::atomic<int> count{0};
     std::atomic<int> code{-1};
 };
 HeldCallback g_held[kHeldProduces];
+HeldCallback g_triggered[kTriggerCallbacks];
+std::atomic<int> g_triggeredIssued{0};
+
+void recordCode(int code, void* slot) {
+    static_cast<HeldCallback*>(slot)->code = code;
+    ++static_cast<HeldCallback*>(slot)->count;
+}
 
 void reportHeldCallbacks() {
-    for (auto& held : g_held) {
+    auto report = [](const HeldCallback& held) {
         if (held.count == 1) {
             std::printf("%d,", held.code.load());
         } else {
             std::printf("x%d,", held.count.load());
         }
+    };
+    for (auto& held : g_held) {
+        report(held);
+    }
+    for (int i = 0; i < g_triggeredIssued; ++i) {
+        report(g_triggered[i]);
     }
 }
 
@@ -97,8 +113,10 @@ fixtures::AgentProcess* ClientLifetimeTest::agent_ = nullptr;
 // still owed (produces the agent holds, failing at exit) runs exactly once.
 struct ExitCase {
     const char* name;
-    const char* agentScript;  // a command for the agent, or empty
-    void (*trigger)(const KOVA::KOVAClientLibPtr&);
+    const char* agentScript;  // commands for the agent, separated by ';'
+    void (*trigger)(const KOVA::KOVAClientLibPtr&, fixtures::AgentProcess&);
+    // What the trigger's own callbacks got, at pool size 1 and 4.
+    const char* triggered[2] = {"", ""};
 };
 
 // Names the case in test listings instead of its bytes.
@@ -106,12 +124,12 @@ void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
 
 const ExitCase kExitCases[] = {
     {"KovaAsyncProduceCallback", "",
-     [](const KOVA::KOVAClientLibPtr& client) {
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess&) {
          KOVA::AsyncProduceCallback cb = [](int, void*) { std::exit(kExitCode); };
          client->Produce("life-exit", "", oneMessage(), cb, nullptr, {}, 0);
      }},
     {"IceThreadFailedPullCallback", "code consume 3",
-     [](const KOVA::KOVAClientLibPtr& client) {
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess&) {
          std::string sid;
          KOVA::PullConsumerCallback cb = [](const std::string&, const std::string&, KOVA::ConsumeStatusPtr, void*) {
              std::exit(kExitCode);
@@ -119,7 +137,7 @@ const ExitCase kExitCases[] = {
          client->Consume("life-exit", sid, cb, nullptr, 1, {}, 0);
      }},
     {"IceThreadCommitCallback", "",
-     [](const KOVA::KOVAClientLibPtr& client) {
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess&) {
          client->Produce("life-commit", "", oneMessage(), {}, 0);
          std::string sid;
          KOVA::ConsumeStatusPtr status = client->Consume("life-commit", sid, 1, {}, 0);
@@ -127,7 +145,7 @@ const ExitCase kExitCases[] = {
              sid, 0, -1, [](int, void*) { std::exit(kExitCode); }, nullptr);
      }},
     {"PushPoolPushCallback", "",
-     [](const KOVA::KOVAClientLibPtr& client) {
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess&) {
          KOVA::PushConsumerCallback cb = [](void*, const std::string&, const std::string&, KOVA::IMessage&&) {
              std::exit(kExitCode);
              return 0;
@@ -137,6 +155,60 @@ const ExitCase kExitCases[] = {
          client->RegisterPushConsumer(rid, cb, nullptr);
          client->Produce(rid, "", oneMessage(), {}, 0);
      }},
+    // The commit's reply is held too: with one Ice thread (the exiting one)
+    // only the stop can call it back (100); with four, its failure does (0).
+    {"IceThreadFailedPullCallbackCommitHeld",
+     "code consume 0 3;hold commit",
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess&) {
+         client->Produce("life-held-commit", "", oneMessage(), {}, 0);
+         std::string sid;
+         KOVA::ConsumeStatusPtr status = client->Consume("life-held-commit", sid, 1, {}, 0);
+         status->AsyncCommit(sid, 0, -1, recordCode, &g_triggered[g_triggeredIssued++]);
+         KOVA::PullConsumerCallback cb = [](const std::string&, const std::string&, KOVA::ConsumeStatusPtr, void*) {
+             std::exit(kExitCode);
+         };
+         client->Consume("life-exit", sid, cb, nullptr, 1, {}, 0);
+     },
+     {"100,", "0,"}},
+    // Answered produces: the first callback exits once the others are queued
+    // behind it, and the second then runs on the stand-in pool thread for
+    // longer than the stop waits without progress. Each completion that
+    // arrived before the exit runs with its own answer, and nothing is stored
+    // (a stored batch would be reported 200).
+    {"AnsweredProducesQueuedBehindExitingCallback",
+     "",
+     [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess& agent) {
+         static std::atomic<bool> othersQueued{false};
+         const std::string rid = "life-answered-" + std::to_string(getpid());
+         for (auto& slot : g_triggered) {
+             KOVA::AsyncProduceCallback cb = [](int code, void* held) {
+                 static std::atomic<int> started{0};
+                 recordCode(code, held);
+                 const int order = ++started;
+                 while (order == 1 && !othersQueued) {
+                     std::this_thread::sleep_for(milliseconds(1));
+                 }
+                 if (order == 1) {
+                     std::exit(kExitCode);
+                 } else if (order == 2) {
+                     std::this_thread::sleep_for(seconds(1));
+                 }
+             };
+             ++g_triggeredIssued;
+             client->Produce(rid, "", oneMessage(), cb, &slot, {}, 0);
+         }
+         // Once the agent has answered all four, the client reads the replies at once.
+         for (int answered = 0; answered < kTriggerCallbacks; std::this_thread::sleep_for(milliseconds(5))) {
+             answered = 0;
+             for (const std::string& line : agent.command("calls produce")) {
+                 auto call = fixtures::parseFields(line);
+                 answered += call["rid"] == rid && call["outcome"] == "answered";
+             }
+         }
+         std::this_thread::sleep_for(milliseconds(300));
+         othersQueued = true;
+     },
+     {"0,0,0,0,", "0,0,0,0,"}},
 };
 
 // With one Ice client thread the exiting callback may hold the only thread
@@ -147,8 +219,9 @@ class ExitFromCallbackTest : public ClientLifetimeTest,
 TEST_P(ExitFromCallbackTest, EndsTheProcess) {
     const ExitCase& c = std::get<0>(GetParam());
     const std::string poolSize = std::to_string(std::get<1>(GetParam()));
-    if (*c.agentScript) {
-        agent_->command(c.agentScript);
+    std::istringstream script(c.agentScript);
+    for (std::string command; std::getline(script, command, ';');) {
+        agent_->command(command);
     }
     agent_->command("hold produce " + std::to_string(kHeldProduces));
     fixtures::TempDir store("life-exit-store");
@@ -161,10 +234,7 @@ TEST_P(ExitFromCallbackTest, EndsTheProcess) {
                         "life.Fail.CacheDir=" + store.str() + "/", "life.Fail.CacheMatch=" + match.str(),
                         "life.Fail.EnableSucc=0"});
             for (auto& held : g_held) {
-                KOVA::AsyncProduceCallback cb = [](int code, void* slot) {
-                    static_cast<HeldCallback*>(slot)->code = code;
-                    ++static_cast<HeldCallback*>(slot)->count;
-                };
+                KOVA::AsyncProduceCallback cb = recordCode;
                 life->Produce("life-held", "", oneMessage(), cb, &held, {}, 0);
             }
             // Parked before the trigger's produce arrives, which the agent would park instead.
@@ -172,7 +242,7 @@ TEST_P(ExitFromCallbackTest, EndsTheProcess) {
             while (agent_->command("held").front() != "OK " + std::to_string(kHeldProduces)) {
                 std::this_thread::sleep_for(milliseconds(5));
             }
-            c.trigger(life);
+            c.trigger(life, *agent_);
             for (;;) {
                 std::this_thread::sleep_for(seconds(1));
             }
@@ -182,7 +252,7 @@ TEST_P(ExitFromCallbackTest, EndsTheProcess) {
     EXPECT_TRUE(child.finished) << "still running after the bound";
     EXPECT_EQ(child.exitCode, kExitCode) << child.output;
     // Each held batch failed at exit, was stored and reported once as stored.
-    EXPECT_EQ(child.output, "200,200,200,");
+    EXPECT_EQ(child.output, std::string("200,200,200,") + c.triggered[poolSize == "1" ? 0 : 1]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Callbacks, ExitFromCallbackTest,
