@@ -168,7 +168,8 @@ private:
     int* _totalLen GUARDED_BY(_writeMutex) = nullptr;
     int _blockWOffset GUARDED_BY(_writeMutex) = 0;
     char* _wAddr GUARDED_BY(_writeMutex) = nullptr;
-    // The write file's named semaphore, kept open where it stands in for the file lock.
+    // The write file's named semaphore, kept open where it stands in for the file lock;
+    // it goes with the file in _mapWFile.
     KOVANamedLock::Handle _writeFileSemaphore GUARDED_BY(_writeMutex);
 
     // Read side. Taken before _writeMutex when both are held.

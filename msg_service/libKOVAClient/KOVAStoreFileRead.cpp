@@ -190,14 +190,12 @@ int KOVAStoreFile::acceptPending() {
         // goes back to it (handed back once more rather than skipped). A reader that
         // stalls here for the orphan period loses the lock to a recoverer, which may
         // claim the file and read on: the offset therefore only moves on from where
-        // this record starts, and the count follows only when it did, so that a late
-        // update can neither rewind the offset nor count a batch twice.
+        // this record starts, and the count with it in the same step, so that a late
+        // update can neither rewind the offset nor count a batch twice, and a reader
+        // killed here never leaves the one moved without the other.
         KOVANamedLock lock(KOVANamedLock::ofFile(baseName(_curReadFile)), _readFileLock);
-        if (lock.owned() && claimStillOurs() &&
-            storeheader::replace(_readOffset, _failOffset, _failOffset + _failLen)) {
-            storeheader::add(_readNums, nums);
-            advanced = true;
-        }
+        advanced = lock.owned() && claimStillOurs() &&
+                   storeheader::advanceRead(_rheaderRegion.get_address(), _failOffset, _failLen, nums);
     }
     _failDatas.clear();
     _failProps.clear();

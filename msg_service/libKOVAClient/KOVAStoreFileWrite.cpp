@@ -246,6 +246,7 @@ bool KOVAStoreFile::mapNewFile() {
     try {
         bip::mapped_region header(file, bip::read_write, 0, _headerLen);
         _mapWFile.swap(file);
+        _writeFileSemaphore.reset();  // the previous file's, if it was only forgotten
         _wheaderRegion.swap(header);
         initWriteMeta();
         if (!mapNewRegion()) throw std::runtime_error("the first write window cannot be mapped");

@@ -17,11 +17,14 @@
 // (KOVAStoreRecord.h); the rest of the file stays zero. Every process maps the header
 // shared and updates the fields in place. A writer copies a record before it raises
 // writeOffset, totalLen and then writeNums (release stores); a reader loads writeNums
-// first (acquire), so a counted record is always complete in its view. readOffset only
-// moves on from the start of the record handed back (compare-and-swap), and readNums
-// is raised after it.
+// first (acquire), so a counted record is always complete in its view. readOffset and
+// readNums, which share one aligned 8-byte word, move together in one compare-and-swap,
+// readOffset only on from the start of the record handed back: a reader killed at any
+// instant leaves both moved or neither (an offset past a record the count lacks would
+// read as a damaged file).
 //
-// Thread-safety: free functions; the fields are single aligned 32-bit words.
+// Thread-safety: free functions; the fields are single aligned 32-bit words, and
+// readOffset with readNums one aligned 64-bit word.
 #pragma once
 
 #include <cstddef>
@@ -57,15 +60,23 @@ void store(T* field, T value) {
     __atomic_store_n(field, value, __ATOMIC_RELEASE);
 }
 
-// Sets the field to `desired` when it holds `expected`; false, changing nothing, when not.
-template <typename T>
-bool replace(T* field, T expected, T desired) {
-    return __atomic_compare_exchange_n(field, &expected, desired, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
-}
-
-template <typename T>
-void add(T* field, T amount) {
-    __atomic_fetch_add(field, amount, __ATOMIC_ACQ_REL);
+// Moves readOffset from `from` on by `length` and raises readNums by `messages`, both
+// at once; false, changing nothing, when readOffset is no longer `from`. `header` is
+// the mapped header (page-aligned, so the pair's word is aligned).
+inline bool advanceRead(void* header, int32_t from, int32_t length, int32_t messages) {
+    static_assert(kReadNums == kReadOffset + 4 && kReadOffset % 8 == 0, "one aligned 8-byte word");
+    int64_t* pair = field<int64_t>(header, kReadOffset);
+    int64_t seen = load(pair);
+    for (;;) {
+        uint32_t halves[2];  // readOffset, readNums: as they lie in the file
+        std::memcpy(halves, &seen, sizeof(seen));
+        if (static_cast<int32_t>(halves[0]) != from) return false;
+        halves[0] += static_cast<uint32_t>(length);
+        halves[1] += static_cast<uint32_t>(messages);
+        int64_t moved;
+        std::memcpy(&moved, halves, sizeof(moved));
+        if (__atomic_compare_exchange_n(pair, &seen, moved, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) return true;
+    }
 }
 
 // The header of a new file, in `out`.

@@ -7,12 +7,15 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "KOVANamedLock.h"
 #include "child_process.h"
+#include "log_reader.h"
 #include "store_helpers.h"
 #include "temp_dir.h"
+#include "test_log.h"
 
 namespace kova::test::store {
 namespace {
@@ -85,7 +88,25 @@ std::vector<std::string> drainPatiently(KOVA::KOVAStoreFile& reader, const std::
     return rids;
 }
 
+// Each file the readers moved aside: its header and the log lines that name it.
+std::string movedAside(const std::string& dirtyDir, const std::string& logs) {
+    std::ostringstream out;
+    for (const auto& entry : std::filesystem::directory_iterator(dirtyDir)) {
+        const std::string name = entry.path().filename().string();
+        const Header h = readHeader(entry.path().string());
+        out << name << ": owner " << h.owner << ", last read " << h.lastRead << ", last write " << h.lastWrite
+            << ", totalLen " << h.totalLen << ", writeOffset " << h.writeOffset << ", writeNums " << h.writeNums
+            << ", readOffset " << h.readOffset << ", readNums " << h.readNums << "\n";
+        std::istringstream lines(logs);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find(name) != std::string::npos) out << "  " << line << "\n";
+        }
+    }
+    return out.str();
+}
+
 TEST(StoreCrashSafety, HundredKilledWritersAndFiftyKilledReadersLoseNoAcknowledgedBatch) {
+    fixtures::LogMark log(fixtures::testLogDir());
     fixtures::TempDir dir("kova-store-crash");
     UniquePrefix prefix("crash");
     const std::string storeDir = (dir.path() / "store").string();  // the children log beside it
@@ -127,11 +148,18 @@ TEST(StoreCrashSafety, HundredKilledWritersAndFiftyKilledReadersLoseNoAcknowledg
     }
     EXPECT_GT(ackedTotal, 100u);
     EXPECT_GE(readerGot.size(), 50u) << "a killed reader was handed nothing";
-    EXPECT_FALSE(std::filesystem::exists(storeDir + "/errKOVAData")) << "a killed writer left a damaged file";
+    const std::string dirtyDir = storeDir + "/errKOVAData";
+    const bool damaged = std::filesystem::exists(dirtyDir);
+    EXPECT_FALSE(damaged) << "a file was read as damaged:\n"
+                          << movedAside(dirtyDir, log.text() + fixtures::readLogs(dir.str()));
     for (const std::string& file : storeFiles(storeDir, prefix.str())) {
         if (std::filesystem::file_size(file) <= 40) continue;  // killed while creating it
         const Header header = readHeader(file);
         EXPECT_EQ(header.readNums, header.writeNums) << file;
+    }
+    if (damaged) {  // kept for a closer look, children's logs included
+        std::filesystem::rename(dir.path(), dir.str() + "-kept");
+        ADD_FAILURE() << "kept " << dir.str() << "-kept";
     }
 }
 

@@ -1,9 +1,9 @@
 // What the writer does between system calls: a new file is complete while its named
 // lock is held, its first record survives a reader that removed it while the writer
 // stalled or someone who put a link in its place, in synchronous mode a record is on disk before the header counts it,
-// a failed flush is reported, and a file system without file locks costs no file per batch. This binary's own pwrite,
-// msync, posix_fallocate and fcntl look at the store while they run (or fail when a test asks), so it has a binary of
-// its own.
+// a failed flush is reported, and a file system without file locks costs no file per batch and guards each file with
+// that file's own semaphore. This binary's own pwrite, msync, posix_fallocate and fcntl look at the store while they
+// run (or fail when a test asks), so it has a binary of its own.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -13,7 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <vector>
 
@@ -30,7 +34,7 @@ std::string watchedFile;                  // sampled while not empty
 std::vector<int> writeNumsAtFlush;        // its header's record count at each msync
 int failingFlush = -1;                    // index of the msync that fails with EIO
 std::string creatingPrefix;               // the files whose writes are looked at while not empty
-std::vector<bool> lockHeldAtWrite;        // whether the file's named lock was busy at each write
+std::vector<bool> lockHeldAtWrite;        // whether the file's named lock was busy at each write or waited flush
 std::function<void()> beforeReservation;  // run once, at the next posix_fallocate
 std::function<void(int)> afterSizing;     // run once, after a write past a file's start
 bool fileLocksFail = false;               // open-file-description locks fail with ENOLCK
@@ -40,17 +44,32 @@ std::string baseNameOf(int fd) {
     return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error).filename().string();
 }
 
+// The base name of the file mapped at `addr`; empty when none is.
+std::string fileMappedAt(const void* addr) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(addr);
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        uintptr_t begin = 0, end = 0;
+        const size_t path = line.find('/');
+        if (std::sscanf(line.c_str(), "%" SCNxPTR "-%" SCNxPTR, &begin, &end) == 2 && begin <= at && at < end)
+            return path == std::string::npos ? "" : std::filesystem::path(line.substr(path)).filename().string();
+    }
+    return "";
+}
+
+// Notes whether the named lock of the file `name` is busy, when it is one of creatingPrefix.
+void noteLockHeld(const std::string& name) {
+    if (name.rfind(creatingPrefix, 0) == 0)
+        lockHeldAtWrite.push_back(
+            !KOVA::KOVANamedLock(KOVA::KOVANamedLock::ofFile(name), std::chrono::milliseconds(0)).owned());
+}
+
 }  // namespace
 }  // namespace kova::test::store
 
 extern "C" ssize_t pwrite(int fd, const void* data, size_t len, off_t offset) {
     using namespace kova::test::store;
-    if (!creatingPrefix.empty()) {
-        const std::string name = baseNameOf(fd);
-        if (name.rfind(creatingPrefix, 0) == 0)
-            lockHeldAtWrite.push_back(
-                !KOVA::KOVANamedLock(KOVA::KOVANamedLock::ofFile(name), std::chrono::milliseconds(0)).owned());
-    }
+    if (!creatingPrefix.empty()) noteLockHeld(baseNameOf(fd));
     const ssize_t written = ::syscall(SYS_pwrite64, fd, data, len, offset);
     if (afterSizing && offset > 0) std::exchange(afterSizing, nullptr)(fd);
     return written;
@@ -58,6 +77,7 @@ extern "C" ssize_t pwrite(int fd, const void* data, size_t len, off_t offset) {
 
 extern "C" int msync(void* addr, size_t len, int flags) {
     using namespace kova::test::store;
+    if (!creatingPrefix.empty() && (flags & MS_SYNC) != 0) noteLockHeld(fileMappedAt(addr));
     if (!watchedFile.empty()) {
         const bool fail = static_cast<int>(writeNumsAtFlush.size()) == failingFlush;
         writeNumsAtFlush.push_back(readHeader(watchedFile).writeNums);
@@ -120,11 +140,11 @@ TEST(StoreFileCreation, ANewFileSwappedForALinkLeavesTheLinkedFileAloneAndItsRec
         std::filesystem::create_symlink(dir.file("outside"), dir.file("link"));
         std::filesystem::rename(dir.file("link"), dir.file(baseNameOf(fd)));
     };
-    const bool stored = writer.Store("a", makeBatch("a", 16), {});
+    EXPECT_TRUE(writer.Store("a", makeBatch("a", 16), {}));  // into one more new file
     afterSizing = nullptr;
     EXPECT_TRUE(fixtures::readFile(dir.file("outside")) == "not a store file") << "the linked file was written";
     KOVA::KOVAStoreFile reader(storeDir, prefix.str(), "", true, 0, 0);
-    EXPECT_EQ(drain(reader, 3), stored ? std::vector<std::string>{"a"} : std::vector<std::string>{});
+    EXPECT_EQ(drain(reader, 3), (std::vector<std::string>{"a"}));
 }
 
 TEST(StoreFileLocks, UnsupportedLocksFallBackToTheNamedSemaphoreWithOneFileForManyBatches) {
@@ -142,6 +162,22 @@ TEST(StoreFileLocks, UnsupportedLocksFallBackToTheNamedSemaphoreWithOneFileForMa
     fileLocksFail = false;
     EXPECT_TRUE(storeFiles(storeDir, prefix.str()).empty()) << "the finished file was not removed";
     EXPECT_EQ(fixtures::countOccurrences(log.text(), "cannot be locked here"), 1u);
+}
+
+TEST(StoreFileLocks, WithoutFileLocksEachFileIsWrittenUnderItsOwnSemaphore) {
+    fixtures::TempDir dir("kova-store-nolock-files");
+    UniquePrefix prefix("nolockfiles");
+    fileLocksFail = true;
+    KOVA::KOVAStoreFile writer(dir.path().string() + "/", prefix.str(), "", false, 0, 0);  // flushes waited for
+    creatingPrefix = prefix.str();
+    lockHeldAtWrite.clear();
+    for (const char* rid : {"a", "b", "c"}) EXPECT_TRUE(writer.Store(rid, oneMessageBatch(7 << 20), {}));
+    creatingPrefix.clear();
+    fileLocksFail = false;
+    EXPECT_EQ(storeFiles(dir.str(), prefix.str()).size(), 2u);
+    EXPECT_GE(lockHeldAtWrite.size(), 6u);  // each record and its header
+    EXPECT_EQ(std::count(lockHeldAtWrite.begin(), lockHeldAtWrite.end(), false), 0)
+        << ::testing::PrintToString(lockHeldAtWrite);
 }
 
 TEST(StoreFileCreation, HeaderAndSizeWrittenUnderTheNamedLock) {
