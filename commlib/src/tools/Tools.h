@@ -56,7 +56,9 @@ public:
     // would never end or takes too long: an empty sFromContent, a sToContent containing
     // sFromContent while the text holds it, a growing rewriting that would take the text
     // beyond kReplaceOutputLimit bytes (refused before the memory is taken), or more
-    // than kReplaceWorkPerByte x the text's length + kReplaceWorkBase replacements.
+    // work than kReplaceWorkPerByte x the text's length + kReplaceWorkBase (the bytes
+    // compared and moved, and kReplaceWorkPerReplacement for each replacement). The
+    // search takes time linear in the text, however long sFromContent is.
     int ReplaceString(std::string& sSrcString, const char* sFromContent, const char* sToContent);
     // 1 for a byte 0x80 or above, else 0.
     int CheckHZ(unsigned char cText);
@@ -155,9 +157,12 @@ public:
 
     // The longest text (in bytes) a growing ReplaceString rule may produce.
     static constexpr size_t kReplaceOutputLimit = size_t{1} << 26;
-    // How many replacements ReplaceString may make: per byte of the text given, and beyond.
-    static constexpr size_t kReplaceWorkPerByte = 64;
-    static constexpr size_t kReplaceWorkBase = size_t{1} << 20;
+    // The work ReplaceString may do, counted in bytes compared and moved: per byte of
+    // the text given, and beyond (about a second's worth); a replacement also counts
+    // kReplaceWorkPerReplacement for what it costs beside its bytes.
+    static constexpr size_t kReplaceWorkPerByte = 32;
+    static constexpr size_t kReplaceWorkBase = size_t{1} << 31;
+    static constexpr size_t kReplaceWorkPerReplacement = 16;
 
     static const CCmdName cmdName;
 

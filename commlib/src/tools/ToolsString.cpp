@@ -2,9 +2,11 @@
 #include "Tools.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <vector>
 
 int Tools::UpString(std::string& sSrc) {
     for (char& c : sSrc) {
@@ -50,44 +52,117 @@ std::string Tools::GetPara(std::string& sBuff, const char* sBegin, const char* s
     return sBuff.substr(begin + 1, end - (begin + 1));
 }
 
+namespace {
+
+// Finds one pattern in text fed a byte at a time (Knuth-Morris-Pratt), in time linear in
+// the text however long the pattern: a run fed from state 0 compares at most twice per
+// byte. A state is how many bytes of the pattern end the text fed so far.
+class PatternScan {
+public:
+    explicit PatternScan(const std::string& pattern) : pattern_(pattern), fallback_(pattern.size()) {
+        // fallback_[i]: where to go on a mismatch at pattern byte i, skipping every
+        // shorter border whose next byte is the same one that just failed; -1: none.
+        fallback_[0] = -1;
+        std::ptrdiff_t border = 0;
+        for (size_t i = 1; i < pattern.size(); ++i, ++border) {
+            if (pattern[i] == pattern[static_cast<size_t>(border)]) {
+                fallback_[i] = fallback_[static_cast<size_t>(border)];
+            } else {
+                fallback_[i] = border;
+                while (border >= 0 && pattern[i] != pattern[static_cast<size_t>(border)]) {
+                    border = fallback_[static_cast<size_t>(border)];
+                }
+            }
+        }
+    }
+
+    // The state after c, from a state below the pattern's length; the comparisons
+    // made are added to work.
+    size_t feed(size_t state, char c, size_t& work) const {
+        std::ptrdiff_t at = static_cast<std::ptrdiff_t>(state);
+        ++work;
+        while (at >= 0 && pattern_[static_cast<size_t>(at)] != c) {
+            at = fallback_[static_cast<size_t>(at)];
+            ++work;
+        }
+        return static_cast<size_t>(at + 1);
+    }
+
+    bool occursIn(const std::string& text) const {
+        size_t state = 0, work = 0;
+        for (const char c : text) {
+            state = feed(state, c, work);
+            if (state == pattern_.size()) return true;
+        }
+        return false;
+    }
+
+private:
+    const std::string& pattern_;
+    std::vector<std::ptrdiff_t> fallback_;
+};
+
+}  // namespace
+
 int Tools::ReplaceString(std::string& sSrcString, const char* sFromContent, const char* sToContent) {
     if (sFromContent == nullptr || sToContent == nullptr) return -1;
     const std::string from(sFromContent);
     const std::string to(sToContent);
     std::cout << from << "|" << to << "|" << from.size() << std::endl;
     if (from.empty()) return -1;
-    if (to.find(from) != std::string::npos) {
-        return sSrcString.find(from) == std::string::npos ? 0 : -1;
-    }
+    if (from.size() > sSrcString.size()) return 0;
+    const PatternScan scan(from);
+    if (scan.occursIn(to)) return scan.occursIn(sSrcString) ? -1 : 0;
 
     // Replacing the first occurrence and searching again from the start is the same as
-    // scanning once, left to right, and stepping back over the inserted text and the
-    // last from.size() - 1 bytes before it after each replacement: no occurrence can
-    // start earlier. `pending` holds the unscanned rest reversed, so pushing text back
-    // in front of it is cheap.
+    // scanning once, left to right, and going on after each replacement from where it
+    // starts, in the state the scan had there: no occurrence can start earlier. That
+    // state depends only on the from.size() - 1 bytes before, which are scanned again.
+    // The text is bytes[0, doneEnd) (scanned, holding no occurrence) followed by
+    // bytes[restAt, text.size()); replacements go into the gap between the two.
     // A rule that does not grow the text always ends: each replacement shortens it, or,
     // at equal length, changes it at the first byte where the two texts differ, always
     // in the same direction, so no text comes back. A growing rule may never end, so it
     // is refused before the text would pass kReplaceOutputLimit bytes. Ending is not
     // enough: a rule that re-forms its own pattern ("ab" -> "ba" over a^k b^k) needs k^2
-    // replacements, so the work is bounded too, linearly in the text.
-    std::string done;
-    std::string pending(sSrcString.rbegin(), sSrcString.rend());
+    // replacements, and one whose pattern is long moves that much at each, so the work
+    // is bounded too: the bytes compared and moved, and some for each replacement.
+    std::string text(sSrcString);
+    char* bytes = &text[0];
+    size_t doneEnd = 0, restAt = 0, state = 0, work = 0;
     const size_t growth = to.size() > from.size() ? to.size() - from.size() : 0;
-    size_t replacementsLeft = kReplaceWorkPerByte * sSrcString.size() + kReplaceWorkBase;
-    while (!pending.empty()) {
-        done.push_back(pending.back());
-        pending.pop_back();
-        if (done.size() < from.size() || done.compare(done.size() - from.size(), from.size(), from) != 0) continue;
-        if (growth > 0 && done.size() + pending.size() + growth > kReplaceOutputLimit) return -1;
-        if (replacementsLeft-- == 0) return -1;
-        done.resize(done.size() - from.size());
-        pending.append(to.rbegin(), to.rend());
-        const size_t stepBack = std::min(done.size(), from.size() - 1);
-        pending.append(done.rbegin(), done.rbegin() + static_cast<std::ptrdiff_t>(stepBack));
-        done.resize(done.size() - stepBack);
+    const size_t workAllowed = kReplaceWorkPerByte * sSrcString.size() + kReplaceWorkBase;
+    while (restAt < text.size()) {
+        const char c = bytes[restAt++];
+        bytes[doneEnd++] = c;
+        ++work;
+        state = scan.feed(state, c, work);
+        if (state < from.size()) continue;
+        const size_t rest = text.size() - restAt;
+        if (growth > 0 && doneEnd + rest + growth > kReplaceOutputLimit) return -1;
+        if (work > workAllowed) return -1;
+        doneEnd -= from.size();
+        if (restAt - doneEnd < to.size()) {
+            // Only a growing rule gets here, so the text stays within kReplaceOutputLimit.
+            const size_t size = std::max(doneEnd + rest + to.size(), std::min(2 * text.size(), kReplaceOutputLimit));
+            std::string wider(size, '\0');
+            std::copy(bytes, bytes + doneEnd, &wider[0]);
+            std::copy(bytes + restAt, bytes + text.size(), &wider[size - rest]);
+            text.swap(wider);
+            bytes = &text[0];
+            restAt = size - rest;
+            work += doneEnd + rest;
+        }
+        restAt -= to.size();
+        std::memcpy(bytes + restAt, to.data(), to.size());
+        work += to.size() + kReplaceWorkPerReplacement;
+        state = 0;
+        for (size_t i = doneEnd - std::min(doneEnd, from.size() - 1); i < doneEnd; ++i) {
+            state = scan.feed(state, bytes[i], work);
+        }
     }
-    sSrcString.swap(done);
+    text.resize(doneEnd);
+    sSrcString.swap(text);
     return 0;
 }
 
