@@ -159,8 +159,16 @@ int KOVAClientLib::Consume(const std::string& rid, std::string& sid, KOVA::PullC
     // The session id is settled first: the stop may have to call back with it.
     // A copy of the callback: the caller's stays as it was, for its next call.
     KOVAClientLibImpl::fillPullSid(sid);
-    PullConsumerCallback owed = OwedPullCallback(cb, rid, sid, ck);
-    return engine->Consume(rid, sid, maxFetch, owed, ck, properties, timeout, call.manager()->getAsyncPullService());
+    OwedCallbackPtr claim;
+    PullConsumerCallback owed = OwedPullCallback(cb, rid, sid, ck, &claim);
+    const int code =
+        engine->Consume(rid, sid, maxFetch, owed, ck, properties, timeout, call.manager()->getAsyncPullService());
+    if (code != 0 && !Claim(claim)) {
+        // The stop called back meanwhile (a status of 100): that was the
+        // caller's one answer, and 0 promises exactly one.
+        return 0;
+    }
+    return code;
 }
 
 }  // namespace KOVA

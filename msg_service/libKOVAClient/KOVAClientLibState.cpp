@@ -38,11 +38,6 @@ const std::chrono::milliseconds kNoProgressSpell(500);
 
 std::atomic<KOVAClientManager*> g_liveManager{nullptr};
 std::atomic<KOVAClientLib*> g_instance{nullptr};
-// Calls that got a manager and have not returned.
-std::atomic<int> g_callsInFlight{0};
-// The calls in flight on this thread: a stop run from inside one (a callback
-// that a call ran in place) must not wait for them.
-thread_local int tCallsHere = 0;
 std::atomic<int> g_getInstanceInProgress{0};
 // What is not freed at exit: the parent's client in a forked child, a client
 // whose stop could not wait for everything, and the facade object. Held from
@@ -75,32 +70,37 @@ void waitForOthers(const std::function<bool()>& done, Clock::time_point deadline
 }
 
 // Runs every callback still owed on this thread. A call still in flight may
-// owe one more on its way out: as long as such calls end, they are waited for
-// and what they owe is settled too.
+// owe one more on its way out, also while the callbacks run: as long as such
+// calls end, they are waited for and what they owe is settled too. Whether
+// they were done is read before each round, so a round that follows the last
+// call's end settles what it left; and a call that ends during a round counts
+// as progress for the wait after it.
 void settleOwedAndLate(int mine, Clock::time_point deadline) {
-    auto callsDone = [mine] { return g_callsInFlight.load() == mine; };
+    auto callsDone = [mine] { return CallsInFlight() == mine; };
+    uint64_t seen = StopProgress();
     for (;;) {
+        const bool wereDone = callsDone();
         SettleOwedCallbacks();
-        if (callsDone()) {
+        if (wereDone) {
             return;
         }
-        const uint64_t before = StopProgress();
         waitForOthers(callsDone, deadline, false);
-        if (StopProgress() == before) {
+        const uint64_t now = StopProgress();
+        if (now == seen) {
             return;
         }
+        seen = now;
     }
 }
 
 void stopClient(KOVAClientManagerPtr manager) {
     MarkClientStopping();
-    const int mine = tCallsHere;
+    const int mine = CallsInFlightOnThisThread();
     if (OnClientThread()) {
         const Clock::time_point deadline = Clock::now() + kClientThreadStopBound;
         manager->StopOnClientThread(
             [mine, deadline] {
-                waitForOthers([mine] { return g_callsInFlight.load() == mine && OwedCallbackCount() == 0; }, deadline,
-                              true);
+                waitForOthers([mine] { return CallsInFlight() == mine && OwedCallbackCount() == 0; }, deadline, true);
             },
             [mine, deadline] { settleOwedAndLate(mine, deadline); }, deadline);
         // Releasing the engines and the adapter here could wait for this very
@@ -109,9 +109,8 @@ void stopClient(KOVAClientManagerPtr manager) {
         return;
     }
     manager->BeginStop();
-    if (!WaitBounded([mine] { return g_callsInFlight.load() == mine; }, Clock::now() + kCallsInFlightBound)) {
-        LOG_WARN("Stop of the client: %d call(s) still in flight, the client is not freed",
-                 g_callsInFlight.load() - mine);
+    if (!WaitBounded([mine] { return CallsInFlight() == mine; }, Clock::now() + kCallsInFlightBound)) {
+        LOG_WARN("Stop of the client: %d call(s) still in flight, the client is not freed", CallsInFlight() - mine);
         const Clock::time_point deadline = Clock::now() + kClientThreadStopBound;
         manager->FinishWorkWithin(deadline);
         settleOwedAndLate(mine, deadline);
@@ -149,28 +148,15 @@ struct ClientStatics {
 }  // namespace
 
 ClientCall::ClientCall() : _manager(nullptr) {
-    // Counted before the gate is read, and the stop closes the gate before it
-    // reads the count: either this call sees the stop, or the stop waits for
-    // this call. A call that gets no manager stops counting at once, so
-    // callers spinning on a stopped client do not hold the stop.
-    g_callsInFlight.fetch_add(1);
-    if (ClientGateOpen()) {
+    if (_inFlight.admitted()) {
         _manager = g_liveManager.load();
     }
     if (!_manager) {
-        g_callsInFlight.fetch_sub(1);
-        return;
+        _inFlight.leave();
     }
-    ++tCallsHere;
 }
 
-ClientCall::~ClientCall() {
-    if (_manager) {
-        --tCallsHere;
-        NoteStopProgress();
-        g_callsInFlight.fetch_sub(1);
-    }
-}
+ClientCall::~ClientCall() {}
 
 KOVAClientLibImplPtr ClientCall::engine(const std::string& rid) const {
     return _manager ? _manager->getClientHandleByRes(rid) : KOVAClientLibImplPtr();
@@ -195,7 +181,7 @@ AsyncProduceCallback OwedProduceCallback(AsyncProduceCallback completion, void* 
 }
 
 PullConsumerCallback OwedPullCallback(PullConsumerCallback cb, const std::string& rid, const std::string& sid,
-                                      void* cookie) {
+                                      void* cookie, OwedCallbackPtr* claimed) {
     if (!cb) {
         return cb;
     }
@@ -205,6 +191,9 @@ PullConsumerCallback OwedPullCallback(PullConsumerCallback cb, const std::string
         CallCallerCallback(
             *held, [&rid] { return "Pull callback threw for rid:" + rid; }, rid, sid, failed, cookie);
     });
+    if (claimed) {
+        *claimed = owed;
+    }
     return OwedCall(std::move(owed), std::move(held));
 }
 

@@ -5,7 +5,7 @@
 // Every facade operation and every entry point that the lower layers call
 // (push delivery, re-produce) opens a ClientCall first and works only through
 // the manager it hands out; only a call that got a manager counts as in
-// flight. The stop at exit closes the gate (from then on a ClientCall hands
+// flight (CallInFlight, ClientGate.h). The stop at exit closes the gate (from then on a ClientCall hands
 // out no manager: callers get the after-exit answers 100, a status of 100,
 // false), destroys the communicator so that the calls in flight end quickly,
 // settles the callbacks still owed, and frees the manager only once no call
@@ -46,6 +46,7 @@ public:
     KOVAClientLibImplPtr engine(const std::string& rid) const;
 
 private:
+    CallInFlight _inFlight;
     KOVAClientManager* _manager;
 };
 
@@ -56,15 +57,17 @@ private:
 // completed it) runs there with the answer given here: a produce's
 // completion with `codeAtStop` (which stores the batch first when the
 // fail-store is on), a pull's callback with a status of 100. Empty stays
-// empty.
+// empty. `claimed`, when given, receives the owed callback: a call that
+// failed to issue claims it (Claim()) before it reports the failure, and
+// reports none when the stop has called back already.
 //
 // `completion` runs the produce's completion (the caller's callback, after
 // the fail-store step), held once: the wrapper and the answer at the stop
-// share it. `claimed`, when given, receives the owed callback, for Claim().
+// share it.
 AsyncProduceCallback OwedProduceCallback(AsyncProduceCallback completion, void* cookie, int codeAtStop,
                                          OwedCallbackPtr* claimed = nullptr);
 PullConsumerCallback OwedPullCallback(PullConsumerCallback cb, const std::string& rid, const std::string& sid,
-                                      void* cookie);
+                                      void* cookie, OwedCallbackPtr* claimed = nullptr);
 // Runs a produce callback on the facade's own account (in place, or at the
 // stop); like the completion threads, it lets no exception of the caller's
 // through.

@@ -33,7 +33,10 @@ void commitFailed(const CommitCallback& cb, void* ck, const Ice::Exception& e) {
 }  // namespace
 
 void ConsumeStatus::AsyncCommit(const std::string& sid, int status, int succSize, CommitCallback cb, void* ck) {
-    if (!ClientGateOpen()) {
+    // In flight like a facade call: the callback it may owe on its way out is
+    // settled at the stop, however late in the stop it gets there.
+    CallInFlight inFlight;
+    if (!inFlight.admitted()) {
         // Exiting, or a forked child: the connection is no longer ours to use.
         commitComplete(cb, ck, COMMON::INTERNAL_ERROR);
         return;
