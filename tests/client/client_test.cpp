@@ -49,7 +49,9 @@ protected:
         auto child = std::make_unique<fixtures::ChildProcess>();
         stderrFile_ = dir_.file(scenario + ".stderr");
         fixtures::ChildOptions options;
-        options.argv = {KOVA_CLIENT_SCENARIOS, scenario, "agent=" + agent_->agentProxyString()};
+        // Its logs in the test's directory: a scenario that is killed cannot remove them itself.
+        options.argv = {KOVA_CLIENT_SCENARIOS, scenario, "agent=" + agent_->agentProxyString(),
+                        "logdir=" + dir_.file(scenario + "-log-" + std::to_string(++started_))};
         if (store) {
             options.argv.push_back("store=" + dir_.file(storeName) + "/");
             options.argv.push_back("match=" + match_.str());
@@ -104,6 +106,7 @@ protected:
     CallRecords reProduced() { return produceCalls("dummysid"); }
 
     fixtures::TempDir dir_{"kova-client"};
+    int started_ = 0;
     store::UniquePrefix match_{"client"};
     std::string stderrFile_;
     static std::unique_ptr<AgentProcess> agent_;

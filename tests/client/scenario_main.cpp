@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <map>
 
+#include "client_items.h"
 #include "scenario_support.h"
 
 namespace kova::test::client {
@@ -42,6 +43,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         const size_t eq = arg.find('=');
         args[arg.substr(0, eq)] = eq == std::string::npos ? "" : arg.substr(eq + 1);
+    }
+    auto logDir = args.find("logdir");
+    if (logDir != args.end()) {
+        kova::test::engine::useProcessLogDir(logDir->second);
     }
     scenario->second(args);
     return 0;

@@ -40,6 +40,7 @@ std::shared_ptr<Engine> engineFor(const standin::StandinAgent& agent) {
 
 // Runs `body` in a child and expects it to report `expected` in time.
 void expectChildReports(const std::function<std::string()>& body, const std::string& expected) {
+    processLogDir();  // made here: the child ends without exit handlers and leaves it to this process
     const fixtures::ForkedResult run = fixtures::RunForked(body, kChildBound);
     ASSERT_TRUE(run.finished) << "the child hung; it reported: " << run.output;
     EXPECT_EQ(0, run.exitCode) << "the child died; it reported: " << run.output;

@@ -1,13 +1,46 @@
 #include "client_items.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "shared_infrastructure.h"
 #include "temp_dir.h"
 
 namespace kova::test::engine {
 
+namespace {
+
+std::string& givenLogDir() {
+    static std::string dir;
+    return dir;
+}
+
+// Removed at exit by the process that made it; a forked child that inherited
+// it leaves it to that process.
+struct OwnedLogDir {
+    const pid_t owner = getpid();
+    kova::test::fixtures::TempDir* const dir = new kova::test::fixtures::TempDir("kova-client-log");
+    ~OwnedLogDir() {
+        if (getpid() == owner) {
+            delete dir;
+        }
+    }
+};
+
+}  // namespace
+
+void useProcessLogDir(const std::string& path) { givenLogDir() = path; }
+
 const std::string& processLogDir() {
-    static const kova::test::fixtures::TempDir dir("kova-client-log");
-    static const std::string path = dir.path().string();
+    static const std::string path = [] {
+        if (!givenLogDir().empty()) {
+            std::filesystem::create_directories(givenLogDir());
+            return givenLogDir();
+        }
+        static const OwnedLogDir owned;
+        return owned.dir->str();
+    }();
     return path;
 }
 

@@ -2,7 +2,8 @@
 // benchmarks: the log directory, the default agent key with its locator, and
 // router credentials.
 // Thread-safety: stateless apart from processLogDir(), whose directory is
-// created once (thread-safe static) and removed at exit.
+// created once (thread-safe static) and removed at exit by the process that
+// created it; useProcessLogDir() is called before any thread asks for it.
 #pragma once
 
 #include <chrono>
@@ -18,8 +19,15 @@ namespace kova::test::engine {
 // discard port on loopback.
 constexpr const char* kUnreachableAgent = "KOVAAgent:tcp -h 127.0.0.1 -p 9";
 
-// One log directory per process, removed at exit.
+// One log directory per process, removed at exit. A forked child that did
+// not make its own shares its parent's and leaves the removal to the parent:
+// a parent whose children end without exit handlers (_exit, a kill) asks for
+// it before it forks.
 const std::string& processLogDir();
+// Before the first processLogDir(): the process logs into `path` (created
+// when missing), which the caller owns and removes; for processes that may be
+// killed.
+void useProcessLogDir(const std::string& path);
 
 // The client log lines of this process (processLogDir()) written from now on.
 class ClientLogMark : public kova::test::fixtures::LogMark {
