@@ -75,8 +75,11 @@
 // the fail-store is on, then the store-success code; a pull: a status of 100;
 // a commit: 100), since no other thread may be left to run it (with one Ice
 // client thread, the exiting callback may hold it); so is one that a call
-// still in progress owes on its way out, as long as such calls keep ending;
-// and the client is left unreleased.
+// still in progress (an asynchronous AsyncCommit() included) owes on its way
+// out, also when it ends while those callbacks run, as long as such calls
+// keep ending; and the client is left unreleased. Past the 5 s bound (a
+// callback of yours blocking the asynchronous pool), a callback run on the
+// exiting thread may overlap one still running on a pool thread.
 //
 // What code may do, by where it runs:
 //

@@ -65,6 +65,9 @@ void store(T* field, T value) {
 // the mapped header (page-aligned, so the pair's word is aligned).
 inline bool advanceRead(void* header, int32_t from, int32_t length, int32_t messages) {
     static_assert(kReadNums == kReadOffset + 4 && kReadOffset % 8 == 0, "one aligned 8-byte word");
+    // The file is shared between processes: a lock inside the compiler's
+    // runtime would guard this process's accesses only.
+    static_assert(__atomic_always_lock_free(sizeof(int64_t), nullptr), "the read pair's word must be lock-free");
     int64_t* pair = field<int64_t>(header, kReadOffset);
     int64_t seen = load(pair);
     for (;;) {
