@@ -156,7 +156,7 @@ ClientCall::ClientCall() : _manager(nullptr) {
     }
 }
 
-ClientCall::~ClientCall() {}
+ClientCall::~ClientCall() = default;
 
 KOVAClientLibImplPtr ClientCall::engine(const std::string& rid) const {
     return _manager ? _manager->getClientHandleByRes(rid) : KOVAClientLibImplPtr();

@@ -5,11 +5,12 @@
 // Every facade operation and every entry point that the lower layers call
 // (push delivery, re-produce) opens a ClientCall first and works only through
 // the manager it hands out; only a call that got a manager counts as in
-// flight (CallInFlight, ClientGate.h). The stop at exit closes the gate (from then on a ClientCall hands
-// out no manager: callers get the after-exit answers 100, a status of 100,
-// false), destroys the communicator so that the calls in flight end quickly,
-// settles the callbacks still owed, and frees the manager only once no call
-// holding it is left, so no call ever sees a freed manager. The facade object
+// flight (CallInFlight, ClientGate.h). The stop at exit closes the gate
+// (from then on a ClientCall hands out no manager: callers get the
+// after-exit answers 100, a status of 100, false), destroys the
+// communicator so that the calls in flight end quickly, settles the
+// callbacks still owed, and frees the manager only once no call holding it
+// is left, so no call ever sees a freed manager. The facade object
 // itself holds nothing and is never freed. A forked child inherits the
 // parent's client but none of its threads: there ClientCall hands out no
 // manager and the exit leaves the client alone.
