@@ -137,7 +137,7 @@ TEST(Validation, FailuresCarryTheirTextsAndLeaveNoCommunicatorBehind) {
     // A first construction warms up process-wide state (Ice plug-ins, logger) so the
     // thread count below measures only what a failed construction leaves.
     Build(WithDefaultAgent({}));
-    const size_t baseline = fixtures::threadNames().size();
+    const size_t baseline = fixtures::settledThreadCount();
 
     EXPECT_EQ(ConstructionError({S() + ".Locator=" + kLocatorL}), "Config is invalid!");
     EXPECT_EQ(ConstructionError({S() + "=" + kAgentX}), "Config is invalid!");
@@ -151,7 +151,7 @@ TEST(Validation, FailuresCarryTheirTextsAndLeaveNoCommunicatorBehind) {
     EXPECT_EQ(ConstructionError({"c1SeparateRes.List=r1 r2", std::string("r1.Locator=") + kLocatorL}),
               "Invalid proxy.");
 
-    EXPECT_EQ(fixtures::threadNames().size(), baseline);
+    EXPECT_EQ(fixtures::settledThreadCount(), baseline);
     const std::string log = LogText();
     EXPECT_NE(log.find("FATAL: Config is invalid, need config `c1Server.Proxy' and (`c1Server.Proxy.Locator' or "
                        "`c1Server.Proxy.Router')"),
