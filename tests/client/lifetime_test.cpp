@@ -22,6 +22,7 @@
 #include <tuple>
 #include <vector>
 
+#include "ClientGate.h"
 #include "KOVAClientLib.h"
 #include "PublicTools.h"
 #include "agent_process.h"
@@ -247,7 +248,6 @@ const ExitCase kExitCases[] = {
     {"CallEndingWhileTheStopSettles",
      "code consume 0 3;hold commit",
      [](const KOVA::KOVAClientLibPtr& client, fixtures::AgentProcess&) {
-         static std::atomic<bool> lateStarted{false};
          static std::atomic<bool> lateReturned{false};
          client->Produce("life-late", "", oneMessage(), {}, 0);
          std::string sid;
@@ -262,12 +262,11 @@ const ExitCase kExitCases[] = {
          HeldCallback* lateSlot = &g_triggered[g_triggeredIssued++];
          std::thread([client, lateSlot] {
              const std::vector<std::string> bodies = bodiesCompressedIn(milliseconds(1200));
-             lateStarted = true;
              client->BatchProduce("life-late", bodies, recordCode, lateSlot, KOVA::COMMON::E_GZIP, false, {});
              lateReturned = true;
          }).detach();
-         engine::eventually([] { return lateStarted.load(); }, seconds(20), milliseconds(1));
-         std::this_thread::sleep_for(milliseconds(50));
+         // Exit only once the late call is in flight (nothing else is).
+         engine::eventually([] { return KOVA::CallsInFlight() > 0; }, seconds(20), milliseconds(1));
          KOVA::PullConsumerCallback cb = [](const std::string&, const std::string&, KOVA::ConsumeStatusPtr, void*) {
              std::exit(kExitCode);
          };
