@@ -156,8 +156,6 @@ ClientCall::ClientCall() : _manager(nullptr) {
     }
 }
 
-ClientCall::~ClientCall() = default;
-
 KOVAClientLibImplPtr ClientCall::engine(const std::string& rid) const {
     return _manager ? _manager->getClientHandleByRes(rid) : KOVAClientLibImplPtr();
 }

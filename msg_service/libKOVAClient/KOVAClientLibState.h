@@ -37,7 +37,6 @@ namespace KOVA {
 class ClientCall {
 public:
     ClientCall();
-    ~ClientCall();
     ClientCall(const ClientCall&) = delete;
     ClientCall& operator=(const ClientCall&) = delete;
 
